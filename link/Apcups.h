@@ -1,0 +1,274 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Clock.h"
+#include "FixedText.h"
+#include "SerialPort.h"
+
+namespace morlen {
+
+// Family code of the connected unit; selects the window page, what is polled and which
+// command variant is sent.
+enum UpsFamily : std::int16_t {
+    FamilySmart = 0,
+    FamilyBackPro = 1,
+    FamilySmart2ndGen = 2,
+    FamilyBackCS = 3,
+    FamilySmartNoSerial = 4,
+    FamilyUnknown = 5,
+};
+
+// State of the port handle: none before the first open, invalid after a failed open.
+enum class PortHandle : std::int8_t { Null = 0, Invalid = -1, Open = 1 };
+
+// Control characters the protocol uses as commands.
+namespace cmd {
+constexpr char CtrlA = 1;  // model name
+constexpr char CtrlB = 2;  // model code on third-generation units
+constexpr char CtrlD = 4;  // Ctrl-D constant
+constexpr char CtrlZ = 26; // capability string
+constexpr char CR = 13;
+}  // namespace cmd
+
+// Converts the first two characters of a reply to one byte. Returns false (and leaves `out`
+// alone) when either lies outside '0'..'f'; inside that range a non-hex character counts -1,
+// so "NA" gives 250.
+bool HexByte(const char* text, std::uint8_t& out);
+
+// Leading decimal number of a text, as atof / atol read it (0 when there is none).
+float NumberOf(const char* text);
+long IntegerOf(const char* text);
+
+// The model of the connected UPS: the serial link, one text field per value the unit
+// reports, numeric copies of the measurements, the family code and the kind flags, and one
+// operation per UPS command. No operation throws or reports an error: an unanswered read
+// leaves an empty text and the caller decides.
+class APCUPS {
+public:
+    // A real termios port on the system clock.
+    APCUPS();
+    // Any port (for example the simulated line) and clock (virtual time in tests).
+    APCUPS(std::unique_ptr<SerialPort> port, Clock& clock);
+    ~APCUPS();
+    APCUPS(const APCUPS&) = delete;
+    APCUPS& operator=(const APCUPS&) = delete;
+
+    // ---- Serial link ----
+    bool OpenPort(const std::string& name);
+    // Closes the handle (the window's job on a port change and at close). False when the
+    // release failed; the handle then stays as it was.
+    bool ClosePortHandle();
+    bool PortHandleValid() const { return portHandle == PortHandle::Open; }
+    const char* Transact(char command, int replyLength);
+    const char* TransactRaw(char command, int replyLength);
+    // Sets the per-byte read timeout and re-applies the whole timeout record.
+    void SetReadTotalMultiplier(std::uint32_t ms);
+    SerialPort& port() { return *port_; }
+    Clock& clock() { return clock_; }
+
+    // ---- UPS object ----
+    bool CheckSmartMode();
+
+    // ---- Readings and status ----
+    const char* ReadInputVoltage();
+    const char* ReadOutputVoltage();
+    const char* ReadLoad();
+    const char* ReadBatteryVoltage();
+    const char* ReadBatteryCapacity();
+    const char* ReadLineFrequency();
+    const char* ReadTemperature();
+    const char* ReadRunTime();
+    const char* ReadBatteryNominal();
+    const char* ReadFirmware();
+    std::uint8_t ReadRegister1();
+    std::uint8_t ReadRegister2();
+    std::uint8_t ReadRegister3();
+    std::uint8_t ReadStatusByte();
+    std::uint8_t ReadStatusRegisters();
+    void ReadMeasurements();
+
+    // ---- Settings ----
+    const char* ReadLowTransfer();
+    const char* StepLowTransfer();
+    const char* ReadHighTransfer();
+    const char* StepHighTransfer();
+    const char* ReadOutputSetting();
+    const char* StepOutputSetting();
+    const char* ReadSelfTestInterval();
+    const char* StepSelfTestInterval();
+    const char* ReadShutdownDelay();
+    const char* StepShutdownDelay();
+    const char* ReadTurnOnDelay();
+    const char* StepTurnOnDelay();
+    const char* ReadLowBatteryWarning();
+    const char* StepLowBatteryWarning();
+    const char* ReadReturnThreshold();
+    const char* StepReturnThreshold();
+    const char* ReadAlarmDelay();
+    const char* StepAlarmDelay();
+    const char* ReadSensitivity();
+    const char* StepSensitivity();
+    const char* ReadBatteryPacks();
+    const char* StepBatteryPacks(char sign);
+
+    // ---- Identity texts ----
+    const char* ReadManufactureDate();
+    const char* WriteManufactureDate(const std::string& text);
+    const char* ReadBatteryReplaceDate();
+    const char* WriteBatteryReplaceDate(const std::string& text);
+    const char* ReadUpsId();
+    const char* WriteUpsId(const std::string& text);
+    const char* ReadSerialNumber();
+    const char* WriteSerialNumber(const std::string& text);
+    const char* WriteFirmwareHead(const std::string& text);
+
+    // ---- One-shot commands ----
+    const char* StartSelfTest();
+    const char* FrontPanelTest();
+    const char* SendBypassToggle();
+    const char* LeaveSmartMode();
+    void SendZPair();
+    void ResetToDefaults();
+    const char* EepromBegin();
+    const char* EepromNext();
+
+    // ---- Calibration constants ----
+    const char* ReadConst0();
+    const char* ReadConst4();
+    const char* ReadConst5();
+    const char* ReadConst6();
+    const char* ReadConstHash();
+    const char* ReadConstDollar();
+    const char* ReadConstPercent();
+    const char* ReadConstCaret();
+    const char* ReadConstCtrlD();
+    bool TuneConst0(const char* target);
+    bool TuneConst4(const char* target);
+    bool TuneConst5(const char* target);
+    bool TuneConst6(const char* target);
+    bool TuneConstHash(const char* target);
+    bool TuneConstDollar(const char* target);
+    bool TuneConstPercent(const char* target);
+    bool TuneConstCaret(const char* target);
+    bool TuneConstCtrlD(const char* target);
+
+    // ---- Back-PRO calibration values ----
+    const char* ReadFloatVoltage();
+    const char* StepFloatVoltage(char sign);
+    const char* ReadRatio();
+    const char* StepRatio(char sign);
+    const char* ReadBbdVoltage();
+    const char* StepBbdVoltage(char sign);
+    const char* ReadEutVoltage();
+    const char* StepEutVoltage(char sign);
+    const char* ReadDcOffset();
+    const char* StepDcOffset(char sign);
+    const char* ReadCapacitorLoad();
+    const char* StepCapacitorLoad(char sign);
+
+    // ---- Meters ----
+    const char* StepInputVoltage(char sign);
+    const char* StepLoad(char sign);
+    const char* StepBatteryVoltage(char sign);
+    const char* StepInputVoltage2nd();
+    const char* StepLoad2nd();
+    const char* StepBatteryVoltage2nd();
+    bool TuneInputVoltage(const char* target);
+    bool TuneLoad(const char* target);
+    bool TuneBatteryVoltage2nd(const char* target);
+
+    // ---- Model code ----
+    const char* ReadModelCode();
+    const char* StepModel(char sign);
+    const char* ReadModelCode2nd();
+    bool CheckModelCode2nd(const char* target);
+    bool TuneModelCode(const char* target);
+
+    // ---- Identification ----
+    bool Identify();
+    const char* ReadModelName();
+    void ReadAllSettings();
+
+    // ---- Fields, in declaration order ----
+    PortHandle portHandle = PortHandle::Null;
+    std::uint8_t eepromImage[1280] = {};
+    bool noTemperature = false;
+    bool isThirdGen = false;
+    bool isXL = false;
+    bool isStack = false;
+    bool usesConstHash = false;
+    bool s411FlagA = false;
+    bool s411FlagB = false;
+    bool usesCtrlB = false;
+    bool hasHL8Marker = false;
+    bool steppedDown = false;
+    bool steppedUp = false;
+    bool monitorOnly = false;
+    std::int16_t family = FamilySmart;
+    PortTimeouts portTimeouts;
+    std::uint8_t statusByte = 0;
+    std::uint8_t register1 = 0;
+    std::uint8_t register2 = 0;
+    std::uint8_t register3 = 0;
+    char rawBuffer[1024] = {};
+    char replyBuffer[512] = {};
+    FixedText<5> previousModelCode;
+    FixedText<11> manufactureDate, batteryReplaceDate, upsId;
+    FixedText<17> serialNumber;
+    FixedText<8> outputVoltageText, outputSettingText, inputVoltageText, lowTransferText,
+        highTransferText;
+    FixedText<5> const0Text, const4Text, const5Text, const6Text, constHashText, constDollarText,
+        constPercentText, constCaretText;
+    FixedText<5> constCtrlDText, batteryNominalText;
+    FixedText<5> step2ndText, modelCode2ndText, modelCodeText;
+    FixedText<8> batteryVoltageText, floatVoltageText, ratioText, bbdVoltageText, eutVoltageText,
+        dcOffsetText, capacitorLoadText;
+    FixedText<11> sensitivityText;
+    FixedText<8> selfTestIntervalText, temperatureText, shutdownDelayText, turnOnDelayText,
+        batteryPacksText;
+    FixedText<14> alarmDelayText;
+    FixedText<6> lowBatteryWarningText;
+    FixedText<4> returnThresholdText;
+    FixedText<8> runTimeText;
+    FixedText<27> modelName;
+    FixedText<18> firmwareText, firmwareHead;
+    FixedText<8> lineFrequencyText, loadPercentText, loadWattsText, batteryCapacityText;
+    float inputVoltage = 0, outputVoltage = 0, loadPercent = 0, loadWatts = 0;
+    float ratingVA = 0;
+    float wattsPerPercent = 0;
+    float batteryVoltage = 0, batteryCapacity = 0;
+    float tuneStartValue = 0;
+    std::uint16_t runTimeMinutes = 0;
+    std::int16_t batteryPacks = 0;
+    std::int16_t ratingDigits = 0;
+    std::uint8_t secondGenVariant = 0;
+    bool smartModeOk = false;
+
+private:
+    const char* TransactImpl(char command, int replyLength, bool filterAlerts);
+    template <std::size_t N>
+    const char* ReadInto(char command, int replyLength, FixedText<N>& field);
+    template <std::size_t N>
+    const char* StepSetting(char command, int replyLength, int stepReplyLength,
+                            FixedText<N>& field, const char* (APCUPS::*read)());
+    template <std::size_t N>
+    const char* WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
+                          const std::string& text, FixedText<N>& field,
+                          const char* (APCUPS::*read)());
+    template <std::size_t N>
+    bool TuneConstant(char stepByte2nd, const char* target, FixedText<N>& field);
+    template <std::size_t N>
+    const char* StepBackPro(char command, char sign, FixedText<N>& field,
+                            const char* (APCUPS::*read)());
+    bool TuneMeter(float& reading, const char* target, float stopWindow2nd,
+                   const char* (APCUPS::*step)(char), const char* (APCUPS::*step2nd)());
+    std::uint8_t ReadRegister(char command, std::uint8_t& reg);
+
+    std::unique_ptr<SerialPort> port_;
+    Clock& clock_;
+};
+
+}  // namespace morlen

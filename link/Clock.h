@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+namespace morlen {
+
+using Micros = std::chrono::microseconds;
+using Millis = std::chrono::milliseconds;
+
+// Every wait in the program (serial deadlines, pauses, tones) goes through a Clock, so that
+// tests can run the same code in virtual time.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Monotonic time since an arbitrary origin.
+    virtual Micros now() const = 0;
+    virtual void sleep(Micros duration) = 0;
+
+    void sleepMs(std::int64_t ms) { sleep(Millis(ms)); }
+};
+
+// Wall-clock implementation backed by std::chrono::steady_clock.
+class SystemClock final : public Clock {
+public:
+    Micros now() const override;
+    void sleep(Micros duration) override;
+};
+
+// The process-wide real clock.
+Clock& systemClock();
+
+// Time that only moves when somebody sleeps or advances it. Sleeping returns at once.
+class VirtualClock final : public Clock {
+public:
+    explicit VirtualClock(Micros start = Micros(0)) : now_(start.count()) {}
+    Micros now() const override { return Micros(now_.load()); }
+    void sleep(Micros duration) override { advance(duration); }
+    void advance(Micros duration) {
+        if (duration.count() > 0) now_ += duration.count();
+    }
+    // Moves time forward to t; never backwards.
+    void advanceTo(Micros t) {
+        std::int64_t cur = now_.load();
+        while (t.count() > cur && !now_.compare_exchange_weak(cur, t.count())) {
+        }
+    }
+
+private:
+    std::atomic<std::int64_t> now_;
+};
+
+}  // namespace morlen

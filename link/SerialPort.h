@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace morlen {
+
+// The five timeout values of the port, in milliseconds, in the order the link keeps them.
+struct PortTimeouts {
+    std::uint32_t readInterval = 600;        // longest gap between two received bytes
+    std::uint32_t readTotalMultiplier = 22;  // per requested byte
+    std::uint32_t readTotalConstant = 60;
+    std::uint32_t writeTotalMultiplier = 0;
+    std::uint32_t writeTotalConstant = 0;
+};
+
+// One serial port as the UPS link uses it. Implementations: the termios port, and the
+// in-process simulated line used by tests.
+//
+// read(buf, n) returns when n bytes have arrived, when more than readInterval ms pass between
+// two bytes (once the first has come), or when readTotalMultiplier * n + readTotalConstant ms
+// have passed since the call began, whichever comes first. It also returns as soon as a
+// CR LF pair has arrived (a pair split over two reads counts). A failed device ends the read
+// at once with what arrived. NUL bytes received on the line are discarded.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Opens the named port exclusively ("COM1".."COM4" or a device path).
+    virtual bool open(const std::string& name) = 0;
+    // Releases the port; false if the release failed.
+    virtual bool close() = 0;
+    virtual bool isOpen() const = 0;
+    // 2400 baud, 8 data bits, no parity, 1 stop bit, raw, no flow control, discard NUL.
+    virtual bool configure() = 0;
+    virtual void setTimeouts(const PortTimeouts& timeouts) = 0;
+    virtual bool writeByte(std::uint8_t byte) = 0;
+    // Throws away every received byte not yet read.
+    virtual void purgeReceive() = 0;
+    virtual std::size_t read(std::uint8_t* buffer, std::size_t count) = 0;
+};
+
+}  // namespace morlen

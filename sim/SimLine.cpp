@@ -1,0 +1,87 @@
+#include "SimLine.h"
+
+#include <algorithm>
+
+namespace morlen::sim {
+
+SimLine::SimLine(VirtualClock& clock, FarEnd farEnd) : clock_(clock), farEnd_(std::move(farEnd)) {}
+
+void SimLine::send(std::string_view bytes, Micros start, Micros extraGap) {
+    Micros t = start;
+    for (unsigned char c : bytes) {
+        t += kByteTime;
+        sendAt(c, t);
+        t += extraGap;
+    }
+}
+
+void SimLine::sendAt(std::uint8_t byte, Micros arrival) {
+    // Keep the queue ordered by arrival; equal times keep their sending order.
+    auto it = std::upper_bound(queue_.begin(), queue_.end(), arrival,
+                               [](Micros t, const TimedByte& b) { return t < b.arrival; });
+    queue_.insert(it, TimedByte{byte, arrival});
+}
+
+bool SimLine::open(const std::string& name) {
+    lastName_ = name;
+    if (open_ || failed_) return false;  // exclusive
+    if (!openable_.empty() && std::find(openable_.begin(), openable_.end(), name) == openable_.end())
+        return false;
+    open_ = true;
+    ++openCount_;
+    return true;
+}
+
+bool SimLine::close() {
+    if (!open_) return false;
+    open_ = false;
+    ++closeCount_;
+    return true;
+}
+
+bool SimLine::writeByte(std::uint8_t byte) {
+    if (!open_ || failed_) return false;
+    written_.push_back(static_cast<char>(byte));
+    if (farEnd_) farEnd_(byte, clock_.now() + kByteTime, *this);
+    return true;
+}
+
+void SimLine::purgeReceive() {
+    const Micros now = clock_.now();
+    while (!queue_.empty() && queue_.front().arrival <= now) queue_.pop_front();
+    lastWasCR_ = false;
+}
+
+std::size_t SimLine::read(std::uint8_t* buffer, std::size_t count) {
+    if (!open_ || count == 0) return 0;
+    if (failed_) return 0;
+    const Micros start = clock_.now();
+    const Micros total =
+        start + Millis(std::int64_t(timeouts_.readTotalMultiplier) * std::int64_t(count) +
+                       timeouts_.readTotalConstant);
+    const Micros interval = Millis(timeouts_.readInterval);
+    std::size_t got = 0;
+    Micros last{0};
+    bool haveByte = false;
+    while (got < count) {
+        Micros deadline = total;
+        if (haveByte) deadline = std::min(deadline, last + interval);
+        if (queue_.empty() || queue_.front().arrival > deadline) {
+            clock_.advanceTo(deadline);
+            return got;
+        }
+        const TimedByte b = queue_.front();
+        queue_.pop_front();
+        clock_.advanceTo(b.arrival);
+        haveByte = true;
+        last = b.arrival;
+        if (b.byte == 0) continue;  // discard-NUL: never reaches the buffer
+        buffer[got++] = b.byte;
+        const bool crlf = lastWasCR_ && b.byte == '\n';
+        lastWasCR_ = b.byte == '\r';
+        if (crlf) break;
+    }
+    return got;
+}
+
+}  // namespace morlen::sim
