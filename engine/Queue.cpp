@@ -1,0 +1,50 @@
+#include "Queue.h"
+
+namespace morlen {
+
+Queue::~Queue() { Clear(); }
+
+void Queue::Push(char code, char argument) {
+    auto* node = new APCommandToSend{code, argument, nullptr};
+    std::lock_guard lock(mutex_);
+    if (head_ == nullptr) {
+        head_ = node;
+        tail_ = node;
+    } else {
+        tail_->next = node;
+        tail_ = node;
+    }
+}
+
+APCommandToSend Queue::Front() const {
+    std::lock_guard lock(mutex_);
+    if (head_ == nullptr) return APCommandToSend{0, 0, nullptr};
+    return APCommandToSend{head_->code, head_->argument, nullptr};
+}
+
+void Queue::PopLocked() {
+    if (head_ != nullptr) {
+        APCommandToSend* next = head_->next;
+        delete head_;
+        head_ = next;
+    } else {
+        tail_ = nullptr;
+    }
+}
+
+void Queue::Pop() {
+    std::lock_guard lock(mutex_);
+    PopLocked();
+}
+
+void Queue::Clear() {
+    std::lock_guard lock(mutex_);
+    while (head_ != nullptr) PopLocked();
+}
+
+bool Queue::IsEmpty() const {
+    std::lock_guard lock(mutex_);
+    return head_ == nullptr;
+}
+
+}  // namespace morlen
