@@ -1,0 +1,139 @@
+#include "Performancegraph.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include "ChartCanvas.h"
+
+namespace canvas = morlen::canvas;
+
+KPerformanceGraph::KPerformanceGraph(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    DrawGrid();
+    firstPoint = true;
+    SetHeight(200);
+    SetWidth(200);
+}
+
+KPerformanceGraph::~KPerformanceGraph() = default;
+
+QSize KPerformanceGraph::sizeHint() const {
+    return QSize(chartWidth, chartHeight);
+}
+
+void KPerformanceGraph::DrawGrid() {
+    firstPoint = true;
+    const QColor black(0, 0, 0);
+    canvas::rectangle(image, QRect(0, 0, chartWidth, chartHeight), gridFonColor, black,
+                      gridPenWidth);
+
+    // A grid step below 1 would never finish; the chart then shows the background only.
+    if (gridWidth >= 1) {
+        int lastX = 0;
+        for (int x = 0; x <= chartWidth; x += gridWidth) {
+            canvas::lineTo(image, QPoint(x, 0), QPoint(x, chartHeight), gridColor, gridPenWidth);
+            lastX = x;
+        }
+        gridPhase = chartWidth - (lastX - 1);
+        for (int y = 0; y <= chartHeight; y += gridWidth) {
+            canvas::lineTo(image, QPoint(0, y), QPoint(chartWidth, y), gridColor, gridPenWidth);
+            penPos = QPoint(chartWidth, y);
+        }
+    }
+    update();
+}
+
+void KPerformanceGraph::UpdateData(int value) {
+    canvas::scrollLeftOnePixel(image);
+    if (gridPhase != 0) {
+        --gridPhase;
+    } else {
+        savedPenPos = penPos;
+        const int x = chartWidth - 2;
+        canvas::lineTo(image, QPoint(x, 0), QPoint(x, chartHeight), gridColor, gridPenWidth);
+        penPos = savedPenPos;
+        gridPhase = gridWidth - 1;
+    }
+    DrawData(value);
+}
+
+void KPerformanceGraph::DrawData(int value) {
+    const QPoint target(chartWidth - 4, chartHeight - value);
+    if (firstPoint) {
+        penPos = target;
+        firstPoint = false;
+    }
+    canvas::lineTo(image, penPos, target, dataColor, dataPenWidth);
+    penPos = target;
+    update();
+}
+
+void KPerformanceGraph::SetGridWidth(int width) {
+    gridWidth = width;
+    DrawGrid();
+}
+
+void KPerformanceGraph::SetGridPenWidth(int width) {
+    gridPenWidth = width;
+    DrawGrid();
+}
+
+void KPerformanceGraph::SetGridCount(int count) {
+    gridPhase = count;
+    DrawGrid();
+}
+
+void KPerformanceGraph::SetGridFonColor(const QColor& color) {
+    gridFonColor = color;
+    DrawGrid();
+}
+
+void KPerformanceGraph::SetGridColor(const QColor& color) {
+    gridColor = color;
+    DrawGrid();
+}
+
+void KPerformanceGraph::SetDataColor(const QColor& color) {
+    dataColor = color;
+}
+
+void KPerformanceGraph::SetHeight(int height) {
+    chartHeight = height;
+    resize(width(), height);
+    chartHeight = height;
+    resizePicture();
+    DrawGrid();
+}
+
+void KPerformanceGraph::SetWidth(int width) {
+    chartWidth = width;
+    resize(width, height());
+    chartWidth = width;
+    resizePicture();
+    DrawGrid();
+}
+
+void KPerformanceGraph::resizePicture() {
+    const QSize wanted(qMax(chartWidth, 0), qMax(chartHeight, 0));
+    if (image.size() != wanted) {
+        image = QImage(wanted, QImage::Format_RGB32);
+    }
+}
+
+void KPerformanceGraph::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), palette().window());
+    painter.drawImage(0, 0, image);
+}
+
+void KPerformanceGraph::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // A layout or a stored geometry sizes the chart like SetWidth and SetHeight do.
+    if (event->size() != QSize(chartWidth, chartHeight)) {
+        chartWidth = event->size().width();
+        chartHeight = event->size().height();
+        resizePicture();
+        DrawGrid();
+    }
+}
