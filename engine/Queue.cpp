@@ -2,7 +2,9 @@
 
 namespace morlen {
 
-Queue::~Queue() { Clear(); }
+Queue::~Queue() {
+    Clear();
+}
 
 void Queue::Push(char code, char argument) {
     auto* node = new APCommandToSend{code, argument, nullptr};
@@ -18,7 +20,8 @@ void Queue::Push(char code, char argument) {
 
 APCommandToSend Queue::Front() const {
     std::lock_guard lock(mutex_);
-    if (head_ == nullptr) return APCommandToSend{0, 0, nullptr};
+    if (head_ == nullptr)
+        return APCommandToSend{0, 0, nullptr};
     return APCommandToSend{head_->code, head_->argument, nullptr};
 }
 
@@ -39,7 +42,8 @@ void Queue::Pop() {
 
 void Queue::Clear() {
     std::lock_guard lock(mutex_);
-    while (head_ != nullptr) PopLocked();
+    while (head_ != nullptr)
+        PopLocked();
 }
 
 bool Queue::IsEmpty() const {

@@ -1,1 +1,185 @@
 #include "Apcups.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "TermiosPort.h"
+
+namespace morlen {
+
+namespace {
+
+// Characters a unit sends unprompted; Transact drops them wherever they arrive.
+bool IsAlert(char c) {
+    switch (c) {
+        case '!':
+        case '$':
+        case '?':
+        case '%':
+        case '+':
+        case '=':
+        case '*':
+        case '#':
+        case '|':
+        case '&':
+            return true;
+        default:
+            return false;
+    }
+}
+
+int HexDigit(unsigned char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool HexByte(const char* text, std::uint8_t& out) {
+    const auto c1 = static_cast<unsigned char>(text[0]);
+    if (c1 < '0' || c1 > 'f')
+        return false;
+    const auto c2 = static_cast<unsigned char>(text[1]);
+    if (c2 < '0' || c2 > 'f')
+        return false;
+    out = static_cast<std::uint8_t>((16 * HexDigit(c1) + HexDigit(c2)) & 0xFF);
+    return true;
+}
+
+float NumberOf(const char* text) {
+    return static_cast<float>(std::atof(text));
+}
+
+long IntegerOf(const char* text) {
+    return std::atol(text);
+}
+
+APCUPS::APCUPS() : APCUPS(std::make_unique<TermiosPort>(systemClock()), systemClock()) {}
+
+APCUPS::APCUPS(std::unique_ptr<SerialPort> port, Clock& clock)
+    : port_(std::move(port)), clock_(clock) {}
+
+APCUPS::~APCUPS() = default;
+
+bool APCUPS::OpenPort(const std::string& name) {
+    // Open and release once before the real open, as the port driver expects a clean start.
+    if (port_->open(name))
+        port_->close();
+    if (!port_->open(name)) {
+        portHandle = PortHandle::Invalid;
+        return false;
+    }
+    portHandle = PortHandle::Open;
+    if (!port_->configure())
+        return false;  // the port stays open; the window closes it
+    portTimeouts = PortTimeouts{600, 22, 60, 0, 0};
+    port_->setTimeouts(portTimeouts);
+    return true;
+}
+
+bool APCUPS::ClosePortHandle() {
+    if (portHandle != PortHandle::Open)
+        return false;
+    if (!port_->close())
+        return false;
+    portHandle = PortHandle::Null;
+    return true;
+}
+
+void APCUPS::SetReadTotalMultiplier(std::uint32_t ms) {
+    portTimeouts.readTotalMultiplier = ms;
+    port_->setTimeouts(portTimeouts);
+}
+
+const char* APCUPS::Transact(char command, int replyLength) {
+    return TransactImpl(command, replyLength, true);
+}
+
+const char* APCUPS::TransactRaw(char command, int replyLength) {
+    return TransactImpl(command, replyLength, false);
+}
+
+const char* APCUPS::TransactImpl(char command, int replyLength, bool filterAlerts) {
+    rawBuffer[0] = '\0';
+    port_->writeByte(static_cast<std::uint8_t>(command));
+    if (replyLength <= 0)
+        return replyBuffer;
+
+    port_->purgeReceive();
+    // Room for the reply, its CR LF, up to 3 continuation bytes and the terminator.
+    constexpr std::size_t kMaxFirstRead = sizeof(rawBuffer) - 4;
+    std::size_t want = static_cast<std::size_t>(replyLength) + 2;
+    if (want > kMaxFirstRead)
+        want = kMaxFirstRead;
+    auto* raw = reinterpret_cast<std::uint8_t*>(rawBuffer);
+    std::size_t total = port_->read(raw, want);
+    if (total == 0) {
+        rawBuffer[0] = '\0';
+        replyBuffer[0] = '\0';
+        return replyBuffer;
+    }
+    rawBuffer[total] = '\0';
+    if (rawBuffer[total - 1] != '\n') {
+        // A reply one or two characters longer than asked for: one short continuation.
+        std::uint8_t extra[3];
+        const std::size_t more = port_->read(extra, sizeof extra);
+        std::memcpy(rawBuffer + total, extra, more);
+        total += more;
+        rawBuffer[total] = '\0';
+    }
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < total && rawBuffer[i] != '\r'; ++i) {
+        if (filterAlerts && IsAlert(rawBuffer[i]))
+            continue;
+        if (out >= sizeof(replyBuffer) - 1)
+            break;  // cut at 511 characters
+        replyBuffer[out++] = rawBuffer[i];
+    }
+    replyBuffer[out] = '\0';
+    return replyBuffer;
+}
+
+bool APCUPS::CheckSmartMode() {
+    if (Transact('Y', 2)[0] == 'S') {
+        smartModeOk = true;
+        return true;
+    }
+    if (Transact('Y', 2)[0] == 'S') {
+        smartModeOk = true;
+        return true;
+    }
+    smartModeOk = false;
+    return false;
+}
+
+const char* APCUPS::StartSelfTest() {
+    return Transact('W', 3);
+}
+const char* APCUPS::FrontPanelTest() {
+    return Transact('A', 2);
+}
+const char* APCUPS::SendBypassToggle() {
+    return Transact('^', 3);
+}
+const char* APCUPS::LeaveSmartMode() {
+    return Transact('R', 3);
+}
+const char* APCUPS::EepromBegin() {
+    return Transact('#', 2);
+}
+const char* APCUPS::EepromNext() {
+    return Transact('+', 2);
+}
+
+void APCUPS::SendZPair() {
+    Transact('Z', 1);
+    clock_.sleepMs(1500);
+    Transact('Z', 1);
+}
+
+}  // namespace morlen

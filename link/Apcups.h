@@ -26,10 +26,10 @@ enum class PortHandle : std::int8_t { Null = 0, Invalid = -1, Open = 1 };
 
 // Control characters the protocol uses as commands.
 namespace cmd {
-constexpr char CtrlA = 1;  // model name
-constexpr char CtrlB = 2;  // model code on third-generation units
-constexpr char CtrlD = 4;  // Ctrl-D constant
-constexpr char CtrlZ = 26; // capability string
+constexpr char CtrlA = 1;   // model name
+constexpr char CtrlB = 2;   // model code on third-generation units
+constexpr char CtrlD = 4;   // Ctrl-D constant
+constexpr char CtrlZ = 26;  // capability string
 constexpr char CR = 13;
 }  // namespace cmd
 
@@ -251,18 +251,13 @@ private:
     const char* TransactImpl(char command, int replyLength, bool filterAlerts);
     template <std::size_t N>
     const char* ReadInto(char command, int replyLength, FixedText<N>& field);
-    template <std::size_t N>
     const char* StepSetting(char command, int replyLength, int stepReplyLength,
-                            FixedText<N>& field, const char* (APCUPS::*read)());
-    template <std::size_t N>
+                            const char* (APCUPS::*read)());
     const char* WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
-                          const std::string& text, FixedText<N>& field,
-                          const char* (APCUPS::*read)());
+                          const std::string& text, const char* (APCUPS::*read)());
     template <std::size_t N>
     bool TuneConstant(char stepByte2nd, const char* target, FixedText<N>& field);
-    template <std::size_t N>
-    const char* StepBackPro(char command, char sign, FixedText<N>& field,
-                            const char* (APCUPS::*read)());
+    const char* StepBackPro(char command, char sign, const char* (APCUPS::*read)());
     bool TuneMeter(float& reading, const char* target, float stopWindow2nd,
                    const char* (APCUPS::*step)(char), const char* (APCUPS::*step2nd)());
     std::uint8_t ReadRegister(char command, std::uint8_t& reg);

@@ -1,1 +1,182 @@
-#include "Apcups.h"
+#include "ApcupsImpl.h"
+
+namespace morlen {
+
+// ---- Cycled settings: the unit keeps the list; "-" moves to the next value ----
+
+const char* APCUPS::ReadLowTransfer() {
+    return ReadInto('l', 3, lowTransferText);
+}
+const char* APCUPS::StepLowTransfer() {
+    return StepSetting('l', 3, 2, &APCUPS::ReadLowTransfer);
+}
+const char* APCUPS::ReadHighTransfer() {
+    return ReadInto('u', 3, highTransferText);
+}
+const char* APCUPS::StepHighTransfer() {
+    return StepSetting('u', 3, 2, &APCUPS::ReadHighTransfer);
+}
+const char* APCUPS::ReadOutputSetting() {
+    return ReadInto('o', 3, outputSettingText);
+}
+const char* APCUPS::StepOutputSetting() {
+    return StepSetting('o', 3, 2, &APCUPS::ReadOutputSetting);
+}
+const char* APCUPS::ReadSelfTestInterval() {
+    return ReadInto('E', 3, selfTestIntervalText);
+}
+const char* APCUPS::StepSelfTestInterval() {
+    return StepSetting('E', 3, 2, &APCUPS::ReadSelfTestInterval);
+}
+const char* APCUPS::ReadShutdownDelay() {
+    return ReadInto('p', 3, shutdownDelayText);
+}
+const char* APCUPS::StepShutdownDelay() {
+    return StepSetting('p', 3, 2, &APCUPS::ReadShutdownDelay);
+}
+const char* APCUPS::ReadTurnOnDelay() {
+    return ReadInto('r', 3, turnOnDelayText);
+}
+const char* APCUPS::StepTurnOnDelay() {
+    return StepSetting('r', 3, 2, &APCUPS::ReadTurnOnDelay);
+}
+const char* APCUPS::ReadLowBatteryWarning() {
+    return ReadInto('q', 2, lowBatteryWarningText);
+}
+const char* APCUPS::StepLowBatteryWarning() {
+    return StepSetting('q', 2, 2, &APCUPS::ReadLowBatteryWarning);
+}
+const char* APCUPS::ReadReturnThreshold() {
+    return ReadInto('e', 2, returnThresholdText);
+}
+const char* APCUPS::StepReturnThreshold() {
+    return StepSetting('e', 2, 2, &APCUPS::ReadReturnThreshold);
+}
+
+const char* APCUPS::ReadAlarmDelay() {
+    switch (Transact('k', 1)[0]) {
+        case '0':
+            alarmDelayText = " 5 Seconds";
+            break;
+        case 'T':
+            alarmDelayText = "30 Seconds";
+            break;
+        case 'L':
+            alarmDelayText = "Low Battery";
+            break;
+        case 'N':
+            alarmDelayText = " Disabled";
+            break;
+        default:
+            break;  // unknown answer: keep what was shown
+    }
+    return alarmDelayText.c_str();
+}
+const char* APCUPS::StepAlarmDelay() {
+    return StepSetting('k', 1, 1, &APCUPS::ReadAlarmDelay);
+}
+
+const char* APCUPS::ReadSensitivity() {
+    switch (Transact('s', 1)[0]) {
+        case 'H':
+            sensitivityText = " High ";
+            break;
+        case 'L':
+            sensitivityText = " Low ";
+            break;
+        case 'M':
+            sensitivityText = " Medium";
+            break;
+        case 'A':
+            sensitivityText = " Auto ";
+            break;
+        default:
+            break;
+    }
+    return sensitivityText.c_str();
+}
+const char* APCUPS::StepSensitivity() {
+    return StepSetting('s', 1, 1, &APCUPS::ReadSensitivity);
+}
+
+const char* APCUPS::ReadBatteryPacks() {
+    ReadInto('>', 3, batteryPacksText);
+    batteryPacks = static_cast<std::int16_t>(NumberOf(batteryPacksText.c_str()));
+    return batteryPacksText.c_str();
+}
+
+const char* APCUPS::StepBatteryPacks(char sign) {
+    Transact('>', 3);
+    Transact(sign, 3);
+    return ReadBatteryPacks();
+}
+
+// ---- Identity texts: selected with their command, then "-", then one character at a time ----
+
+const char* APCUPS::WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
+                              const std::string& text, const char* (APCUPS::*read)()) {
+    Transact(command, replyLength);
+    Transact('-', 1);
+    // The unit takes exactly `width` characters; anything beyond would reach it as commands.
+    int sent = 0;
+    for (char c : text) {
+        if (sent >= width)
+            break;
+        Transact(c, 2);
+        ++sent;
+    }
+    for (; sent < width; ++sent)
+        Transact(' ', 2);
+    if (pauseMs > 0)
+        clock_.sleepMs(pauseMs);
+    return (this->*read)();
+}
+
+const char* APCUPS::ReadManufactureDate() {
+    return ReadInto('m', 8, manufactureDate);
+}
+const char* APCUPS::WriteManufactureDate(const std::string& text) {
+    return WriteText('m', 8, 8, 1000, text, &APCUPS::ReadManufactureDate);
+}
+const char* APCUPS::ReadBatteryReplaceDate() {
+    return ReadInto('x', 8, batteryReplaceDate);
+}
+const char* APCUPS::WriteBatteryReplaceDate(const std::string& text) {
+    return WriteText('x', 8, 8, 0, text, &APCUPS::ReadBatteryReplaceDate);
+}
+const char* APCUPS::ReadUpsId() {
+    return ReadInto('c', 8, upsId);
+}
+const char* APCUPS::WriteUpsId(const std::string& text) {
+    return WriteText('c', 8, 8, 0, text, &APCUPS::ReadUpsId);
+}
+const char* APCUPS::ReadSerialNumber() {
+    return ReadInto('n', family == FamilySmart2ndGen ? 8 : 14, serialNumber);
+}
+const char* APCUPS::WriteSerialNumber(const std::string& text) {
+    const int width = family == FamilySmart2ndGen ? 8 : 14;
+    return WriteText('n', width, width, 1000, text, &APCUPS::ReadSerialNumber);
+}
+const char* APCUPS::WriteFirmwareHead(const std::string& text) {
+    WriteText('b', 8, 3, 1500, text, &APCUPS::ReadFirmware);
+    return firmwareHead.c_str();
+}
+
+// ---- Commands ----
+
+void APCUPS::ResetToDefaults() {
+    Transact('z', 5);
+    clock_.sleepMs(1500);
+    ReadLowTransfer();
+    ReadHighTransfer();
+    ReadOutputSetting();
+    ReadSelfTestInterval();
+    ReadShutdownDelay();
+    ReadTurnOnDelay();
+    ReadAlarmDelay();
+    ReadReturnThreshold();
+    ReadSensitivity();
+    ReadLowBatteryWarning();
+}
+
+}  // namespace morlen

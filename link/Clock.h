@@ -38,7 +38,8 @@ public:
     Micros now() const override { return Micros(now_.load()); }
     void sleep(Micros duration) override { advance(duration); }
     void advance(Micros duration) {
-        if (duration.count() > 0) now_ += duration.count();
+        if (duration.count() > 0)
+            now_ += duration.count();
     }
     // Moves time forward to t; never backwards.
     void advanceTo(Micros t) {

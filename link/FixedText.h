@@ -32,7 +32,8 @@ public:
     void assign(std::string_view s) {
         // A text stops at its first NUL, as the C string it mirrors.
         const std::size_t nul = s.find('\0');
-        if (nul != std::string_view::npos) s = s.substr(0, nul);
+        if (nul != std::string_view::npos)
+            s = s.substr(0, nul);
         const std::size_t n = s.size() < maxLength ? s.size() : maxLength;
         // memmove: the source may be this text itself.
         std::memmove(buf_, s.data(), n);

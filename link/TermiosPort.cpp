@@ -1,1 +1,264 @@
-#include "Apcups.h"
+#include "TermiosPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace morlen {
+
+namespace {
+
+std::mutex lockDirMutex;
+std::string& lockDirectory() {
+    static std::string dir = "/run/lock";
+    return dir;
+}
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// True when a process with this pid exists (a lock it holds is not stale).
+bool processAlive(long pid) {
+    if (pid <= 0)
+        return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+}  // namespace
+
+std::string PortLinkFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : "") + "/.config";
+    }
+    return base + "/Pelloran/ports";
+}
+
+std::string ResolvePortName(const std::string& name) {
+    if (!name.empty() && name[0] == '/')
+        return name;
+    if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4') {
+        const std::string link = PortLinkFolder() + "/" + name;
+        struct stat st {};
+        if (::stat(link.c_str(), &st) == 0)
+            return link;
+        return std::string("/dev/ttyS") + static_cast<char>('0' + (name[3] - '1'));
+    }
+    return {};
+}
+
+void TermiosPort::setLockDirectory(const std::string& dir) {
+    std::lock_guard lock(lockDirMutex);
+    lockDirectory() = dir;
+}
+
+TermiosPort::TermiosPort(Clock& clock) : clock_(clock) {}
+
+TermiosPort::~TermiosPort() {
+    close();
+}
+
+bool TermiosPort::open(const std::string& name) {
+    if (fd_ >= 0)
+        return false;
+    const std::string path = ResolvePortName(name);
+    if (path.empty())
+        return false;
+
+    char real[PATH_MAX];
+    const std::string device = ::realpath(path.c_str(), real) != nullptr ? real : path;
+
+    // UUCP lock: honour a live one, remove a stale one, go on without it where the folder
+    // is not writable.
+    std::string dir;
+    {
+        std::lock_guard lock(lockDirMutex);
+        dir = lockDirectory();
+    }
+    const std::string lockPath = dir + "/LCK.." + baseName(device);
+    bool haveLockFile = false;
+    for (int attempt = 0; attempt < 2 && !haveLockFile; ++attempt) {
+        const int lfd = ::open(lockPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (lfd >= 0) {
+            char text[16];
+            const int n =
+                std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
+            const bool written = ::write(lfd, text, static_cast<std::size_t>(n)) == n;
+            ::close(lfd);
+            if (!written) {
+                ::unlink(lockPath.c_str());
+                break;
+            }
+            haveLockFile = true;
+            break;
+        }
+        if (errno != EEXIST)
+            break;  // no writable lock folder: flock alone
+        FILE* f = std::fopen(lockPath.c_str(), "r");
+        long pid = 0;
+        if (f != nullptr) {
+            if (std::fscanf(f, "%ld", &pid) != 1)
+                pid = 0;
+            std::fclose(f);
+        }
+        if (processAlive(pid))
+            return false;  // held by another program
+        ::unlink(lockPath.c_str());
+    }
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        if (haveLockFile)
+            ::unlink(lockPath.c_str());
+        return false;
+    }
+    fd_ = fd;
+    lockFile_ = haveLockFile ? lockPath : std::string();
+    lastWasCR_ = false;
+    return true;
+}
+
+void TermiosPort::releaseLockFile() {
+    if (!lockFile_.empty()) {
+        ::unlink(lockFile_.c_str());
+        lockFile_.clear();
+    }
+}
+
+bool TermiosPort::close() {
+    if (fd_ < 0)
+        return false;
+    ::flock(fd_, LOCK_UN);
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    releaseLockFile();
+    return rc == 0 || errno == EINTR;
+}
+
+bool TermiosPort::configure() {
+    if (fd_ < 0)
+        return false;
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0)
+        return false;
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B2400);
+    ::cfsetospeed(&tio, B2400);
+    return ::tcsetattr(fd_, TCSANOW, &tio) == 0;
+}
+
+bool TermiosPort::writeByte(std::uint8_t byte) {
+    if (fd_ < 0)
+        return false;
+    for (;;) {
+        const ssize_t n = ::write(fd_, &byte, 1);
+        if (n == 1)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            // The driver's buffer is full: wait for room rather than drop the byte.
+            pollfd p{fd_, POLLOUT, 0};
+            if (::poll(&p, 1, 1000) <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+                return false;
+            continue;
+        }
+        return false;
+    }
+}
+
+void TermiosPort::purgeReceive() {
+    if (fd_ >= 0)
+        ::tcflush(fd_, TCIFLUSH);
+    lastWasCR_ = false;
+}
+
+std::size_t TermiosPort::read(std::uint8_t* buffer, std::size_t count) {
+    if (fd_ < 0 || count == 0)
+        return 0;
+    const Micros start = clock_.now();
+    const Micros total =
+        start + Millis(std::int64_t(timeouts_.readTotalMultiplier) * std::int64_t(count) +
+                       timeouts_.readTotalConstant);
+    const Micros interval = Millis(timeouts_.readInterval);
+    std::size_t got = 0;
+    bool haveByte = false;
+    Micros last{0};
+    while (got < count) {
+        Micros deadline = total;
+        if (haveByte && last + interval < deadline)
+            deadline = last + interval;
+        const Micros now = clock_.now();
+        if (now >= deadline)
+            break;
+        // Round up so that the wait never ends a hair before the deadline.
+        const auto waitMs = static_cast<int>((deadline - now).count() + 999) / 1000;
+        pollfd p{fd_, POLLIN, 0};
+        const int rc = ::poll(&p, 1, waitMs);
+        if (rc < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (rc == 0)
+            continue;  // the loop re-checks the deadline
+        if (p.revents & (POLLERR | POLLNVAL))
+            break;
+        if (!(p.revents & POLLIN))
+            break;  // hung up with nothing left to read
+        std::uint8_t chunk[256];
+        std::size_t want = count - got;
+        if (want > sizeof chunk)
+            want = sizeof chunk;
+        const ssize_t n = ::read(fd_, chunk, want);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            break;  // the device failed: end with what arrived
+        }
+        if (n == 0)
+            break;
+        haveByte = true;
+        last = clock_.now();
+        bool done = false;
+        for (ssize_t i = 0; i < n; ++i) {
+            const std::uint8_t b = chunk[i];
+            if (b == 0)
+                continue;  // NUL bytes never reach the buffers
+            buffer[got++] = b;
+            const bool crlf = lastWasCR_ && b == '\n';
+            lastWasCR_ = b == '\r';
+            if (crlf)
+                done = true;
+        }
+        if (done)
+            break;
+    }
+    return got;
+}
+
+}  // namespace morlen

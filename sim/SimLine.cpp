@@ -24,8 +24,10 @@ void SimLine::sendAt(std::uint8_t byte, Micros arrival) {
 
 bool SimLine::open(const std::string& name) {
     lastName_ = name;
-    if (open_ || failed_) return false;  // exclusive
-    if (!openable_.empty() && std::find(openable_.begin(), openable_.end(), name) == openable_.end())
+    if (open_ || failed_)
+        return false;  // exclusive
+    if (!openable_.empty() &&
+        std::find(openable_.begin(), openable_.end(), name) == openable_.end())
         return false;
     open_ = true;
     ++openCount_;
@@ -33,28 +35,34 @@ bool SimLine::open(const std::string& name) {
 }
 
 bool SimLine::close() {
-    if (!open_) return false;
+    if (!open_)
+        return false;
     open_ = false;
     ++closeCount_;
     return true;
 }
 
 bool SimLine::writeByte(std::uint8_t byte) {
-    if (!open_ || failed_) return false;
+    if (!open_ || failed_)
+        return false;
     written_.push_back(static_cast<char>(byte));
-    if (farEnd_) farEnd_(byte, clock_.now() + kByteTime, *this);
+    if (farEnd_)
+        farEnd_(byte, clock_.now() + kByteTime, *this);
     return true;
 }
 
 void SimLine::purgeReceive() {
     const Micros now = clock_.now();
-    while (!queue_.empty() && queue_.front().arrival <= now) queue_.pop_front();
+    while (!queue_.empty() && queue_.front().arrival <= now)
+        queue_.pop_front();
     lastWasCR_ = false;
 }
 
 std::size_t SimLine::read(std::uint8_t* buffer, std::size_t count) {
-    if (!open_ || count == 0) return 0;
-    if (failed_) return 0;
+    if (!open_ || count == 0)
+        return 0;
+    if (failed_)
+        return 0;
     const Micros start = clock_.now();
     const Micros total =
         start + Millis(std::int64_t(timeouts_.readTotalMultiplier) * std::int64_t(count) +
@@ -65,7 +73,8 @@ std::size_t SimLine::read(std::uint8_t* buffer, std::size_t count) {
     bool haveByte = false;
     while (got < count) {
         Micros deadline = total;
-        if (haveByte) deadline = std::min(deadline, last + interval);
+        if (haveByte)
+            deadline = std::min(deadline, last + interval);
         if (queue_.empty() || queue_.front().arrival > deadline) {
             clock_.advanceTo(deadline);
             return got;
@@ -75,11 +84,13 @@ std::size_t SimLine::read(std::uint8_t* buffer, std::size_t count) {
         clock_.advanceTo(b.arrival);
         haveByte = true;
         last = b.arrival;
-        if (b.byte == 0) continue;  // discard-NUL: never reaches the buffer
+        if (b.byte == 0)
+            continue;  // discard-NUL: never reaches the buffer
         buffer[got++] = b.byte;
         const bool crlf = lastWasCR_ && b.byte == '\n';
         lastWasCR_ = b.byte == '\r';
-        if (crlf) break;
+        if (crlf)
+            break;
     }
     return got;
 }
