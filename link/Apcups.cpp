@@ -1,5 +1,6 @@
 #include "Apcups.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -57,6 +58,14 @@ float NumberOf(const char* text) {
 
 long IntegerOf(const char* text) {
     return std::atol(text);
+}
+
+long Truncate(float value) {
+    if (std::isnan(value)) return 0;
+    constexpr float kMax = 2147483520.0f;  // largest float below 2^31
+    if (value >= kMax) return 2147483520L;
+    if (value <= -kMax) return -2147483520L;
+    return static_cast<long>(value);
 }
 
 APCUPS::APCUPS() : APCUPS(std::make_unique<TermiosPort>(systemClock()), systemClock()) {}

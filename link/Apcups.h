@@ -42,6 +42,11 @@ bool HexByte(const char* text, std::uint8_t& out);
 float NumberOf(const char* text);
 long IntegerOf(const char* text);
 
+// A float cut toward zero to an integer. A unit can answer "nan" or "1e99", which atof turns
+// into values no integer holds: those give 0 or the nearest bound instead of undefined
+// behaviour.
+long Truncate(float value);
+
 // The model of the connected UPS: the serial link, one text field per value the unit
 // reports, numeric copies of the measurements, the family code and the kind flags, and one
 // operation per UPS command. No operation throws or reports an error: an unanswered read

@@ -21,7 +21,7 @@ const char* APCUPS::ReadLoad() {
     loadPercent = NumberOf(loadPercentText.c_str());
     loadWatts = wattsPerPercent * loadPercent;
     char text[16];
-    std::snprintf(text, sizeof text, "%ld", static_cast<long>(loadWatts));
+    std::snprintf(text, sizeof text, "%ld", Truncate(loadWatts));
     loadWattsText = text;
     return loadPercentText.c_str();
 }

@@ -101,7 +101,7 @@ const char* APCUPS::StepSensitivity() {
 
 const char* APCUPS::ReadBatteryPacks() {
     ReadInto('>', 3, batteryPacksText);
-    batteryPacks = static_cast<std::int16_t>(NumberOf(batteryPacksText.c_str()));
+    batteryPacks = static_cast<std::int16_t>(Truncate(NumberOf(batteryPacksText.c_str())));
     return batteryPacksText.c_str();
 }
 
