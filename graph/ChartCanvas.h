@@ -8,11 +8,11 @@
 // canvas the chart was designed on, so the picture is pixel-exact and predictable:
 //
 // - Lines are aliased. A pen of width 0 or 1 is a one-pixel pen: the line covers its start
-//   point and leaves out its end point, and a line of zero length paints nothing. This is
-//   what QPainter does with a one-pixel pen and Qt::FlatCap, except for the zero-length
-//   case, where QPainter would still paint one pixel.
-// - A wider pen strokes a line of that width with round ends, so a line of zero length
-//   paints a round dot of the pen's width (QPainter::drawPoint with Qt::RoundCap).
+//   point and leaves out its end point, whichever way it runs, and a line of zero length
+//   paints nothing. These lines are stepped pixel by pixel (QPainter's one-pixel lines leave
+//   out the end with the larger coordinate and paint zero-length lines as a dot).
+// - A wider pen strokes a line of that width with round ends through QPainter, aliased, so a
+//   line of zero length paints a round dot of the pen's width (drawPoint with Qt::RoundCap).
 // - The frame rectangle from (0, 0) to (w, h) covers columns 0..w-1 and rows 0..h-1: it is
 //   filled with the brush and outlined with the pen on its outermost pixels.
 namespace morlen::canvas {

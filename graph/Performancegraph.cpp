@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 
 #include "ChartCanvas.h"
 
@@ -11,7 +12,6 @@ namespace canvas = morlen::canvas;
 KPerformanceGraph::KPerformanceGraph(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     DrawGrid();
-    firstPoint = true;
     SetHeight(200);
     SetWidth(200);
 }
@@ -22,13 +22,23 @@ QSize KPerformanceGraph::sizeHint() const {
     return QSize(chartWidth, chartHeight);
 }
 
+const QImage& KPerformanceGraph::picture() {
+    if (adoptWidgetSize()) {
+        DrawGrid();
+    }
+    return image;
+}
+
 void KPerformanceGraph::DrawGrid() {
+    adoptWidgetSize();
     firstPoint = true;
     const QColor black(0, 0, 0);
     canvas::rectangle(image, QRect(0, 0, chartWidth, chartHeight), gridFonColor, black,
                       gridPenWidth);
 
-    // A grid step below 1 would never finish; the chart then shows the background only.
+    // A grid step below 1 would never finish: the chart then shows the background only and no
+    // grid line enters while it scrolls (a negative phase).
+    gridPhase = -1;
     if (gridWidth >= 1) {
         int lastX = 0;
         for (int x = 0; x <= chartWidth; x += gridWidth) {
@@ -45,10 +55,13 @@ void KPerformanceGraph::DrawGrid() {
 }
 
 void KPerformanceGraph::UpdateData(int value) {
+    if (adoptWidgetSize()) {
+        DrawGrid();
+    }
     canvas::scrollLeftOnePixel(image);
-    if (gridPhase != 0) {
+    if (gridPhase > 0) {
         --gridPhase;
-    } else {
+    } else if (gridPhase == 0) {
         savedPenPos = penPos;
         const int x = chartWidth - 2;
         canvas::lineTo(image, QPoint(x, 0), QPoint(x, chartHeight), gridColor, gridPenWidth);
@@ -59,7 +72,14 @@ void KPerformanceGraph::UpdateData(int value) {
 }
 
 void KPerformanceGraph::DrawData(int value) {
-    const QPoint target(chartWidth - 4, chartHeight - value);
+    if (adoptWidgetSize()) {
+        DrawGrid();
+    }
+    // Values far outside the chart are clipped anyway; bounding them keeps the arithmetic and
+    // the painter's coordinates in range.
+    constexpr long long kFar = 1 << 20;
+    const long long y = std::clamp(static_cast<long long>(chartHeight) - value, -kFar, kFar);
+    const QPoint target(chartWidth - 4, static_cast<int>(y));
     if (firstPoint) {
         penPos = target;
         firstPoint = false;
@@ -98,18 +118,16 @@ void KPerformanceGraph::SetDataColor(const QColor& color) {
     dataColor = color;
 }
 
-void KPerformanceGraph::SetHeight(int height) {
-    chartHeight = height;
-    resize(width(), height);
-    chartHeight = height;
+void KPerformanceGraph::SetHeight(int newHeight) {
+    resize(width(), newHeight);
+    chartHeight = height();
     resizePicture();
     DrawGrid();
 }
 
-void KPerformanceGraph::SetWidth(int width) {
-    chartWidth = width;
-    resize(width, height());
-    chartWidth = width;
+void KPerformanceGraph::SetWidth(int newWidth) {
+    resize(newWidth, height());
+    chartWidth = width();
     resizePicture();
     DrawGrid();
 }
@@ -129,11 +147,20 @@ void KPerformanceGraph::paintEvent(QPaintEvent* event) {
 
 void KPerformanceGraph::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // A layout or a stored geometry sizes the chart like SetWidth and SetHeight do.
-    if (event->size() != QSize(chartWidth, chartHeight)) {
-        chartWidth = event->size().width();
-        chartHeight = event->size().height();
-        resizePicture();
+    if (adoptWidgetSize()) {
         DrawGrid();
     }
+}
+
+bool KPerformanceGraph::adoptWidgetSize() {
+    // A layout or a stored geometry sizes the chart like SetWidth and SetHeight do, which
+    // clears it. A hidden widget gets its resize event only when shown, so the drawing calls
+    // check as well.
+    if (size() == QSize(chartWidth, chartHeight) && image.size() == size()) {
+        return false;
+    }
+    chartWidth = width();
+    chartHeight = height();
+    resizePicture();
+    return true;
 }

@@ -40,8 +40,8 @@ public:
     void SetDataColor(const QColor& color);
     // Takes effect with the next drawn value.
     void SetDataPenWidth(int width) { dataPenWidth = width; }
-    void SetHeight(int height);
-    void SetWidth(int width);
+    void SetHeight(int newHeight);
+    void SetWidth(int newWidth);
 
     int GridWidth() const { return gridWidth; }
     int GridPenWidth() const { return gridPenWidth; }
@@ -49,11 +49,11 @@ public:
     QColor GridFonColor() const { return gridFonColor; }
     QColor GridColor() const { return gridColor; }
     QColor DataColor() const { return dataColor; }
-    int Width() const { return chartWidth; }
-    int Height() const { return chartHeight; }
+    int Width() const { return width(); }
+    int Height() const { return height(); }
 
-    // The chart's picture as it is painted.
-    const QImage& picture() const { return image; }
+    // The chart's picture as it is painted, at the widget's current size.
+    const QImage& picture();
     // Columns left until the next vertical grid line enters at the right edge.
     int gridCount() const { return gridPhase; }
 
@@ -65,6 +65,7 @@ protected:
 
 private:
     void resizePicture();
+    bool adoptWidgetSize();
 
     int gridWidth = 10;
     int gridPenWidth = 1;
