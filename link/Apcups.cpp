@@ -61,10 +61,13 @@ long IntegerOf(const char* text) {
 }
 
 long Truncate(float value) {
-    if (std::isnan(value)) return 0;
+    if (std::isnan(value))
+        return 0;
     constexpr float kMax = 2147483520.0f;  // largest float below 2^31
-    if (value >= kMax) return 2147483520L;
-    if (value <= -kMax) return -2147483520L;
+    if (value >= kMax)
+        return 2147483520L;
+    if (value <= -kMax)
+        return -2147483520L;
     return static_cast<long>(value);
 }
 

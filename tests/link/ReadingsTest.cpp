@@ -78,8 +78,9 @@ TEST(Readings, LoadGivesWattsFromTheRating) {
         const char* reply;
         const char* watts;
     };
-    for (const Row& row : {Row{1000, "050.0", "350"}, Row{1400, "065.0", "637"},
-                           Row{0, "050.0", "0"}, Row{620, "100.0", "434"}, Row{1000, "", "0"}, Row{1000, "nan", "0"}}) {
+    for (const Row& row :
+         {Row{1000, "050.0", "350"}, Row{1400, "065.0", "637"}, Row{0, "050.0", "0"},
+          Row{620, "100.0", "434"}, Row{1000, "", "0"}, Row{1000, "nan", "0"}}) {
         ScriptedUnit unit;
         unit.ups().ratingVA = row.rating;
         unit.ups().wattsPerPercent = static_cast<float>(row.rating * 0.007);

@@ -37,6 +37,12 @@ std::string ScriptedUnit::takeWritten() {
 }
 
 void ScriptedUnit::receive(std::uint8_t byte, Micros at, sim::SimLine& line) {
+    if (handler_) {
+        if (auto reply = handler_(static_cast<char>(byte))) {
+            line.send(*reply + "\r\n", at + latency_, gap_);
+            return;
+        }
+    }
     auto it = replies_.find(static_cast<char>(byte));
     if (it == replies_.end() || it->second.empty())
         return;

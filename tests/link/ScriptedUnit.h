@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Apcups.h"
@@ -22,6 +23,10 @@ public:
     // Several successive replies; the last one repeats.
     ScriptedUnit& sequence(char command, std::initializer_list<std::string> replies);
     ScriptedUnit& silent(char command);
+    // Stateful answers: consulted first; a value is sent (with CR LF), nullopt falls back to
+    // the script.
+    using Handler = std::function<std::optional<std::string>(char command)>;
+    void setHandler(Handler handler) { handler_ = std::move(handler); }
     // A gap added between the bytes of every reply.
     void setGap(Micros gap) { gap_ = gap; }
     void setLatency(Micros latency) { latency_ = latency; }
@@ -40,6 +45,7 @@ private:
     sim::SimLine* line_ = nullptr;
     std::unique_ptr<APCUPS> ups_;
     std::map<char, std::deque<std::string>> replies_;
+    Handler handler_;
     Micros latency_{40000};
     Micros gap_{0};
 };

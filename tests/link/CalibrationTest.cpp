@@ -1,0 +1,349 @@
+// Calibration constants, meters and the model code: single steps, tuning walks and their
+// bounds, exact on the wire.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ScriptedUnit.h"
+#include "Walk.h"
+
+namespace morlen::test {
+namespace {
+
+std::string hex2(int v) {
+    char t[4];
+    std::snprintf(t, sizeof t, "%02X", v & 0xFF);
+    return t;
+}
+
+// A unit with one constant on "0" that "+" and "-" move by one, and, on second-generation
+// units, the step byte "4" that moves it the unit's own way.
+struct ConstantUnit {
+    ScriptedUnit unit;
+    int value;
+    char previous = 0;
+    explicit ConstantUnit(int start, int lowest = 0, int highest = 255) : value(start) {
+        unit.setHandler([this, lowest, highest](char c) -> std::optional<std::string> {
+            std::optional<std::string> reply;
+            if (c == '0')
+                reply = hex2(value);
+            if ((c == '+' || c == '-') && previous != 0) {
+                value += c == '+' ? 1 : -1;
+                if (value > highest)
+                    value = lowest;  // the unit wraps within its range
+                if (value < lowest)
+                    value = highest;
+                reply = hex2(value);
+            }
+            if (c == '4')
+                reply = hex2(--value);
+            previous = (c == '0' || c == '+' || c == '-') ? '0' : 0;
+            return reply;
+        });
+    }
+};
+
+TEST(Constants, EachReadSendsItsCommandWithTwoCharacters) {
+    ScriptedUnit unit;
+    unit.ups().ReadConst0();
+    unit.ups().ReadConst4();
+    unit.ups().ReadConst5();
+    unit.ups().ReadConst6();
+    unit.ups().ReadConstHash();
+    unit.ups().ReadConstDollar();
+    unit.ups().ReadConstPercent();
+    unit.ups().ReadConstCaret();
+    unit.ups().ReadConstCtrlD();
+    EXPECT_EQ(unit.takeWritten(), std::string("0456#$%^") + cmd::CtrlD);
+    EXPECT_EQ(unit.clock().now(), Millis(9 * 148));
+}
+
+TEST(Constants, OneStepUpReachesTheNextValue) {
+    ConstantUnit u(0x7F);
+    u.unit.ups().ReadConst0();
+    u.unit.takeWritten();
+    EXPECT_TRUE(u.unit.ups().TuneConst0("80"));
+    EXPECT_EQ(u.unit.takeWritten(), "+");
+}
+
+TEST(Constants, AnEqualConstantStepsUpOnceAndBack) {
+    ConstantUnit u(0x80);
+    u.unit.ups().ReadConst0();
+    u.unit.takeWritten();
+    EXPECT_FALSE(u.unit.ups().TuneConst0("80"));
+    EXPECT_TRUE(u.unit.ups().TuneConst0("80"));
+    EXPECT_EQ(u.unit.takeWritten(), "+-");
+    EXPECT_EQ(u.value, 0x80);
+}
+
+TEST(Constants, WalkDownToATargetThroughTheCallersLoop) {
+    ConstantUnit u(0xA5);
+    APCUPS& ups = u.unit.ups();
+    ups.ReadConst0();
+    ups.Transact('0', 2);  // the caller selects the constant
+    const WalkResult r = RunWalk(
+        kConstantWalkBound, [&] { return ups.TuneConst0("A0"); },
+        [&] { return ups.const0Text.empty(); }, nullptr);
+    EXPECT_EQ(r.end, WalkEnd::Reached);
+    EXPECT_EQ(r.steps, 5);
+    EXPECT_EQ(u.value, 0xA0);
+}
+
+TEST(Constants, UnreachableTargetStopsAtTheBound) {
+    ConstantUnit u(0x90, 0x80, 0x9F);  // the unit only accepts 80..9F
+    APCUPS& ups = u.unit.ups();
+    ups.ReadConst0();
+    ups.Transact('0', 2);
+    const WalkResult r = RunWalk(
+        kConstantWalkBound, [&] { return ups.TuneConst0("C0"); },
+        [&] { return ups.const0Text.empty(); }, nullptr);
+    EXPECT_EQ(r.end, WalkEnd::Bound);
+    EXPECT_EQ(r.steps, kConstantWalkBound);
+}
+
+TEST(Constants, SilentUnitEndsTheWalkOnTheEmptyReply) {
+    ScriptedUnit unit;
+    unit.on('0', "7F");
+    APCUPS& ups = unit.ups();
+    ups.ReadConst0();
+    const WalkResult r = RunWalk(
+        kConstantWalkBound, [&] { return ups.TuneConst0("90"); },
+        [&] { return ups.const0Text.empty(); }, nullptr);
+    EXPECT_EQ(r.end, WalkEnd::NoAnswer);
+    EXPECT_EQ(r.steps, 1);
+}
+
+TEST(Constants, SecondGenerationUsesItsStepBytes) {
+    struct Row {
+        bool (APCUPS::*tune)(const char*);
+        char expected;
+    };
+    for (const Row& row : {Row{&APCUPS::TuneConst0, '4'}, Row{&APCUPS::TuneConst5, '2'},
+                           Row{&APCUPS::TuneConst6, '3'}, Row{&APCUPS::TuneConst4, '+'}}) {
+        ScriptedUnit unit;
+        unit.ups().family = FamilySmart2ndGen;
+        (unit.ups().*row.tune)("FF");
+        EXPECT_EQ(unit.takeWritten(), std::string(1, row.expected));
+    }
+}
+
+// A unit whose input-voltage meter moves `step` volts per "+"/"-" after "L" (or per "a" on a
+// second-generation unit, always downward).
+struct MeterUnit {
+    ScriptedUnit unit;
+    double volts;
+    double step;
+    char previous = 0;
+    MeterUnit(double start, double stepVolts) : volts(start), step(stepVolts) {
+        unit.setHandler([this](char c) -> std::optional<std::string> {
+            std::optional<std::string> reply;
+            char t[16];
+            if ((c == '+' || c == '-') && previous == 'L')
+                volts += c == '+' ? step : -step;
+            if (c == 'a')
+                volts -= step;
+            if (c == 'L' || ((c == '+' || c == '-') && previous == 'L') || c == 'a') {
+                std::snprintf(t, sizeof t, "%05.1f", volts);
+                reply = t;
+            }
+            previous = c;
+            return reply;
+        });
+    }
+};
+
+TEST(Meters, InputWalkCrossesTheTargetThenStepsBackOnce) {
+    MeterUnit m(228.0, 1.0);
+    APCUPS& ups = m.unit.ups();
+    ups.ReadInputVoltage();
+    m.unit.takeWritten();
+    int calls = 0;
+    while (!ups.TuneInputVoltage("230") && ++calls < 20) {
+    }
+    EXPECT_EQ(m.unit.takeWritten(), "L+LL+LL+LL-L");
+    EXPECT_DOUBLE_EQ(m.volts, 230.0);
+    EXPECT_TRUE(ups.steppedUp);
+}
+
+TEST(Meters, DownwardWalkEndsWithOneStepBackUp) {
+    MeterUnit m(233.0, 1.0);
+    APCUPS& ups = m.unit.ups();
+    ups.ReadInputVoltage();
+    m.unit.takeWritten();
+    int calls = 0;
+    while (!ups.TuneInputVoltage("231") && ++calls < 20) {
+    }
+    // 233 -> 232 -> 231; at the target the walk turns, makes that step and ends.
+    EXPECT_EQ(m.unit.takeWritten(), "L-LL-LL+L");
+    EXPECT_DOUBLE_EQ(m.volts, 232.0);
+}
+
+TEST(Meters, JumpUpOfMoreThanThirtyEndsTheWalk) {
+    MeterUnit m(150.0, 40.0);
+    APCUPS& ups = m.unit.ups();
+    ups.ReadInputVoltage();
+    EXPECT_TRUE(ups.TuneInputVoltage("230"));
+    EXPECT_DOUBLE_EQ(m.volts, 190.0);
+}
+
+TEST(Meters, JumpDownOfMoreThanThirtySendsOneMoreMinus) {
+    MeterUnit m(250.0, 40.0);
+    APCUPS& ups = m.unit.ups();
+    ups.ReadInputVoltage();
+    m.unit.takeWritten();
+    EXPECT_TRUE(ups.TuneInputVoltage("200"));
+    EXPECT_EQ(m.unit.takeWritten(), "L-LL-L");
+    EXPECT_DOUBLE_EQ(m.volts, 170.0);
+}
+
+TEST(Meters, SecondGenerationInputStepsUntilJustAboveTheTarget) {
+    MeterUnit m(240.0, 1.0);
+    APCUPS& ups = m.unit.ups();
+    ups.family = FamilySmart2ndGen;
+    ups.ReadInputVoltage();
+    m.unit.takeWritten();
+    int calls = 0;
+    while (!ups.TuneInputVoltage("230") && ++calls < 50) {
+    }
+    EXPECT_DOUBLE_EQ(m.volts, 232.0) << "first reading above the target by less than 3 V";
+    EXPECT_EQ(m.unit.takeWritten(), "aLaLaLaLaLaLaLaL");
+}
+
+TEST(Meters, LoadWalkOnAUnitWithoutRatingStopsAtTheBound) {
+    ScriptedUnit unit;
+    unit.on('P', "050.0").on('+', "050.5");
+    APCUPS& ups = unit.ups();  // no rating: watts stay 0
+    ups.ReadLoad();
+    const WalkResult r = RunWalk(
+        kMeterWalkBound, [&] { return ups.TuneLoad("300"); },
+        [&] { return ups.loadPercentText.empty(); }, nullptr);
+    EXPECT_EQ(r.end, WalkEnd::Bound);
+    EXPECT_EQ(r.steps, kMeterWalkBound);
+}
+
+TEST(Meters, StepsSendTheirBytes) {
+    ScriptedUnit unit;
+    APCUPS& ups = unit.ups();
+    ups.StepInputVoltage('+');
+    ups.StepLoad('-');
+    ups.StepBatteryVoltage('+');
+    EXPECT_EQ(unit.takeWritten(), "L+LP-PB+B");
+    ups.family = FamilySmart2ndGen;
+    ups.StepInputVoltage2nd();
+    ups.StepLoad2nd();
+    ups.StepBatteryVoltage('+');
+    EXPECT_EQ(unit.takeWritten(), "aLbPdB") << "the second generation sends no sign";
+}
+
+TEST(Meters, SecondGenerationBatteryWalk) {
+    ScriptedUnit unit;
+    double volts = 28.50;
+    unit.setHandler([&](char c) -> std::optional<std::string> {
+        char t[16];
+        if (c == 'd') {
+            volts -= 0.15;
+            return std::string("OK");
+        }
+        if (c == 'B') {
+            std::snprintf(t, sizeof t, "%05.2f", volts);
+            return std::string(t);
+        }
+        return std::nullopt;
+    });
+    APCUPS& ups = unit.ups();
+    ups.family = FamilySmart2ndGen;
+    ups.ReadBatteryVoltage();
+    int calls = 0;
+    while (!ups.TuneBatteryVoltage2nd("27.62") && ++calls < 50) {
+    }
+    EXPECT_NEAR(volts, 27.90, 0.001) << "first reading less than 0.3 V above the target";
+}
+
+TEST(BackPro, StepsSelectTheirValueFirst) {
+    ScriptedUnit unit;
+    APCUPS& ups = unit.ups();
+    ups.family = FamilyBackPro;
+    ups.StepFloatVoltage('-');
+    ups.StepRatio('+');
+    ups.StepBbdVoltage('+');
+    ups.StepEutVoltage('-');
+    ups.StepDcOffset('+');
+    ups.StepCapacitorLoad('-');
+    EXPECT_EQ(unit.takeWritten(), "e-ew+w2+2v-vd+dc-c");
+}
+
+TEST(ModelCode, ReadPerKindOfUnit) {
+    struct Row {
+        std::int16_t family;
+        bool thirdGen;
+        std::string bytes;
+    };
+    for (const Row& row :
+         {Row{FamilySmart, false, "b+-"}, Row{FamilyBackPro, false, "b+b-"},
+          Row{FamilySmart, true, std::string(1, cmd::CtrlB)}, Row{FamilySmart2ndGen, false, "H"}}) {
+        ScriptedUnit unit;
+        unit.ups().family = row.family;
+        unit.ups().isThirdGen = row.thirdGen;
+        unit.on('-', "0B").on(cmd::CtrlB, "8A").on('H', "A1");
+        unit.ups().ReadModelCode();
+        EXPECT_EQ(unit.takeWritten(), row.bytes);
+    }
+    ScriptedUnit unit;
+    unit.on('-', "0B");
+    EXPECT_STREQ(unit.ups().ReadModelCode(), "0B");
+    EXPECT_EQ(unit.ups().modelCodeText, "0B");
+}
+
+TEST(ModelCode, StepRereadsFirmwareAndModel) {
+    ScriptedUnit unit;
+    unit.on('+', "0C").on('b', "61.9.I").on(cmd::CtrlA, "SMART-UPS 1000XL");
+    EXPECT_STREQ(unit.ups().StepModel('+'), "SMART-UPS 1000XL");
+    EXPECT_EQ(unit.takeWritten(), std::string("b+b") + cmd::CtrlA);
+    EXPECT_EQ(unit.ups().modelCodeText, "0C");
+    EXPECT_EQ(unit.ups().firmwareText, "61.9.I");
+    EXPECT_TRUE(unit.ups().isXL);
+    unit.ups().usesCtrlB = true;
+    unit.ups().StepModel('-');
+    EXPECT_EQ(unit.takeWritten(), std::string(1, cmd::CtrlB) + "-b" + cmd::CtrlA);
+}
+
+TEST(ModelCode, UnitThatDoesNotMoveEndsTheWalk) {
+    ScriptedUnit unit;
+    unit.on('+', "0B");
+    unit.ups().modelCodeText = "0B";
+    EXPECT_TRUE(unit.ups().TuneModelCode("2B"));
+    EXPECT_EQ(unit.takeWritten(), "+");
+}
+
+TEST(ModelCode, WalkUpToTheTarget) {
+    ScriptedUnit unit;
+    int code = 0x0B;
+    unit.setHandler([&](char c) -> std::optional<std::string> {
+        if (c == '+')
+            return hex2(++code);
+        if (c == '-')
+            return hex2(--code);
+        return std::nullopt;
+    });
+    APCUPS& ups = unit.ups();
+    ups.modelCodeText = "0B";
+    const WalkResult r = RunWalk(
+        kModelCodeWalkBound, [&] { return ups.TuneModelCode("0E"); },
+        [&] { return ups.modelCodeText.empty(); }, nullptr);
+    EXPECT_EQ(r.end, WalkEnd::Reached);
+    EXPECT_EQ(code, 0x0E);
+    EXPECT_EQ(unit.takeWritten(), "+++");
+}
+
+TEST(ModelCode, SecondGenerationChecksTheCodeItReports) {
+    ScriptedUnit unit;
+    unit.sequence('H', {"A1", "A2"});
+    unit.ups().family = FamilySmart2ndGen;
+    EXPECT_FALSE(unit.ups().CheckModelCode2nd("A2"));
+    EXPECT_TRUE(unit.ups().CheckModelCode2nd("A2"));
+    EXPECT_EQ(unit.takeWritten(), "HH");
+}
+
+}  // namespace
+}  // namespace morlen::test
