@@ -13,9 +13,10 @@ using namespace morlen;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     VirtualClock clock;
-    auto line = std::make_unique<sim::SimLine>(
-        clock, [&input](std::uint8_t, Micros at, sim::SimLine& l) {
-            if (input.remaining_bytes() == 0) return;  // silence
+    auto line =
+        std::make_unique<sim::SimLine>(clock, [&input](std::uint8_t, Micros at, sim::SimLine& l) {
+            if (input.remaining_bytes() == 0)
+                return;  // silence
             const auto latency = Millis(input.ConsumeIntegralInRange<int>(0, 900));
             const auto gap = Millis(input.ConsumeIntegralInRange<int>(0, 3) == 0
                                         ? input.ConsumeIntegralInRange<int>(0, 800)
