@@ -42,13 +42,14 @@ void KPerformanceGraph::DrawGrid() {
     if (gridWidth >= 1) {
         int lastX = 0;
         for (int x = 0; x <= chartWidth; x += gridWidth) {
-            canvas::lineTo(image, QPoint(x, 0), QPoint(x, chartHeight), gridColor, gridPenWidth);
+            moveTo(QPoint(x, 0));
+            lineTo(QPoint(x, chartHeight), gridColor, gridPenWidth);
             lastX = x;
         }
         gridPhase = chartWidth - (lastX - 1);
         for (int y = 0; y <= chartHeight; y += gridWidth) {
-            canvas::lineTo(image, QPoint(0, y), QPoint(chartWidth, y), gridColor, gridPenWidth);
-            penPos = QPoint(chartWidth, y);
+            moveTo(QPoint(0, y));
+            lineTo(QPoint(chartWidth, y), gridColor, gridPenWidth);
         }
     }
     update();
@@ -63,9 +64,9 @@ void KPerformanceGraph::UpdateData(int value) {
         --gridPhase;
     } else if (gridPhase == 0) {
         savedPenPos = penPos;
-        const int x = chartWidth - 2;
-        canvas::lineTo(image, QPoint(x, 0), QPoint(x, chartHeight), gridColor, gridPenWidth);
-        penPos = savedPenPos;
+        moveTo(QPoint(chartWidth - 2, 0));
+        lineTo(QPoint(chartWidth - 2, chartHeight), gridColor, gridPenWidth);
+        moveTo(savedPenPos);
         gridPhase = gridWidth - 1;
     }
     DrawData(value);
@@ -81,12 +82,20 @@ void KPerformanceGraph::DrawData(int value) {
     const long long y = std::clamp(static_cast<long long>(chartHeight) - value, -kFar, kFar);
     const QPoint target(chartWidth - 4, static_cast<int>(y));
     if (firstPoint) {
-        penPos = target;
+        moveTo(target);
         firstPoint = false;
     }
-    canvas::lineTo(image, penPos, target, dataColor, dataPenWidth);
-    penPos = target;
+    lineTo(target, dataColor, dataPenWidth);
     update();
+}
+
+void KPerformanceGraph::moveTo(QPoint point) {
+    penPos = point;
+}
+
+void KPerformanceGraph::lineTo(QPoint point, const QColor& color, int width) {
+    canvas::lineTo(image, penPos, point, color, width);
+    penPos = point;
 }
 
 void KPerformanceGraph::SetGridWidth(int width) {

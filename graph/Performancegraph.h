@@ -65,6 +65,10 @@ protected:
 
 private:
     void resizePicture();
+    // The pen position is the picture's, not the trace's: it stays put while the picture
+    // scrolls, which is what makes each value a vertical step at the same column.
+    void moveTo(QPoint point);
+    void lineTo(QPoint point, const QColor& color, int width);
     bool adoptWidgetSize();
 
     int gridWidth = 10;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 #include <utility>
 
@@ -26,10 +27,14 @@ struct ThinLineCase {
     Pixels painted;
 };
 
-class ThinLine : public ::testing::TestWithParam<ThinLineCase> {};
+void PrintTo(const ThinLineCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ChartCanvasThinLine : public ::testing::TestWithParam<ThinLineCase> {};
 
 // A one-pixel line covers its start and leaves out its end point.
-TEST_P(ThinLine, PaintsFromStartUpToButNotIncludingTheEnd) {
+TEST_P(ChartCanvasThinLine, PaintsFromStartUpToButNotIncludingTheEnd) {
     const ThinLineCase& c = GetParam();
     QImage image = blank();
     morlen::canvas::lineTo(image, c.from, c.to, kRed, c.penWidth);
@@ -38,7 +43,7 @@ TEST_P(ThinLine, PaintsFromStartUpToButNotIncludingTheEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Lines, ThinLine,
+    Lines, ChartCanvasThinLine,
     ::testing::Values(
         ThinLineCase{"Down", {3, 2}, {3, 6}, 1, {{3, 2}, {3, 3}, {3, 4}, {3, 5}}},
         ThinLineCase{"Up", {3, 6}, {3, 2}, 1, {{3, 6}, {3, 5}, {3, 4}, {3, 3}}},
@@ -62,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                      }()}),
     [](const ::testing::TestParamInfo<ThinLineCase>& info) { return info.param.name; });
 
-TEST(WideLine, VerticalLineIsPenWideAroundItsAxis) {
+TEST(ChartCanvasWideLine, VerticalLineIsPenWideAroundItsAxis) {
     QImage image = blank(20, 20);
     morlen::canvas::lineTo(image, {8, 3}, {8, 14}, kRed, 3);
     for (int y = 4; y <= 13; ++y) {
@@ -79,7 +84,7 @@ TEST(WideLine, VerticalLineIsPenWideAroundItsAxis) {
     }
 }
 
-TEST(WideLine, ZeroLengthPaintsARoundDot) {
+TEST(ChartCanvasWideLine, ZeroLengthPaintsARoundDot) {
     for (int width : {2, 3, 5}) {
         QImage image = blank(20, 20);
         morlen::canvas::lineTo(image, {10, 10}, {10, 10}, kRed, width);
@@ -93,7 +98,7 @@ TEST(WideLine, ZeroLengthPaintsARoundDot) {
     }
 }
 
-TEST(Rectangle, FillsWithTheBrushAndOutlinesTheOutermostPixels) {
+TEST(ChartCanvasRectangle, FillsWithTheBrushAndOutlinesTheOutermostPixels) {
     QImage image(10, 8, QImage::Format_RGB32);
     image.fill(Qt::white);
     morlen::canvas::rectangle(image, QRect(1, 1, 6, 5), kBlue, kBlack, 1);
@@ -107,7 +112,7 @@ TEST(Rectangle, FillsWithTheBrushAndOutlinesTheOutermostPixels) {
     }
 }
 
-TEST(Scroll, EveryColumnTakesItsRightNeighbourAndTheLastKeepsItsOwn) {
+TEST(ChartCanvasScroll, EveryColumnTakesItsRightNeighbourAndTheLastKeepsItsOwn) {
     QImage image(6, 3, QImage::Format_RGB32);
     for (int y = 0; y < 3; ++y) {
         for (int x = 0; x < 6; ++x) {
@@ -123,7 +128,7 @@ TEST(Scroll, EveryColumnTakesItsRightNeighbourAndTheLastKeepsItsOwn) {
     }
 }
 
-TEST(Scroll, DegenerateImagesAreLeftAlone) {
+TEST(ChartCanvasScroll, DegenerateImagesAreLeftAlone) {
     QImage narrow(1, 4, QImage::Format_RGB32);
     narrow.fill(kRed);
     morlen::canvas::scrollLeftOnePixel(narrow);

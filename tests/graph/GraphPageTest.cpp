@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <array>
+#include <ostream>
 #include <string>
 
 #include "Performancegraph.h"
@@ -33,9 +34,13 @@ struct PointsCase {
     GraphPoints expected;
 };
 
-class Points : public ::testing::TestWithParam<PointsCase> {};
+void PrintTo(const PointsCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
-TEST_P(Points, ScaleTheReadingsForTheChosenPair) {
+class GraphPointsScaling : public ::testing::TestWithParam<PointsCase> {};
+
+TEST_P(GraphPointsScaling, ScaleTheReadingsForTheChosenPair) {
     const PointsCase& c = GetParam();
     const GraphPoints points = pointsFor(c.choice, c.inputVoltage, c.batteryCapacityText,
                                          c.runTimeMinutes, c.loadPercent, c.outputVoltage);
@@ -47,7 +52,7 @@ TEST_P(Points, ScaleTheReadingsForTheChosenPair) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Choices, Points,
+    Choices, GraphPointsScaling,
     ::testing::Values(
         PointsCase{"InputAndFullBattery", 0, 231.4f, "100.0", 42, 50.0f, 229.0f, {true, 115, 150}},
         PointsCase{"InputAndBatteryWithLeadingZero",
@@ -216,6 +221,10 @@ std::string changeName(const ::testing::TestParamInfo<ChangeCase>& info) {
     return "From" + from + "To" + std::to_string(info.param.choice);
 }
 
+void PrintTo(const ChangeCase& c, std::ostream* out) {
+    *out << "from " << c.previous << " to " << c.choice;
+}
+
 class GraphicsChangeMatrix : public ::testing::TestWithParam<ChangeCase> {};
 
 TEST_P(GraphicsChangeMatrix, ClearsTheChangedChartsRelabelsAndStoresTheChoice) {
@@ -258,9 +267,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChangeCase{2, 3, true, true}, ChangeCase{3, 3, false, false}),
     changeName);
 
-class NoSelection : public ::testing::TestWithParam<int> {};
+class GraphicsChangeNoSelection : public ::testing::TestWithParam<int> {};
 
-TEST_P(NoSelection, OnlyTheTagsChange) {
+TEST_P(GraphicsChangeNoSelection, OnlyTheTagsChange) {
     const int previous = GetParam();
     GraphPageFixture page;
     page.list->setCurrentIndex(previous);
@@ -279,7 +288,7 @@ TEST_P(NoSelection, OnlyTheTagsChange) {
     EXPECT_EQ(tagOf(page.upper), -1);
 }
 
-INSTANTIATE_TEST_SUITE_P(FromEachChoice, NoSelection, ::testing::Values(0, 1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(FromEachChoice, GraphicsChangeNoSelection, ::testing::Values(0, 1, 2, 3));
 
 TEST(GraphicsChange, ClearingDecidesByTheStoredTagNotByTheListHistory) {
     GraphPageFixture page;

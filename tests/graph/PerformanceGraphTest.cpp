@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <climits>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -160,9 +161,13 @@ struct GridEntryCase {
     int firstEntry;  // the call that draws the first new grid column
 };
 
-class GridEntry : public ::testing::TestWithParam<GridEntryCase> {};
+void PrintTo(const GridEntryCase& c, std::ostream* out) {
+    *out << c.width << "x" << c.height << " grid " << c.gridWidth;
+}
 
-TEST_P(GridEntry, NewGridColumnEntersEveryGridWidthValues) {
+class PerformanceGraphGridEntry : public ::testing::TestWithParam<GridEntryCase> {};
+
+TEST_P(PerformanceGraphGridEntry, NewGridColumnEntersEveryGridWidthValues) {
     const GridEntryCase& c = GetParam();
     ThinChart thin;
     KPerformanceGraph& chart = thin.chart;
@@ -178,7 +183,7 @@ TEST_P(GridEntry, NewGridColumnEntersEveryGridWidthValues) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, GridEntry,
+INSTANTIATE_TEST_SUITE_P(Sizes, PerformanceGraphGridEntry,
                          ::testing::Values(GridEntryCase{200, 200, 10, 2},
                                            GridEntryCase{300, 150, 10, 2},
                                            GridEntryCase{200, 200, 7, 6},
@@ -225,9 +230,13 @@ struct ClearingCase {
     bool clears;
 };
 
-class Clearing : public ::testing::TestWithParam<ClearingCase> {};
+void PrintTo(const ClearingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
-TEST_P(Clearing, SettersThatRedrawTheGridClearTheTrace) {
+class PerformanceGraphClearing : public ::testing::TestWithParam<ClearingCase> {};
+
+TEST_P(PerformanceGraphClearing, SettersThatRedrawTheGridClearTheTrace) {
     const ClearingCase& c = GetParam();
     ThinChart thin;
     KPerformanceGraph& chart = thin.chart;
@@ -253,7 +262,7 @@ TEST_P(Clearing, SettersThatRedrawTheGridClearTheTrace) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Setters, Clearing,
+    Setters, PerformanceGraphClearing,
     ::testing::Values(
         ClearingCase{"DrawGrid", [](KPerformanceGraph& g) { g.DrawGrid(); }, true},
         ClearingCase{"SetHeight", [](KPerformanceGraph& g) { g.SetHeight(120); }, true},
@@ -328,9 +337,13 @@ struct OutOfRangeCase {
     int value;
 };
 
-class OutOfRange : public ::testing::TestWithParam<OutOfRangeCase> {};
+void PrintTo(const OutOfRangeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
-TEST_P(OutOfRange, ValuesBeyondTheChartAreClipped) {
+class PerformanceGraphOutOfRange : public ::testing::TestWithParam<OutOfRangeCase> {};
+
+TEST_P(PerformanceGraphOutOfRange, ValuesBeyondTheChartAreClipped) {
     const OutOfRangeCase& c = GetParam();
     ThinChart thin;
     KPerformanceGraph& chart = thin.chart;
@@ -340,7 +353,7 @@ TEST_P(OutOfRange, ValuesBeyondTheChartAreClipped) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Values, OutOfRange,
+    Values, PerformanceGraphOutOfRange,
     ::testing::Values(OutOfRangeCase{"BelowBottom", 50, -500}, OutOfRangeCase{"AboveTop", 50, 1000},
                       OutOfRangeCase{"FromBelowToAbove", -300, 900},
                       OutOfRangeCase{"BothBelow", -10, -400}, OutOfRangeCase{"TopEdge", 150, 200},

@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(Tag, IsZeroUntilSetAndKeepsWhatWasSet) {
+TEST(GraphTag, IsZeroUntilSetAndKeepsWhatWasSet) {
     QObject object;
     EXPECT_EQ(tagOf(&object), 0);
     for (int value : {3, -1, 0, 2}) {
@@ -15,7 +15,7 @@ TEST(Tag, IsZeroUntilSetAndKeepsWhatWasSet) {
     }
 }
 
-TEST(Tag, NullObjectsAndForeignValuesReadAsZero) {
+TEST(GraphTag, NullObjectsAndForeignValuesReadAsZero) {
     EXPECT_EQ(tagOf(nullptr), 0);
     setTag(nullptr, 5);  // must not crash
 
