@@ -46,6 +46,8 @@ bool SimLine::writeByte(std::uint8_t byte) {
     if (!open_ || failed_)
         return false;
     written_.push_back(static_cast<char>(byte));
+    if (pump_)
+        pump_(clock_.now(), *this);
     if (farEnd_)
         farEnd_(byte, clock_.now() + kByteTime, *this);
     return true;
@@ -53,6 +55,8 @@ bool SimLine::writeByte(std::uint8_t byte) {
 
 void SimLine::purgeReceive() {
     const Micros now = clock_.now();
+    if (pump_)
+        pump_(now, *this);
     while (!queue_.empty() && queue_.front().arrival <= now)
         queue_.pop_front();
     lastWasCR_ = false;
@@ -75,6 +79,13 @@ std::size_t SimLine::read(std::uint8_t* buffer, std::size_t count) {
         Micros deadline = total;
         if (haveByte)
             deadline = std::min(deadline, last + interval);
+        if (pump_) {
+            // Only as far as the read is sure to get: the next queued byte or the deadline.
+            Micros upTo = deadline;
+            if (!queue_.empty() && queue_.front().arrival < upTo)
+                upTo = queue_.front().arrival;
+            pump_(upTo, *this);
+        }
         if (queue_.empty() || queue_.front().arrival > deadline) {
             clock_.advanceTo(deadline);
             return got;

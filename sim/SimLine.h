@@ -30,9 +30,15 @@ public:
     // Called with each byte the host writes and the time its last bit reached the far end.
     using FarEnd = std::function<void(std::uint8_t byte, Micros received, SimLine& line)>;
 
+    // Called before the line looks at its queue, with the time up to which it is about to
+    // look: a far end that talks unprompted (alerts) queues what it sends up to then.
+    using Pump = std::function<void(Micros upTo, SimLine& line)>;
+
     explicit SimLine(VirtualClock& clock, FarEnd farEnd = nullptr);
 
     void setFarEnd(FarEnd farEnd) { farEnd_ = std::move(farEnd); }
+    void setPump(Pump pump) { pump_ = std::move(pump); }
+    VirtualClock& clock() { return clock_; }
 
     // The far end sends bytes: the first arrives at `start` + kByteTime, each next one a byte
     // time later (a gap can be added between bytes).
@@ -65,6 +71,7 @@ public:
 private:
     VirtualClock& clock_;
     FarEnd farEnd_;
+    Pump pump_;
     std::deque<TimedByte> queue_;  // sorted by arrival
     std::vector<std::string> openable_;
     std::string written_;

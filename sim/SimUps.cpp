@@ -1,0 +1,150 @@
+#include "SimUps.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace morlen::sim {
+
+namespace {
+
+const Profile& Named(std::string_view name) {
+    const Profile* p = FindProfile(name);
+    if (p == nullptr)
+        throw std::invalid_argument("unknown profile: " + std::string(name));
+    return *p;
+}
+
+}  // namespace
+
+SimUps::SimUps(VirtualClock& clock, const Profile& profile)
+    : clock_(clock), model_(profile), link_(std::make_shared<Link>(Link{this})) {}
+
+SimUps::SimUps(VirtualClock& clock, std::string_view profileName)
+    : SimUps(clock, Named(profileName)) {}
+
+SimUps::~SimUps() {
+    link_->unit = nullptr;
+}
+
+std::unique_ptr<SimLine> SimUps::makeLine() {
+    auto line = std::make_unique<SimLine>(clock_);
+    attach(*line);
+    return line;
+}
+
+void SimUps::attach(SimLine& line) {
+    std::shared_ptr<Link> link = link_;
+    line.setFarEnd([link](std::uint8_t byte, Micros received, SimLine& l) {
+        if (link->unit != nullptr)
+            link->unit->onByte(byte, received, l);
+    });
+    line.setPump([link](Micros upTo, SimLine& l) {
+        if (link->unit != nullptr)
+            link->unit->pump(upTo, l);
+    });
+}
+
+void SimUps::dropReplyByte(std::size_t index) {
+    faults_.push_back({Fault::Drop, index, 0});
+}
+
+void SimUps::garbleReplyByte(std::size_t index, std::uint8_t replacement) {
+    faults_.push_back({Fault::Garble, index, replacement});
+}
+
+void SimUps::insertAlertInReply(std::size_t index, char alert) {
+    faults_.push_back({Fault::Insert, index, static_cast<std::uint8_t>(alert)});
+}
+
+std::string SimUps::applyFaults(std::string reply) {
+    // Indexes refer to the reply as the unit meant it; apply from the back so that an
+    // insertion or a drop does not shift the others.
+    std::stable_sort(faults_.begin(), faults_.end(),
+                     [](const Fault& a, const Fault& b) { return a.index > b.index; });
+    for (const Fault& f : faults_) {
+        switch (f.kind) {
+            case Fault::Drop:
+                if (f.index < reply.size())
+                    reply.erase(f.index, 1);
+                break;
+            case Fault::Garble:
+                if (f.index < reply.size())
+                    reply[f.index] = static_cast<char>(f.byte);
+                break;
+            case Fault::Insert:
+                reply.insert(std::min(f.index, reply.size()), 1, static_cast<char>(f.byte));
+                break;
+        }
+    }
+    faults_.clear();
+    return reply;
+}
+
+void SimUps::onByte(std::uint8_t byte, Micros received, SimLine& line) {
+    if (!plugged_) {
+        log_.push_back({received, byte, std::nullopt, false});
+        return;
+    }
+    std::optional<std::string> reply = model_.receive(byte, received);
+    log_.push_back({received, byte, reply, true});
+    if (!reply || reply->empty())
+        return;
+    const std::string bytes = applyFaults(*reply);
+    Micros t = std::max(received + latency_, busyUntil_);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0)
+            t += gap_;
+        t += kByteTime;
+        line.sendAt(static_cast<std::uint8_t>(bytes[i]), t);
+    }
+    busyUntil_ = t;
+}
+
+void SimUps::pump(Micros upTo, SimLine& line) {
+    // One alert time at a time, so the model never runs ahead of what the line delivers.
+    for (;;) {
+        const auto next = model_.nextAlertTime(clock_.now());
+        if (!next || *next > upTo)
+            return;
+        for (const Alert& a : model_.takeAlerts(*next)) {
+            if (!plugged_)
+                continue;  // sent into a pulled cable
+            // An alert waits for a reply already on the line.
+            const Micros start = std::max(a.at, busyUntil_);
+            line.sendAt(static_cast<std::uint8_t>(a.byte), start + kByteTime);
+            busyUntil_ = std::max(busyUntil_, start + kByteTime);
+        }
+    }
+}
+
+std::string Escape(std::string_view bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 32 || c >= 127) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string TraceLine(Micros at, std::uint8_t command, const std::optional<std::string>& reply) {
+    char head[64];
+    std::snprintf(head, sizeof head, "%10.6f ", static_cast<double>(at.count()) / 1e6);
+    std::string line = head;
+    line += Escape(std::string(1, static_cast<char>(command)));
+    line += reply ? " -> \"" + Escape(*reply) + "\"" : std::string(" -> (silent)");
+    return line;
+}
+
+}  // namespace morlen::sim

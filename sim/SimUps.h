@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Clock.h"
+#include "Profile.h"
+#include "SimLine.h"
+#include "UpsModel.h"
+
+namespace morlen::sim {
+
+// One command the unit received and what it answered (nothing when it stayed silent).
+struct Exchange {
+    Micros at;  // when the command byte had fully arrived
+    std::uint8_t command;
+    std::optional<std::string> reply;
+    bool plugged = true;  // false: the cable was out, the unit never saw the byte
+};
+
+// The in-process front end: a UpsModel at the far end of a SimLine, in virtual time. Replies
+// start after the reply latency and go out at line speed; faults can be injected.
+//
+// The unit may be destroyed before or after its line: a line that outlives it just stops
+// getting answers.
+//
+//     VirtualClock clock;
+//     SimUps unit(clock, "su1000");
+//     APCUPS ups(unit.makeLine(), clock);
+class SimUps {
+public:
+    SimUps(VirtualClock& clock, const Profile& profile);
+    // Throws std::invalid_argument for an unknown profile name.
+    SimUps(VirtualClock& clock, std::string_view profileName);
+    ~SimUps();
+    SimUps(const SimUps&) = delete;
+    SimUps& operator=(const SimUps&) = delete;
+
+    // A new line wired to this unit, to hand to APCUPS.
+    std::unique_ptr<SimLine> makeLine();
+    // Wires an existing line to this unit (replacing its far end).
+    void attach(SimLine& line);
+
+    UpsModel& model() { return model_; }
+    VirtualClock& clock() { return clock_; }
+
+    // Processing time before the first byte of a reply (40 ms by default).
+    void setLatency(Micros latency) { latency_ = latency; }
+    Micros latency() const { return latency_; }
+
+    // ---- Faults ----
+    // Cable pulled: the unit hears nothing and nothing it sends arrives.
+    void unplug() { plugged_ = false; }
+    void plug() { plugged_ = true; }
+    bool plugged() const { return plugged_; }
+    // A slow unit: this much extra time between the bytes of every reply.
+    void setByteGap(Micros gap) { gap_ = gap; }
+    // The next reply loses its byte at `index` (counting the bytes of the reply, CR LF
+    // included).
+    void dropReplyByte(std::size_t index);
+    // The next reply carries `replacement` instead of its byte at `index`.
+    void garbleReplyByte(std::size_t index, std::uint8_t replacement);
+    // The next reply has an alert character before its byte at `index`.
+    void insertAlertInReply(std::size_t index, char alert);
+    // An unsolicited alert character sent at `at`.
+    void scheduleAlert(char alert, Micros at) { model_.scheduleAlert(alert, at); }
+    void powerFail() { model_.powerFail(clock_.now()); }
+    void powerRestore() { model_.powerRestore(clock_.now()); }
+
+    // Every command byte that reached the far end, in order.
+    const std::vector<Exchange>& log() const { return log_; }
+    void clearLog() { log_.clear(); }
+
+private:
+    struct Fault {
+        enum Kind : std::uint8_t { Drop, Garble, Insert } kind;
+        std::size_t index;
+        std::uint8_t byte;
+    };
+    struct Link {
+        SimUps* unit;
+    };
+
+    void onByte(std::uint8_t byte, Micros received, SimLine& line);
+    void pump(Micros upTo, SimLine& line);
+    std::string applyFaults(std::string reply);
+
+    VirtualClock& clock_;
+    UpsModel model_;
+    std::shared_ptr<Link> link_;
+    Micros latency_{40'000};
+    Micros gap_{0};
+    Micros busyUntil_{0};
+    bool plugged_ = true;
+    std::vector<Fault> faults_;
+    std::vector<Exchange> log_;
+};
+
+// One line of a trace: seconds, the command byte (printable or as a hex escape) and the
+// reply with control characters escaped.
+std::string TraceLine(Micros at, std::uint8_t command, const std::optional<std::string>& reply);
+// Bytes with control characters and non-ASCII bytes written as \r, \n, \xNN.
+std::string Escape(std::string_view bytes);
+
+}  // namespace morlen::sim

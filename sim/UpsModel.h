@@ -1,0 +1,170 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "Profile.h"
+
+namespace morlen::sim {
+
+// An unsolicited alert character and the time the unit sends it.
+struct Alert {
+    Micros at;
+    char byte;
+};
+
+// The state of one smart-protocol unit and its answer to each command byte. It has no clock
+// of its own: every call carries the time, which must never go backwards. Front ends (the
+// in-process SimUps, the pseudo-terminal program) pace the bytes on the line.
+class UpsModel {
+public:
+    explicit UpsModel(const Profile& profile);
+
+    // The unit has received `byte` completely at `at`. Returns the reply as it goes on the
+    // line (CR LF included), or nothing when the unit stays silent.
+    std::optional<std::string> receive(std::uint8_t byte, Micros at);
+
+    // Alert characters due at or before `upTo`, in time order; each is returned once.
+    std::vector<Alert> takeAlerts(Micros upTo);
+    // When the next alert may be due (an alert already scheduled, or a change of the battery
+    // state that may raise one): the front end's wake-up time.
+    std::optional<Micros> nextAlertTime(Micros now);
+
+    // The mains fail or come back at `at`.
+    void powerFail(Micros at);
+    void powerRestore(Micros at);
+    // One alert character at `at`.
+    void scheduleAlert(char byte, Micros at);
+    // The battery wants replacing: status bit 7 and a "#" alert every 5 hours.
+    void setReplaceBattery(bool replace, Micros at);
+    // Live values drift a little with time unless switched off (for exact walks in tests).
+    void setDrift(bool on) { drift_ = on; }
+
+    // ---- Inspection, mainly for tests ----
+    const Profile& profile() const { return profile_; }
+    bool smartMode() const { return smart_; }
+    bool programmingMode() const { return programming_; }
+    bool onBattery() const { return onBattery_; }
+    bool switchedOff() const { return off_; }
+    // Current value of a cycled setting ("" when the unit has none).
+    std::string setting(char command) const;
+    // Current value of a constant, if the unit has it.
+    std::optional<std::uint8_t> constant(char command) const;
+    std::uint8_t modelCode() const;
+    std::string modelName() const;
+    std::string firmware() const;
+    // An identity text as stored ("c", "m", "x", "n").
+    std::string text(char command) const;
+    int batteryPacks() const { return packs_; }
+    double batteryCharge(Micros at);
+    std::uint8_t statusByte(Micros at);
+    std::uint8_t eepromByte(std::uint8_t address) const;
+    std::uint8_t eepromAddress() const { return eepromAddress_; }
+    double inputVoltage(Micros at);
+    double loadPercent(Micros at);
+    double batteryVoltage(Micros at);
+
+private:
+    enum class Selection : std::uint8_t {
+        None,
+        Setting,
+        Packs,
+        Text,
+        Constant,
+        Meter,
+        ModelCode,
+        Eeprom,
+        BackPro,
+    };
+
+    struct TextEntry {
+        char command = 0;
+        std::size_t width = 0;
+        std::string typed;
+        Micros last{0};
+    };
+
+    std::optional<std::string> command(std::uint8_t byte, Micros at);
+    std::optional<std::string> step(int direction, Micros at);
+    std::optional<std::string> typeText(std::uint8_t byte, Micros at);
+    std::optional<std::string> unknown() const;
+    std::string protocolInfo() const;
+    bool isPublicCommand(std::uint8_t byte) const;
+    Selection selectionOf(std::uint8_t byte) const;
+    bool hasText(char command) const;
+
+    void advance(Micros to);
+    std::optional<Micros> nextStateEvent() const;
+    void addAlert(char byte, Micros at);
+    double lowChargeLimit() const;
+    double drainPerSecond() const;
+    double wave(double amplitude, double periodSeconds, double phase) const;
+
+    std::string reading(char command);
+    std::string constantText(char command) const;
+    Constant* findConstant(char command);
+    const Constant* findConstant(char command) const;
+    Setting* findSetting(char command);
+    const Setting* findSetting(char command) const;
+    BackProValue* findBackPro(char command);
+    const ModelRow& row() const;
+    void moveModel(int direction);
+    void factoryReset();
+
+    Profile profile_;
+    Micros now_{0};
+    bool smart_ = false;
+    bool programming_ = false;
+    bool off_ = false;
+    bool drift_ = true;
+    std::uint8_t selected_ = 0;
+    std::optional<TextEntry> entry_;
+    std::optional<Micros> firstOne_;  // first "1" of a programming-mode pair
+    std::optional<Micros> firstZ_;    // first "Z" of a restart pair
+
+    std::vector<std::size_t> settingIndex_;
+    std::map<char, std::string> texts_;
+    std::string firmwareHead_;  // written head, empty: the row's own
+    int packs_ = 0;
+    std::uint8_t code2nd_ = 0;
+    std::uint8_t eepromAddress_ = 0;
+    bool bypass_ = false;
+
+    // Meter adjustments on top of the true readings.
+    double inputOffset_ = 0, loadOffset_ = 0, batteryOffset_ = 0;
+
+    // Power and battery.
+    bool onBattery_ = false;
+    bool lowBattery_ = false;
+    bool replaceBattery_ = false;
+    double charge_ = 100.0;
+    Micros nextOnBatteryAlert_{0};
+    Micros nextReplaceAlert_{0};
+
+    std::multimap<Micros, char> alerts_;
+};
+
+// The line form of a value: zero-padded to `width` with `decimals` decimals ("023.5").
+std::string FormatNumber(double value, int width, int decimals);
+// Two upper-case hex digits.
+std::string Hex2(std::uint8_t value);
+
+// Timing of the paired commands ("1" for programming mode, "Z" for a restart): the second
+// byte must follow the first by about 1.5 to 4 s. The lower end has a small margin because
+// the pseudo-terminal front end stamps bytes with the time it reads them.
+constexpr Micros kPairMin{1'450'000};
+constexpr Micros kPairMax{4'000'000};
+// A text write is abandoned when its next character does not come within this time.
+constexpr Micros kTextTimeout{5'000'000};
+// The "|" alert follows a stored change after this delay.
+constexpr Micros kChangeAlertDelay{3'000'000};
+// On battery, "!" repeats this often.
+constexpr Micros kOnBatteryRepeat{30'000'000};
+// A battery that wants replacing says so this often.
+constexpr Micros kReplaceRepeat{5LL * 3600 * 1'000'000};
+
+}  // namespace morlen::sim
