@@ -92,6 +92,7 @@ void SimUps::onByte(std::uint8_t byte, Micros received, SimLine& line) {
         return;
     const std::string bytes = applyFaults(*reply);
     Micros t = std::max(received + latency_, busyUntil_);
+    replyStart_ = t;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i > 0)
             t += gap_;
@@ -110,10 +111,14 @@ void SimUps::pump(Micros upTo, SimLine& line) {
         for (const Alert& a : model_.takeAlerts(*next)) {
             if (!plugged_)
                 continue;  // sent into a pulled cable
-            // An alert waits for a reply already on the line.
-            const Micros start = std::max(a.at, busyUntil_);
+            // The line carries one byte at a time: an alert that would collide with the
+            // reply being sent waits for its end.
+            Micros start = a.at;
+            if (start < busyUntil_ && start + kByteTime > replyStart_)
+                start = busyUntil_;
             line.sendAt(static_cast<std::uint8_t>(a.byte), start + kByteTime);
-            busyUntil_ = std::max(busyUntil_, start + kByteTime);
+            if (start >= replyStart_)
+                busyUntil_ = std::max(busyUntil_, start + kByteTime);
         }
     }
 }

@@ -94,7 +94,8 @@ private:
     std::shared_ptr<Link> link_;
     Micros latency_{40'000};
     Micros gap_{0};
-    Micros busyUntil_{0};
+    Micros replyStart_{0};  // the last reply occupies the line from here
+    Micros busyUntil_{0};   // to here
     bool plugged_ = true;
     std::vector<Fault> faults_;
     std::vector<Exchange> log_;

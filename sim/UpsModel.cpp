@@ -369,6 +369,10 @@ std::optional<std::string> UpsModel::step(int direction, Micros at) {
         entry_ = TextEntry{'b', 3, {}, at};
         return std::nullopt;
     }
+    if (sel == '#' && profile_.hash == HashMeaning::Eeprom) {
+        eepromAddress_ = static_cast<std::uint8_t>(eepromAddress_ + direction);
+        return Line(Hex2(eepromByte(eepromAddress_)));
+    }
     if (second || !programming_)
         return no();
 
@@ -402,10 +406,6 @@ std::optional<std::string> UpsModel::step(int direction, Micros at) {
     if ((third && sel == kCtrlB) || (!third && sel == 'b')) {
         moveModel(direction);
         return Line(Hex2(modelCode()));
-    }
-    if (sel == '#' && profile_.hash == HashMeaning::Eeprom) {
-        eepromAddress_ = static_cast<std::uint8_t>(eepromAddress_ + direction);
-        return Line(Hex2(eepromByte(eepromAddress_)));
     }
     return no();
 }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -227,16 +228,22 @@ private:
             for (const auto& a : model_.takeAlerts(*next)) {
                 if (!plugged_)
                     continue;
-                const Micros start = std::max(a.at, busyUntil_);
-                // An alert is already late when it is noticed here: send it at once.
-                push(std::max(start + kByteTime, now), static_cast<std::uint8_t>(a.byte));
+                // Noticed now at the latest; one byte at a time on the line, so an alert
+                // that would collide with the reply being sent waits for its end.
+                Micros start = std::max(a.at, now);
+                if (start < busyUntil_ && start + kByteTime > replyStart_)
+                    start = busyUntil_;
+                push(start + kByteTime, static_cast<std::uint8_t>(a.byte));
             }
         }
     }
 
     void push(Micros at, std::uint8_t byte) {
-        out_.push_back({at, byte});
-        busyUntil_ = std::max(busyUntil_, at);
+        const auto pos = std::upper_bound(out_.begin(), out_.end(), at,
+                                          [](Micros t, const Out& o) { return t < o.at; });
+        out_.insert(pos, Out{at, byte});
+        if (at > replyStart_)
+            busyUntil_ = std::max(busyUntil_, at);
     }
 
     void writeDue(Micros now) {
@@ -273,6 +280,7 @@ private:
         if (!reply || !plugged_)
             return;
         Micros t = std::max(received + latency_, busyUntil_);
+        replyStart_ = t;
         for (unsigned char c : *reply) {
             t += kByteTime;
             push(t, c);
@@ -340,7 +348,8 @@ private:
     int slave_ = -1;
     std::string slavePath_;
     Micros start_{0};
-    Micros busyUntil_{0};
+    Micros replyStart_{0};  // the last reply occupies the line from here
+    Micros busyUntil_{0};   // to here
     std::deque<Out> out_;
     std::string console_;
     bool plugged_ = true;

@@ -1,0 +1,182 @@
+// The in-process front end: latency and pacing in virtual time, and the faults it injects,
+// seen from the host side of the line.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "Apcups.h"
+#include "SimUps.h"
+
+namespace morlen::sim {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A unit and an APCUPS talking to it over a simulated line.
+struct Bench {
+    explicit Bench(const char* profile) : unit(clock, profile) {
+        unit.model().setDrift(false);
+        auto l = unit.makeLine();
+        line = l.get();
+        ups = std::make_unique<APCUPS>(std::move(l), clock);
+        EXPECT_TRUE(ups->OpenPort("COM1"));
+    }
+    std::string transact(char c, int n) { return ups->Transact(c, n); }
+    std::string raw(char c, int n) { return ups->TransactRaw(c, n); }
+
+    VirtualClock clock;
+    SimUps unit;
+    SimLine* line = nullptr;
+    std::unique_ptr<APCUPS> ups;
+};
+
+// Reads what arrives on the line for one command, with the port's timeout rules.
+std::string ReadReply(SimLine& line, std::size_t count = 100) {
+    std::uint8_t buf[1100];
+    const std::size_t n = line.read(buf, count);
+    return std::string(reinterpret_cast<char*>(buf), n);
+}
+
+TEST(Pacing, ReplyAfterCommandByteLatencyAndOneByteTimeEach) {
+    const struct { Micros latency; } cases[] = {{40ms}, {5ms}, {0ms}};
+    for (const auto& c : cases) {
+        VirtualClock clock(1s);
+        SimUps unit(clock, "su1000");
+        unit.setLatency(c.latency);
+        auto line = unit.makeLine();
+        ASSERT_TRUE(line->open("COM1"));
+        const Micros t0 = clock.now();
+        line->writeByte('Y');
+        EXPECT_EQ(ReadReply(*line), "SM\r\n");
+        // Command byte on the line, latency, then four reply bytes.
+        EXPECT_EQ(clock.now() - t0, kByteTime + c.latency + 4 * kByteTime);
+    }
+}
+
+TEST(Pacing, APollingPassCostsExactlyItsBytesAndLatencies) {
+    Bench b("su1000");
+    ASSERT_TRUE(b.ups->CheckSmartMode());
+    const Micros t0 = b.clock.now();
+    b.ups->ReadMeasurements();
+    b.ups->ReadBatteryVoltage();
+    b.ups->CheckSmartMode();
+    // O L P C F j f B (5 characters each, "0044:" included), B again, Y (2 characters):
+    // each costs its command byte, the latency and its reply with CR LF.
+    const Micros perFive = kByteTime * (1 + 5 + 2) + 40ms;
+    const Micros perTwo = kByteTime * (1 + 2 + 2) + 40ms;
+    EXPECT_EQ(b.clock.now() - t0, 9 * perFive + perTwo);
+}
+
+TEST(Faults, UnpluggedUnitHearsNothingUntilPluggedAgain) {
+    Bench b("su1000");
+    EXPECT_EQ(b.transact('Y', 2), "SM");
+    b.unit.unplug();
+    const Micros t0 = b.clock.now();
+    EXPECT_EQ(b.transact('F', 2), "");
+    EXPECT_EQ(b.clock.now() - t0, 148ms);  // the whole read timeout
+    EXPECT_FALSE(b.unit.log().back().plugged);
+    b.unit.plug();
+    EXPECT_EQ(b.transact('F', 2), "50.00");  // still in smart mode
+}
+
+TEST(Faults, SlowUnitGapsUpToTheIntervalTimeout) {
+    const struct {
+        Micros gap;
+        std::string arrives;
+    } cases[] = {
+        {500ms, "SM\r\n"},  // slow but whole
+        {700ms, "S"},       // the 600 ms gap rule ends the read after the first byte
+    };
+    for (const auto& c : cases) {
+        Bench b("su1000");
+        b.unit.setByteGap(c.gap);
+        b.line->writeByte('Y');
+        EXPECT_EQ(ReadReply(*b.line), c.arrives) << c.gap.count();
+    }
+}
+
+TEST(Faults, DroppedAndGarbledBytesHitTheNextReplyOnly) {
+    Bench b("su1000");
+    b.unit.dropReplyByte(1);
+    EXPECT_EQ(b.transact('Y', 2), "S");
+    EXPECT_EQ(b.transact('Y', 2), "SM");
+    b.unit.garbleReplyByte(0, 'X');
+    EXPECT_EQ(b.transact('F', 2), "X0.00");
+    b.unit.dropReplyByte(2);  // the CR: the host sees LF without CR
+    EXPECT_EQ(b.raw('Y', 2), "SM\n");
+}
+
+TEST(Faults, AlertInsideAReply) {
+    Bench b("su1000");
+    b.unit.insertAlertInReply(1, '!');
+    EXPECT_EQ(b.raw('Y', 2), "S!M");
+    b.unit.insertAlertInReply(1, '!');
+    EXPECT_EQ(b.transact('Y', 2), "SM");
+}
+
+TEST(Faults, ScheduledAlertBetweenCommandsIsPurgedAndOneDuringTheWaitIsKept) {
+    Bench b("su1000");
+    b.transact('Y', 2);
+    b.unit.scheduleAlert('?', b.clock.now() + 10ms);
+    b.clock.advance(200ms);
+    EXPECT_EQ(b.raw('Y', 2), "SM");  // arrived before the purge
+    b.unit.scheduleAlert('$', b.clock.now() + 20ms);
+    EXPECT_EQ(b.raw('Y', 2), "$SM");  // arrived while the unit was preparing its reply
+}
+
+TEST(Faults, AlertDuringAReplyWaitsForItsEnd) {
+    Bench b("su1000");
+    b.transact('Y', 2);
+    // The reply of Ctrl-A occupies the line from 44 ms to about 110 ms.
+    b.unit.scheduleAlert('%', b.clock.now() + 60ms);
+    EXPECT_EQ(b.raw(1, 22), "SMART-UPS 1000");
+    b.line->writeByte('Y');
+    EXPECT_EQ(ReadReply(*b.line).substr(0, 1), "%");
+}
+
+TEST(Power, FailureShowsInTheStatusRegisterAndSendsTheAlert) {
+    Bench b("su1000");
+    b.transact('Y', 2);
+    b.unit.powerFail();
+    EXPECT_EQ(b.raw('Q', 2), "!10");
+    EXPECT_EQ(b.ups->ReadStatusByte(), 0x10);
+    EXPECT_STREQ(b.ups->ReadInputVoltage(), "000.0");
+    b.unit.powerRestore();
+    EXPECT_EQ(b.raw('Q', 2), "$08");
+}
+
+TEST(Log, RecordsEveryCommandWithItsTimeAndReply) {
+    Bench b("su1000");
+    b.transact('Y', 2);
+    b.transact('X', 2);
+    b.ups->Transact('1', 0);
+    ASSERT_EQ(b.unit.log().size(), 3u);
+    EXPECT_EQ(b.unit.log()[0].command, 'Y');
+    EXPECT_EQ(b.unit.log()[0].reply, std::optional<std::string>("SM\r\n"));
+    EXPECT_EQ(b.unit.log()[1].reply, std::optional<std::string>("NA\r\n"));
+    EXPECT_EQ(b.unit.log()[2].reply, std::nullopt);
+    EXPECT_LT(b.unit.log()[0].at, b.unit.log()[1].at);
+    EXPECT_EQ(TraceLine(1500ms, 'Y', std::string("SM\r\n")), "  1.500000 Y -> \"SM\\r\\n\"");
+    EXPECT_EQ(TraceLine(0ms, 1, std::nullopt), "  0.000000 \\x01 -> (silent)");
+}
+
+TEST(Lifetime, ALineThatOutlivesItsUnitGetsSilence) {
+    VirtualClock clock;
+    std::unique_ptr<SimLine> line;
+    {
+        SimUps unit(clock, "su1000");
+        line = unit.makeLine();
+    }
+    ASSERT_TRUE(line->open("COM1"));
+    line->writeByte('Y');
+    EXPECT_EQ(ReadReply(*line, 4), "");
+}
+
+TEST(Lifetime, UnknownProfileNameIsRefused) {
+    VirtualClock clock;
+    EXPECT_THROW(SimUps(clock, "no-such-unit"), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace morlen::sim
