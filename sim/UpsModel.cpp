@@ -481,8 +481,6 @@ bool UpsModel::isPublicCommand(std::uint8_t byte) const {
             return !profile_.serial.empty();
         case 'V':
             return !profile_.vReply.empty() && profile_.generation != Generation::Third;
-        case '7':
-            return !profile_.dipSwitches.empty();
         case 'a':
             return profile_.hasProtocolInfo;
         case 'c':
@@ -503,7 +501,7 @@ bool UpsModel::isPublicCommand(std::uint8_t byte) const {
 
 std::string UpsModel::protocolInfo() const {
     // Protocol version, the alert characters the unit sends, the commands it answers. The
-    // calibration commands of programming mode are not listed, as on real units.
+    // calibration commands of programming mode and the DIP-switch query are not listed.
     std::string out = "3.!$%+?=*#|.";
     for (int b = 1; b < 128; ++b)
         if (isPublicCommand(static_cast<std::uint8_t>(b)))

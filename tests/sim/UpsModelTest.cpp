@@ -151,7 +151,8 @@ TEST(SmartMode, ProtocolInfoListsThePublicCommandsOnly) {
     const std::string commands = info.substr(info.rfind('.') + 1);
     for (char c : std::string("Y\x01\x1aQnbLPBfjElu"))
         EXPECT_NE(commands.find(c), std::string::npos) << "missing " << int(c);
-    for (char c : std::string("1045#$%^\x02\x04H"))
+    for (char c : std::string("1045#$%^\x02\x04"
+                              "7H"))
         EXPECT_EQ(commands.find(c), std::string::npos) << "hidden command listed: " << c;
 
     Unit cs("backcs");
