@@ -1,0 +1,192 @@
+// morlen-bench-poll: how close one polling pass of a Smart-UPS comes to what the line allows.
+//
+// Starts morlen-upssim on a pseudo-terminal, opens it with a real termios APCUPS, and times
+// the pass the poll thread makes (the measurements of family 0, the refresh's battery read
+// and the link check). The lower bound is the bytes exchanged (command bytes, reply bytes
+// with CR LF) at 10 bits each at 2400 baud, plus the unit's reply latency once per reply;
+// the bytes are counted from the simulator's trace.
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Apcups.h"
+#include "Clock.h"
+#include "UpsSimProcess.h"
+
+namespace {
+
+using morlen::Micros;
+
+constexpr double kByteMs = 10.0 * 1000.0 / 2400.0;  // 4.1667 ms
+
+// Bytes of one trace reply as sent: the quoted text with \r, \n, \\ and \xNN unescaped.
+std::size_t ReplyBytes(const std::string& quoted) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < quoted.size(); ++i) {
+        if (quoted[i] == '\\' && i + 1 < quoted.size())
+            i += quoted[i + 1] == 'x' ? 3 : 1;
+        ++n;
+    }
+    return n;
+}
+
+struct Traffic {
+    std::size_t commands = 0;
+    std::size_t replyBytes = 0;
+    std::size_t replies = 0;
+};
+
+// Counts the trace lines from line `from` on.
+Traffic CountTrace(const std::string& path, std::size_t from) {
+    Traffic t;
+    std::ifstream in(path);
+    std::string line;
+    for (std::size_t i = 0; std::getline(in, line); ++i) {
+        if (i < from)
+            continue;
+        ++t.commands;
+        const auto q = line.find("-> \"");
+        if (q == std::string::npos)
+            continue;
+        const auto end = line.rfind('"');
+        t.replyBytes += ReplyBytes(line.substr(q + 4, end - q - 4));
+        ++t.replies;
+    }
+    return t;
+}
+
+std::size_t TraceLines(const std::string& path) {
+    std::ifstream in(path);
+    std::size_t n = 0;
+    std::string line;
+    while (std::getline(in, line))
+        ++n;
+    return n;
+}
+
+double Ms(Micros d) {
+    return static_cast<double>(d.count()) / 1000.0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"morlen-bench-poll: polling pass time against morlen-upssim at line speed"};
+    int passes = 30;
+    int latencyMs = 40;
+    bool detail = false;
+    app.add_option("-n,--passes", passes, "number of timed passes (default 30)")
+        ->check(CLI::Range(1, 10000));
+    app.add_option("--latency", latencyMs, "the simulator's reply latency in ms (default 40)")
+        ->check(CLI::Range(0, 1000));
+    app.add_flag("--detail", detail, "also time each command of one pass alone");
+    CLI11_PARSE(app, argc, argv);
+
+    char tmpl[] = "/tmp/morlen-bench-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) {
+        std::cerr << "cannot create a temporary folder\n";
+        return 1;
+    }
+    const std::string folder = tmpl;
+    const std::string trace = folder + "/trace.txt";
+
+    morlen::test::UpsSimProcess sim(
+        {"--profile", "su1000", "--latency", std::to_string(latencyMs), "--trace", trace});
+    if (!sim.started()) {
+        std::cerr << sim.error() << "\n";
+        return 1;
+    }
+    morlen::APCUPS ups;
+    if (!ups.OpenPort(sim.ptyPath())) {
+        std::cerr << "cannot open " << sim.ptyPath() << "\n";
+        return 1;
+    }
+    if (!ups.CheckSmartMode()) {
+        std::cerr << "no smart-mode answer on " << sim.ptyPath() << "\n";
+        return 1;
+    }
+    ups.family = morlen::FamilySmart;
+
+    morlen::Clock& clock = morlen::systemClock();
+    // One pass first, untimed, so that every cache and page is warm.
+    ups.ReadMeasurements();
+    ups.ReadBatteryVoltage();
+    ups.CheckSmartMode();
+
+    const std::size_t traceStart = TraceLines(trace);
+    std::vector<double> times;
+    for (int i = 0; i < passes; ++i) {
+        const Micros t0 = clock.now();
+        ups.ReadMeasurements();
+        ups.ReadBatteryVoltage();
+        ups.CheckSmartMode();
+        times.push_back(Ms(clock.now() - t0));
+    }
+    // Let the simulator write its last trace lines.
+    clock.sleep(Micros(100'000));
+    const Traffic traffic = CountTrace(trace, traceStart);
+
+    std::vector<double> sorted = times;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t n = sorted.size();
+    const double median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
+    const double commandsPerPass = static_cast<double>(traffic.commands) / passes;
+    const double bytesPerPass = static_cast<double>(traffic.commands + traffic.replyBytes) / passes;
+    const double repliesPerPass = static_cast<double>(traffic.replies) / passes;
+    const double bound = bytesPerPass * kByteMs + repliesPerPass * latencyMs;
+    const double ratio = median / bound;
+
+    std::printf("passes:       %d (profile su1000, latency %d ms, %s)\n", passes, latencyMs,
+                sim.ptyPath().c_str());
+    std::printf("pass:         %.0f commands, %.0f replies, %.0f bytes on the line\n",
+                commandsPerPass, repliesPerPass, bytesPerPass);
+    std::printf("median pass:  %.3f ms (min %.3f, max %.3f)\n", median, sorted.front(),
+                sorted.back());
+    std::printf("lower bound:  %.3f ms (%.0f bytes x %.4f ms + %.0f replies x %d ms)\n", bound,
+                bytesPerPass, kByteMs, repliesPerPass, latencyMs);
+    std::printf("ratio:        %.4f (goal <= 1.05: %s)\n", ratio,
+                ratio <= 1.05 ? "met" : "NOT met");
+
+    if (detail) {
+        // Each command alone: measured time against command byte + latency + reply bytes.
+        struct Step {
+            const char* name;
+            const char* (morlen::APCUPS::*read)();
+        };
+        const Step steps[] = {
+            {"O", &morlen::APCUPS::ReadOutputVoltage},
+            {"L", &morlen::APCUPS::ReadInputVoltage},
+            {"P", &morlen::APCUPS::ReadLoad},
+            {"C", &morlen::APCUPS::ReadTemperature},
+            {"F", &morlen::APCUPS::ReadLineFrequency},
+            {"j", &morlen::APCUPS::ReadRunTime},
+            {"f", &morlen::APCUPS::ReadBatteryCapacity},
+            {"B", &morlen::APCUPS::ReadBatteryVoltage},
+        };
+        std::printf("\ncommand  measured   bound\n");
+        for (const Step& s : steps) {
+            const std::size_t before = TraceLines(trace);
+            const Micros t0 = clock.now();
+            (ups.*s.read)();
+            const double took = Ms(clock.now() - t0);
+            clock.sleep(Micros(50'000));
+            const Traffic one = CountTrace(trace, before);
+            const double b = static_cast<double>(one.commands + one.replyBytes) * kByteMs +
+                             static_cast<double>(one.replies) * latencyMs;
+            std::printf("%-7s %8.3f %8.3f\n", s.name, took, b);
+        }
+    }
+
+    sim.stop();
+    std::remove(trace.c_str());
+    ::rmdir(folder.c_str());
+    return 0;
+}
