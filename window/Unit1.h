@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "Apcups.h"
+#include "Queue.h"
+#include "ui_Unit1.h"
+
+class QCloseEvent;
+class QColor;
+class QFileDialog;
+class QLabel;
+class QPainter;
+class QSettings;
+
+namespace morlen {
+// The poll thread; it exists only while a unit is connected.
+class APCDynamicData;
+}  // namespace morlen
+
+// The one window of the program. Its controls come from Unit1.ui and keep their object names;
+// `ui` reaches them by name in code, `control<T>("Name")` by a name held as text.
+//
+// Construction builds the window, creates the UPS object and the request queue, restores the
+// six persisted settings (throwing morlen::SettingsError when a stored value is unusable) and
+// leaves the window in its disconnected look.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* owner = nullptr);
+    ~TForm1() override;
+
+    std::unique_ptr<Ui::TForm1> ui;
+
+    // The control with this object name; a missing name is a programming error and stops.
+    template <class T>
+    T* control(const char* name) const {
+        T* found = findChild<T*>(QLatin1String(name));
+        if (found == nullptr) {
+            missingControl(name);
+        }
+        return found;
+    }
+
+    // The caption that travels with an entry or display field (shown, hidden, enabled and
+    // disabled with it), or null when the field has none.
+    QLabel* labelOf(const QWidget* field) const;
+
+    // Panel 0 of the status bar, repainted at once so it shows while the window thread is busy.
+    void setStatusText(const QString& text);
+    QString statusText() const;
+
+    // The look before any unit is connected: page control and unit information hidden, the
+    // family pages and the settings page disabled with their tabs hidden.
+    void showDisconnected();
+    // Enables a page of PageControl1 and shows its tab, or disables it and hides the tab.
+    void setPageShown(QWidget* page, bool shown);
+
+    // Text colour of a field, label, check box or memo.
+    static void setFontColor(QWidget* control, const QColor& color);
+
+    // Runs on the window thread once the poll thread has ended. With a close pending (Tag 1)
+    // it drops the queued requests, takes the unit out of smart mode, closes the port and
+    // closes the window; in every case it records that the thread has ended.
+    void WorkerTerminated();
+
+    // The graph choice: relabels the chart frames and clears the charts whose quantity changed.
+    void GraphicsChange();
+
+    // Message texts shared by the connection steps and the poll thread.
+    const QString textPortOpenFailed =
+        QStringLiteral("Unable to open COM Port to communicate with UPS");
+    const QString textConnected = QStringLiteral("Connection to UPS established.");
+    const QString textNoConnection = QStringLiteral("Could not establish connection to UPS.");
+    const QString textPortCloseFailed = QStringLiteral("Unable to Close COM Port");
+    const QString textMonitorOnly = QStringLiteral("SmartSlot NOT Empty! Monitor Mode ONLY!");
+
+    // A target value on its way to the unit: up to five characters and the terminator.
+    char codeBuffer[6] = {};
+
+    std::unique_ptr<QSettings> settingsStore;
+    std::unique_ptr<morlen::APCUPS> ups;
+    std::unique_ptr<morlen::Queue> requestQueue;
+    // Null until the first connection; replaced by each new one.
+    morlen::APCDynamicData* worker = nullptr;
+    // 1 once the poll thread has ended, 0 while one runs.
+    std::uint8_t workerEnded = 0;
+    // 1 while a close waits for the poll thread to end, otherwise 0.
+    int Tag = 0;
+
+    // The link lamp of the status bar: 0 green (smart mode answered), 1 red.
+    QList<QPixmap> ImageList1;
+    // Set up once; the EEPROM page runs it to save a buffer or a comparison.
+    QFileDialog* SaveDialog1 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormClose(QCloseEvent* event);
+    void StatusBar1DrawPanel(QPainter& painter, int index, const QRect& rect);
+
+    void applyFonts();
+    void applyColours();
+    void bindFieldLabels();
+    static void syncLabel(QLabel* label, const QWidget* field);
+    void setUpStatusBar();
+    void setUpSaveDialog();
+    void restoreSettings();
+    void writeSettings();
+    // Asks the running poll thread to stop; completed with the poll engine.
+    void requestWorkerStop();
+    [[noreturn]] static void missingControl(const char* name);
+
+    // Fields and the labels that travel with them.
+    QMultiHash<const QWidget*, QLabel*> fieldLabels;
+    // Where the settings put the window; kept when the display server places windows itself.
+    QPoint restoredPosition;
+};
