@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "Apcups.h"
 #include "Profile.h"
 #include "UpsSimProcess.h"
 
@@ -164,6 +165,23 @@ TEST(UpsSimProgram, PortLinkExistsWhileRunningAndGoesOnQuitAndOnSigterm) {
         }
         EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << (bySignal ? "SIGTERM" : "quit");
     }
+}
+
+TEST(UpsSimProgram, TheUpsObjectOpensItByPortNameAndReadsIt) {
+    TempFolder xdg;
+    UpsSimProcess sim({"--profile", "su1000", "--port", "COM2"}, {{"XDG_CONFIG_HOME", xdg.path()}});
+    ASSERT_TRUE(sim.started()) << sim.error();
+    ::setenv("XDG_CONFIG_HOME", xdg.path().c_str(), 1);
+    APCUPS ups;
+    ASSERT_TRUE(ups.OpenPort("COM2"));
+    EXPECT_TRUE(ups.CheckSmartMode());
+    ups.family = FamilySmart;
+    ups.ReadMeasurements();
+    EXPECT_NEAR(ups.inputVoltage, 230.0f, 1.0f);
+    EXPECT_EQ(ups.runTimeText.str(), "44");
+    EXPECT_EQ(ups.lineFrequencyText.size(), 5u);
+    EXPECT_GT(ups.batteryVoltage, 27.0f);
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(UpsSimProgram, EndOfInputEndsItAndRemovesTheLink) {
