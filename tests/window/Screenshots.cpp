@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -59,15 +60,17 @@ int main(int argc, char** argv) {
     QTabWidget* pages = ui.PageControl1;
     for (int i = 0; i < pages->count(); ++i) {
         QWidget* page = pages->widget(i);
-        const auto& tabs = tabSets[static_cast<size_t>(std::min(i, 4) % 4)];
-        const bool own = i < 4;
+        // The four family pages with their own tabs, the shared pages with a Smart-UPS's.
+        const auto& tabs = tabSets[i < 4 ? static_cast<size_t>(i) : 0];
         for (int j = 0; j < pages->count(); ++j) {
             QWidget* other = pages->widget(j);
-            const auto& set = own ? tabs : tabSets[0];
-            form.setPageShown(other, std::find(set.begin(), set.end(), other) != set.end());
+            form.setPageShown(other, std::find(tabs.begin(), tabs.end(), other) != tabs.end());
         }
         pages->setCurrentWidget(page);
-        const QString name = page->objectName().toLower();
+        // "Smart 2-nd Gen." -> page-3-smart-2-nd-gen.png
+        QString name = pages->tabText(i).toLower();
+        name.replace(QRegularExpression(QStringLiteral("[^a-z0-9]+")), QStringLiteral("-"));
+        name.remove(QRegularExpression(QStringLiteral("^-|-$")));
         ok = save(form, out.filePath(QStringLiteral("page-%1-%2.png").arg(i + 1).arg(name))) && ok;
     }
     return ok ? 0 : 1;
