@@ -124,7 +124,8 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
 
     restoreSettings();
 
-    // Qt shows tool tips application-wide without being asked.
+    // Tool tips need no switch: Qt shows them throughout the application.
+
     showDisconnected();
 }
 
