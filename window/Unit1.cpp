@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QRadialGradient>
 #include <QSettings>
@@ -17,11 +18,13 @@
 #include <QTextEdit>
 #include <cstring>
 
+#include "Apcdynamicdata.h"
 #include "GraphPage.h"
 #include "Settings.h"
 #include "StatusBar.h"
 #include "TabStyle.h"
 #include "Tag.h"
+#include "Tone.h"
 
 #ifndef MORLEN_VERSION
 #define MORLEN_VERSION "0"
@@ -106,6 +109,11 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
     setUpStatusBar();
     setUpSaveDialog();
     connect(ui->Graphics, &QComboBox::activated, this, &TForm1::GraphicsChange);
+    connect(ui->ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
+    connect(ui->Reconnect, &QPushButton::clicked, this, &TForm1::ReconnectClick);
+    connect(ui->PageControl2, &QTabWidget::currentChanged, this, &TForm1::PageControl2Change);
+    fillPortList();
+    tone = std::make_unique<morlen::SystemTone>(morlen::systemClock());
     // A child of the window, so it outlives the tab bar that uses it.
     auto* tabStyle = new CompactTabStyle;
     tabStyle->setParent(this);
@@ -406,8 +414,8 @@ void TForm1::FormClose(QCloseEvent* event) {
 }
 
 void TForm1::requestWorkerStop() {
-    // The poll engine asks its thread to stop here (the thread checks the request between
-    // requests and at the top of each pass).
+    // The thread checks the request between requests and at the top of each pass.
+    worker->RequestStop();
 }
 
 void TForm1::WorkerTerminated() {

@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 
 #include "Apcups.h"
@@ -22,6 +24,7 @@ class QSettings;
 namespace morlen {
 // The poll thread; it exists only while a unit is connected.
 class APCDynamicData;
+class Tone;
 }  // namespace morlen
 
 // The one window of the program. Its controls come from Unit1.ui and keep their object names;
@@ -74,6 +77,25 @@ public:
     // The graph choice: relabels the chart frames and clears the charts whose quantity changed.
     void GraphicsChange();
 
+    // Choosing a port connects: close a port still open, open the chosen one, check smart
+    // mode, identify and fill the unit's page, then start the poll thread.
+    void ComboBox1Change();
+    // The same with the port still selected.
+    void ReconnectClick();
+    // Identifies the unit, fills its family's page and runs the chosen options.
+    void StartClick();
+    // The EEPROM page's buffer choice.
+    void PageControl2Change();
+    // Offset of the EEPROM buffer being worked on: 0 for Buffer1, 256 for Buffer2.
+    std::uint16_t bufferOffset = 0;
+
+    // A modal box captioned "Error" with an OK button. Tests may replace it.
+    std::function<void(const QString&)> errorBox;
+    void showErrorBox(const QString& text);
+
+    // The confirmation tone (2000 Hz, 500 ms); tests put a silent one in virtual time here.
+    std::unique_ptr<morlen::Tone> tone;
+
     // Message texts shared by the connection steps and the poll thread.
     const QString textPortOpenFailed =
         QStringLiteral("Unable to open COM Port to communicate with UPS");
@@ -118,6 +140,19 @@ private:
     void writeSettings();
     // Asks the running poll thread to stop; completed with the poll engine.
     void requestWorkerStop();
+
+    // Connection helpers.
+    void fillPortList();
+    void FinishPreviousWorker();
+    void PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown);
+    void FillSmartNoSerial();
+    void FillSmart();
+    void FillBackPro();
+    void FillSmart2ndGen();
+    void FillBackCS();
+    void ExtendedConstants(bool stepped);
+    void ModelCodeStep();
+    void BatteryConstant();
     [[noreturn]] static void missingControl(const char* name);
 
     // Fields and the labels that travel with them.

@@ -1,0 +1,94 @@
+#include "Apcdynamicdata.h"
+
+#include <QColor>
+#include <QMetaObject>
+
+#include "DisplayRefresh.h"
+#include "RequestHandling.h"
+#include "Unit1.h"
+
+namespace morlen {
+
+APCDynamicData::APCDynamicData(TForm1& form)
+    : form_(form), requests_(std::make_unique<RequestHandler>(form, *this)) {
+    // The end handler runs on the window thread once the body has returned.
+    connect(
+        this, &QThread::finished, &form, [this] { FinishOnWindowThread(); }, Qt::QueuedConnection);
+}
+
+APCDynamicData::~APCDynamicData() = default;
+
+void APCDynamicData::FinishOnWindowThread() {
+    if (ended_)
+        return;
+    ended_ = true;
+    wait();  // the body has returned; this only collects the thread
+    form_.WorkerTerminated();
+    deleteLater();
+}
+
+void APCDynamicData::RunOnWindowThread(const std::function<void()>& callback) {
+    if (QThread::currentThread() == form_.thread()) {
+        callback();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        &form_, [&callback] { callback(); }, Qt::BlockingQueuedConnection);
+}
+
+void APCDynamicData::Execute() {
+    APCUPS& ups = *form_.ups;
+    Queue& queue = *form_.requestQueue;
+    for (;;) {
+        if (StopRequested())
+            return;
+
+        bool statusShown = false;
+        RunOnWindowThread(
+            [&] { statusShown = form_.ui->PageControl1->currentWidget() == form_.ui->TabSheet6; });
+        if (statusShown) {
+            ups.ReadStatusRegisters();
+        } else {
+            ups.ReadMeasurements();
+        }
+
+        while (!queue.IsEmpty()) {
+            if (StopRequested())
+                break;
+            const APCommandToSend request = queue.Front();
+            requests_->Handle(request.code, request.argument);
+            RunOnWindowThread([&] { form_.ui->PageControl2->setEnabled(true); });
+            queue.Pop();
+        }
+
+        RunOnWindowThread([&] { RefreshDisplay(form_); });
+
+        if (!ups.CheckSmartMode()) {
+            LostConnection();
+            return;
+        }
+    }
+}
+
+void APCDynamicData::LostConnection() {
+    RunOnWindowThread([this] {
+        Ui::TForm1& ui = *form_.ui;
+        form_.setStatusText(form_.textNoConnection);
+        form_.requestQueue->Clear();
+        ui.ComboBox1->setEnabled(true);
+        ui.Reconnect->setEnabled(true);
+        TForm1::setFontColor(ui.Memo1, QColor(255, 0, 0));
+        ui.PageControl1->hide();
+        ui.GroupBox7->hide();
+        ui.GroupBox7->setEnabled(false);
+        for (QWidget* page :
+             {ui.TabSheet1, ui.TabSheet2, ui.TabSheet3, ui.TabSheet4, ui.TabSheet5, ui.TabSheet7}) {
+            form_.setPageShown(page, false);
+        }
+        ui.Leds->setEnabled(false);
+        ui.Test->setEnabled(false);
+        ui.ByPass->setEnabled(false);
+    });
+}
+
+}  // namespace morlen

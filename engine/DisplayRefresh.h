@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QColor>
+
+class QWidget;
+class TForm1;
+
+namespace morlen {
+
+// Shows the values of the pass just made: the status check boxes, or the entries and bars of
+// the unit's family page, the load colours and one point for each chart. Window thread only;
+// the poll thread waits meanwhile.
+void RefreshDisplay(TForm1& form);
+
+// Red for a load of 100 % or more, black otherwise, on a percent and a watts entry and the
+// labels that go with them.
+void ColourLoad(TForm1& form, float loadPercent, QWidget* percent, QWidget* watts);
+
+// Font colour of a field and of every label that names it.
+void SetFieldColour(QWidget* field, const QColor& colour);
+
+}  // namespace morlen

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <unordered_map>
+
+#include "Walk.h"
+
+class QLineEdit;
+class QWidget;
+class TForm1;
+
+namespace morlen {
+
+class APCDynamicData;
+class APCUPS;
+
+// Carries out the requests the window posts, on the poll thread: one row of the dispatch
+// table per request code. A code without a row does nothing. Every control is touched on the
+// window thread through the poll thread's synchronous hand-off.
+class RequestHandler {
+public:
+    RequestHandler(TForm1& form, APCDynamicData& thread);
+
+    void Handle(char code, char argument);
+    bool Knows(char code) const { return table_.count(code) != 0; }
+
+    // What the status bar says when a walk ends at its step bound.
+    static QString BoundReachedText(int steps);
+
+private:
+    using Row = std::function<void(char argument)>;
+    void add(char code, Row row) { table_.emplace(code, std::move(row)); }
+
+    // Window-thread helpers.
+    QString textOf(QLineEdit* entry);
+    void setText(QLineEdit* entry, const char* text);
+    // Green font, tone, pause, black font.
+    void Flash(QWidget* control);
+
+    // The tuning loop shared by the constant, meter and model-code requests.
+    struct Walk {
+        QLineEdit* entry;                        // the target's entry
+        std::function<void()> select;            // selection sent once, may be empty
+        std::function<bool(const char*)> tune;   // one step toward the target
+        std::function<const char*()> value;      // the value text after a step
+        std::function<void()> showIntermediate;  // after each step that is not the last
+        std::function<void()> showFinal;
+        int bound;
+    };
+    WalkResult RunTuning(const Walk& walk);
+
+    TForm1& form_;
+    APCDynamicData& thread_;
+    APCUPS& ups_;
+    std::unordered_map<char, Row> table_;
+};
+
+}  // namespace morlen

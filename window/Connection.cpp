@@ -1,0 +1,670 @@
+// Choosing a port connects: open, check smart mode, identify, fill the family's page, run the
+// chosen options and start the poll thread. All of it runs on the window thread.
+#include <QApplication>
+#include <QColor>
+#include <QDir>
+#include <QMessageBox>
+#include <QPalette>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "Apcdynamicdata.h"
+#include "Performancegraph.h"
+#include "Tag.h"
+#include "Unit1.h"
+
+using morlen::APCUPS;
+
+namespace {
+
+template <std::size_t N>
+QString textOf(const morlen::FixedText<N>& field) {
+    return QString::fromLatin1(field.c_str());
+}
+
+void setBar(QProgressBar* bar, float value) {
+    bar->setValue(static_cast<int>(morlen::Truncate(value)));
+}
+
+void setBackground(QWidget* field, const QColor& colour) {
+    QPalette p = field->palette();
+    p.setColor(QPalette::Base, colour);
+    field->setPalette(p);
+}
+
+void enable(std::initializer_list<QWidget*> controls, bool on) {
+    for (QWidget* c : controls)
+        c->setEnabled(on);
+}
+
+void setShown(std::initializer_list<QWidget*> controls, bool on) {
+    for (QWidget* c : controls)
+        c->setVisible(on);
+}
+
+// A unit whose interval never reads "OFF" must not hold the window forever.
+constexpr int kSelfTestStepBound = 8;
+
+// Holds the wait cursor while the window thread talks to the unit.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+}  // namespace
+
+void TForm1::fillPortList() {
+    // COM1..COM4 come from the form; adapters present now are listed by their path.
+    const QDir dev(QStringLiteral("/dev"));
+    for (const QString& pattern : {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}) {
+        for (const QString& name : dev.entryList({pattern}, QDir::System, QDir::Name))
+            ui->ComboBox1->addItem(dev.filePath(name));
+    }
+}
+
+void TForm1::showErrorBox(const QString& text) {
+    if (errorBox) {
+        errorBox(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm1::FinishPreviousWorker() {
+    // After a lost connection the port choice is usable again while the old thread is still
+    // returning; let it end before a new connection replaces it.
+    if (worker != nullptr && workerEnded != 1) {
+        morlen::APCDynamicData* old = worker;
+        old->FinishOnWindowThread();
+    }
+}
+
+void TForm1::ReconnectClick() {
+    ComboBox1Change();
+}
+
+void TForm1::ComboBox1Change() {
+    WaitCursor busy;
+    FinishPreviousWorker();
+    Tag = 0;
+    if (ups->PortHandleValid()) {
+        if (!ups->ClosePortHandle()) {
+            showErrorBox(textPortCloseFailed);
+            return;
+        }
+        ups->clock().sleepMs(500);
+    }
+    const int index = ui->ComboBox1->currentIndex();
+    const QString name = index >= 0 ? ui->ComboBox1->itemText(index) : QString();
+    if (!ups->OpenPort(name.toStdString())) {
+        showErrorBox(textPortOpenFailed);
+        return;
+    }
+    if (!ups->CheckSmartMode()) {
+        setStatusText(textNoConnection);
+        return;
+    }
+    setStatusText(textConnected);
+    ui->UPSMessage->clear();
+    ui->Reconnect->setEnabled(false);
+    ui->ComboBox1->setEnabled(false);
+    StartClick();
+
+    worker = new morlen::APCDynamicData(*this);
+    workerEnded = 0;
+    worker->start();
+}
+
+void TForm1::PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown) {
+    Ui::TForm1& u = *ui;
+    u.PageControl1->setCurrentWidget(active);
+    u.PageControl1->show();
+    u.PageControl1->setEnabled(true);
+    u.GroupBox7->show();
+    for (QWidget* page :
+         {u.TabSheet1, u.TabSheet2, u.TabSheet3, u.TabSheet4, u.TabSheet5, u.TabSheet7}) {
+        setPageShown(page, std::find(shown.begin(), shown.end(), page) != shown.end());
+    }
+    // Hiding the other tabs can move the current page; the family's page stays in front.
+    u.PageControl1->setCurrentWidget(active);
+}
+
+void TForm1::StartClick() {
+    Ui::TForm1& u = *ui;
+    APCUPS& unit = *ups;
+    bool stepped = false;
+
+    // Preamble.
+    enable({u.Graphics, u.ModelConst}, true);
+    setShown({u.GroupBox1, u.GroupBox4, u.GroupBox8, u.GroupBox14}, true);
+    u.PageControl2->setCurrentWidget(u.Buffer1);
+    PageControl2Change();
+    u.CompareEE->setEnabled(false);
+    u.PageControl1->setTabVisible(u.PageControl1->indexOf(u.TabSheet9), false);
+    u.PageControl1->setTabVisible(u.PageControl1->indexOf(u.TabSheet8), false);
+    setShown({u.Const_3, u.Const_4, u.Const_5, u.Const_6, u.ConstCTRLD}, false);
+    setShown({u.BatteryVoltageMinus, u.BatteryVoltagePlus, u.InputVoltagePlus, u.InputVoltageMinus,
+              u.InputVoltageConstantSmart},
+             true);
+    u.BatteryPacks->setEnabled(true);
+    setShown({u.BatteryPacksMinus, u.BatteryPacksPlus}, true);
+    u.KPerformanceGraph1->DrawGrid();
+    u.KPerformanceGraph2->DrawGrid();
+
+    if (unit.Identify()) {
+        if (unit.monitorOnly) {
+            setStatusText(textMonitorOnly);
+            u.UPSMessage->append(textMonitorOnly);
+        }
+        setFontColor(u.Memo1, QColor(0, 0, 0));
+        for (QLineEdit* e :
+             std::initializer_list<QLineEdit*>{u.ManufactureDate, u.BatteriesReplaseDate,
+                                               u.ModelConst, u.LineFrequency, u.SerialNumber, u.ID})
+            e->clear();
+        // No rating in the name: no length limit (the tuning takes five characters).
+        const int limit = unit.ratingDigits > 0 ? unit.ratingDigits : 32767;
+        u.LoadSmartConst->setMaxLength(limit);
+        u.LoadSmart2nd->setMaxLength(limit);
+
+        if (u.SelfTestON1->isChecked() && unit.family != morlen::FamilyBackPro &&
+            unit.family != morlen::FamilyBackCS) {
+            int steps = 0;
+            while (!(unit.selfTestIntervalText == "OFF") && steps < kSelfTestStepBound) {
+                unit.StepSelfTestInterval();
+                stepped = true;
+                ++steps;
+            }
+            if (!(unit.selfTestIntervalText == "OFF")) {
+                setStatusText(QStringLiteral("Self test could not be switched off."));
+            }
+            if (stepped && unit.family == morlen::FamilySmart2ndGen) {
+                unit.SendZPair();
+                StartClick();
+            }
+        }
+
+        switch (unit.family) {
+            case morlen::FamilySmartNoSerial:
+                FillSmartNoSerial();
+                break;
+            case morlen::FamilySmart:
+                FillSmart();
+                break;
+            case morlen::FamilyBackPro:
+                FillBackPro();
+                break;
+            case morlen::FamilySmart2ndGen:
+                FillSmart2ndGen();
+                break;
+            case morlen::FamilyBackCS:
+                FillBackCS();
+                break;
+            default:
+                break;
+        }
+        ExtendedConstants(stepped);
+    }
+    if (unit.family == morlen::FamilySmart && u.AUTO1->isChecked())
+        BatteryConstant();
+    GraphicsChange();
+}
+
+void TForm1::FillSmartNoSerial() {
+    Ui::TForm1& u = *ui;
+    APCUPS& unit = *ups;
+    u.Graphics->setCurrentIndex(3);
+    morlen::setTag(u.GroupBox26, 3);
+    u.Graphics->setEnabled(false);
+    u.Model->setText(textOf(unit.modelName));
+    u.BatteryVoltageSmart->setText(textOf(unit.batteryVoltageText));
+    u.UpTransferVoltage->setText(textOf(unit.highTransferText));
+    u.LowTransferVoltage->setText(textOf(unit.lowTransferText));
+    u.OutputVoltageConstant->setText(textOf(unit.outputSettingText));
+    u.LineFrequency->setText(textOf(unit.lineFrequencyText));
+    u.InputVoltage->setText(textOf(unit.inputVoltageText));
+    setBar(u.InputVoltageBar, unit.inputVoltage);
+    u.OutputVoltage->setText(textOf(unit.outputVoltageText));
+    setBar(u.OutputVoltageBar, unit.outputVoltage);
+    u.ModelConst->hide();
+    u.Firmware->show();
+    setShown({u.Label5, u.SU36G}, false);
+    u.Firmware->setText(textOf(unit.firmwareText));
+    setShown({u.GroupBox1, u.GroupBox4, u.GroupBox8, u.GroupBox14}, false);
+    enable({u.Temperature, u.Label4, u.BatSysVolt}, false);
+    u.BatSysVolt->clear();
+    enable({u.Label16, u.BatteryPacks, u.BatteryPacksMinus, u.BatteryPacksPlus}, false);
+    u.Temperature->clear();
+    u.BatteryPacks->clear();
+    PageSwitch(u.TabSheet1, {u.TabSheet1, u.TabSheet7});
+    enable({u.ShutDownDelayChange,
+            u.WakeUpDelayChange,
+            u.SelfTestChange,
+            u.AlarmDelayChange,
+            u.Threshold,
+            u.SelfTest,
+            u.ShutDownDelay,
+            u.WakeUpDelay,
+            u.Label60,
+            u.Label61,
+            u.Label6,
+            u.AlarmDelay,
+            u.Label2,
+            u.Sensitivity,
+            u.ThresholdChange,
+            u.SensitivityChange,
+            u.LowBatWarning,
+            u.ResetAll,
+            u.LowBatWarningChange,
+            u.Label15,
+            u.ManufactureDate,
+            u.BatteriesReplaseDate,
+            u.SerialNumber,
+            u.ID},
+           false);
+    enable({u.Label1, u.LineFrequency}, true);
+    const QColor face = palette().color(QPalette::Button);
+    for (QWidget* f : {u.SerialNumber, u.ManufactureDate, u.BatteriesReplaseDate, u.ID})
+        setBackground(f, face);
+}
+
+void TForm1::FillSmart() {
+    Ui::TForm1& u = *ui;
+    APCUPS& unit = *ups;
+    u.SerialNumber->setMaxLength(14);
+    u.Model->setText(textOf(unit.modelName));
+    u.ManufactureDate->setText(textOf(unit.manufactureDate));
+    u.BatteriesReplaseDate->setText(textOf(unit.batteryReplaceDate));
+    u.ID->setText(textOf(unit.upsId));
+    u.SerialNumber->setText(textOf(unit.serialNumber));
+    u.Const0->setText(textOf(unit.const0Text));
+    u.Const4->setText(textOf(unit.const4Text));
+    u.Const5->setText(textOf(unit.const5Text));
+    u.Const6->setText(textOf(unit.const6Text));
+    u.BatSysVolt->setText(textOf(unit.batteryNominalText));
+    u.BatteryVoltageSmart->setText(textOf(unit.batteryVoltageText));
+    u.UpTransferVoltage->setText(textOf(unit.highTransferText));
+    u.LowTransferVoltage->setText(textOf(unit.lowTransferText));
+    u.OutputVoltageConstant->setText(textOf(unit.outputSettingText));
+    u.SelfTest->setText(textOf(unit.selfTestIntervalText));
+    u.LineFrequency->setText(textOf(unit.lineFrequencyText));
+    u.ShutDownDelay->setText(textOf(unit.shutdownDelayText));
+    u.WakeUpDelay->setText(textOf(unit.turnOnDelayText));
+    u.Sensitivity->setText(textOf(unit.sensitivityText));
+    u.LowBatWarning->setText(textOf(unit.lowBatteryWarningText));
+    u.AlarmDelay->setText(textOf(unit.alarmDelayText));
+    u.Threshold->setText(textOf(unit.returnThresholdText));
+    u.RunTime->setText(textOf(unit.runTimeText));
+    u.RunTimeBar->setValue(unit.runTimeMinutes);
+    u.BatteryCharged->setText(textOf(unit.batteryCapacityText));
+    setBar(u.BatteryChargedBar, unit.batteryCapacity);
+    u.InputVoltage->setText(textOf(unit.inputVoltageText));
+    setBar(u.InputVoltageBar, unit.inputVoltage);
+    u.OutputVoltage->setText(textOf(unit.outputVoltageText));
+    setBar(u.OutputVoltageBar, unit.outputVoltage);
+    enable({u.BatSysVolt, u.Label16}, true);
+    if (unit.noTemperature || unit.isStack) {
+        u.Temperature->setEnabled(false);
+        u.Temperature->clear();
+        enable({u.Label4, u.BatteryPacks, u.BatteryPacksMinus, u.BatteryPacksPlus}, false);
+        u.BatteryPacks->clear();
+    } else {
+        enable({u.Temperature, u.Label4, u.BatteryPacks, u.BatteryPacksMinus, u.BatteryPacksPlus},
+               true);
+        u.BatteryPacks->setText(textOf(unit.batteryPacksText));
+        u.Temperature->setText(textOf(unit.temperatureText));
+    }
+    PageSwitch(u.TabSheet1, {u.TabSheet1, u.TabSheet5, u.TabSheet7});
+    enable({u.Leds, u.Test}, true);
+    u.ByPass->setEnabled(false);
+    if (unit.s411FlagA || unit.s411FlagB)
+        u.ByPass->setEnabled(true);
+    if (unit.isThirdGen) {
+        u.Firmware->hide();
+        setShown({u.Label5, u.SU36G}, true);
+        u.SU36G->setText(textOf(unit.firmwareHead));
+        if (QLabel* caption = labelOf(u.SU36G))
+            caption->setText(textOf(unit.firmwareText));
+    } else {
+        u.ModelConst->hide();
+        u.Firmware->show();
+        setShown({u.Label5, u.SU36G}, false);
+        u.Firmware->setText(textOf(unit.firmwareText));
+    }
+    if (unit.usesConstHash) {
+        setShown({u.BatteryVoltageMinus, u.BatteryVoltagePlus, u.InputVoltagePlus,
+                  u.InputVoltageMinus, u.InputVoltageConstantSmart},
+                 false);
+        u.BatteryPacks->setEnabled(false);
+        u.BatteryPacks->clear();
+        setShown({u.BatteryPacksMinus, u.BatteryPacksPlus}, false);
+    }
+    enable({u.ShutDownDelayChange,
+            u.WakeUpDelayChange,
+            u.SelfTestChange,
+            u.AlarmDelayChange,
+            u.ResetAll,
+            u.LowBatWarning,
+            u.LowBatWarningChange,
+            u.Label15,
+            u.Threshold,
+            u.SelfTest,
+            u.ShutDownDelay,
+            u.WakeUpDelay,
+            u.Label60,
+            u.Label61,
+            u.Label6,
+            u.AlarmDelay,
+            u.Label2,
+            u.Label1,
+            u.Sensitivity,
+            u.LineFrequency,
+            u.ThresholdChange,
+            u.SensitivityChange,
+            u.ManufactureDate,
+            u.BatteriesReplaseDate,
+            u.SerialNumber,
+            u.ID},
+           true);
+    for (QWidget* f : {u.SerialNumber, u.ManufactureDate, u.BatteriesReplaseDate, u.ID})
+        setBackground(f, Qt::white);
+}
+
+void TForm1::FillBackPro() {
+    Ui::TForm1& u = *ui;
+    APCUPS& unit = *ups;
+    u.Graphics->setCurrentIndex(3);
+    morlen::setTag(u.GroupBox26, 3);
+    u.Graphics->setEnabled(false);
+    u.SerialNumber->setMaxLength(14);
+    for (QLineEdit* e : std::initializer_list<QLineEdit*>{
+             u.Ratio, u.FloatBackPro, u.EUTVoltage, u.DCOffset, u.CapasitorLoad, u.Temperature})
+        e->clear();
+    u.Firmware->show();
+    setShown({u.Label5, u.SU36G}, false);
+    enable({u.ModelMinus, u.ModelPlus, u.SerialNumber}, true);
+    setFontColor(u.Memo1, QColor(0, 0, 0));
+    enable({u.Label1, u.Temperature, u.Label4, u.BatSysVolt, u.Label16, u.LineFrequency,
+            u.ManufactureDate, u.BatteriesReplaseDate, u.ID},
+           false);
+    const QColor face = palette().color(QPalette::Button);
+    for (QWidget* f : {u.ManufactureDate, u.BatteriesReplaseDate, u.ID})
+        setBackground(f, face);
+    u.Leds->setEnabled(true);
+    enable({u.Test, u.ByPass}, false);
+    const bool small = unit.ratingDigits != 4;
+    enable(
+        {u.Ratio, u.EUTVoltage, u.FloatBackPro, u.CapasitorLoad, u.DCOffset, u.RatioMinus,
+         u.RatioPlus, u.EUTVoltageMinus, u.EUTVoltagePlus, u.FloatBackProMinus, u.FloatBackProPlus,
+         u.DCOffsetMinus, u.DCOffsetPlus, u.CapasitorLoadPlus, u.CapasitorLoadMinus},
+        small);
+    if (small) {
+        u.FloatBackPro->setText(textOf(unit.floatVoltageText));
+        u.Ratio->setText(textOf(unit.ratioText));
+        u.EUTVoltage->setText(textOf(unit.eutVoltageText));
+        u.CapasitorLoad->setText(textOf(unit.capacitorLoadText));
+        u.DCOffset->setText(textOf(unit.dcOffsetText));
+    }
+    u.Model->setText(textOf(unit.modelName));
+    u.Firmware->setText(textOf(unit.firmwareText));
+    u.SerialNumber->setText(textOf(unit.serialNumber));
+    u.BatteryVoltagePRO->setText(textOf(unit.batteryVoltageText));
+    u.BBDVoltage->setText(textOf(unit.bbdVoltageText));
+    u.LoadPercentBackPro->setText(textOf(unit.loadPercentText));
+    setBar(u.LoadBackProBar, unit.loadPercent);
+    u.LoadWBackPro->setText(textOf(unit.loadWattsText));
+    u.InputVoltageBackPro->setText(textOf(unit.inputVoltageText));
+    setBar(u.InputVoltageBackProBar, unit.inputVoltage);
+    u.OutputVoltageBackPro->setText(textOf(unit.outputVoltageText));
+    setBar(u.OutputVoltageBackProBar, unit.outputVoltage);
+    PageSwitch(u.TabSheet2, {u.TabSheet2, u.TabSheet7});
+    enable({u.ModelMinus, u.ModelPlus}, true);
+}
+
+void TForm1::FillSmart2ndGen() {
+    Ui::TForm1& u = *ui;
+    APCUPS& unit = *ups;
+    u.SerialNumber->setMaxLength(8);
+    setFontColor(u.Memo1, QColor(0, 0, 0));
+    for (QWidget* f : {u.ManufactureDate, u.BatteriesReplaseDate, u.ID})
+        setBackground(f, Qt::white);
+    enable({u.Temperature, u.Label4}, true);
+    enable({u.BatSysVolt, u.Label16}, false);
+    u.Firmware->show();
+    setShown({u.Label5, u.SU36G}, false);
+    enable({u.ModelMinus, u.ModelPlus}, false);
+    enable({u.Leds, u.Test}, true);
+    u.ByPass->setEnabled(false);
+    u.Model->setText(textOf(unit.modelName));
+    u.Firmware->setText(textOf(unit.firmwareText));
+    u.ManufactureDate->setText(textOf(unit.manufactureDate));
+    u.BatteriesReplaseDate->setText(textOf(unit.batteryReplaceDate));
+    u.ID->setText(textOf(unit.upsId));
+    u.SerialNumber->setText(textOf(unit.serialNumber));
+    u.Const02nd->setText(textOf(unit.const0Text));
+    u.Const52nd->setText(textOf(unit.const5Text));
+    u.Const62nd->setText(textOf(unit.const6Text));
+    u.Sensitivity->setText(textOf(unit.sensitivityText));
+    u.Temperature->setText(textOf(unit.temperatureText));
+    u.LowBatWarning->setText(textOf(unit.lowBatteryWarningText));
+    u.AlarmDelay->setText(textOf(unit.alarmDelayText));
+    u.Threshold->setText(textOf(unit.returnThresholdText));
+
+    const int variant = unit.secondGenVariant;
+    const bool v2 = variant == 2;
+    const bool v1or2 = variant == 1 || variant == 2;
+    if (v2)
+        u.ModelConst->setText(textOf(unit.modelCode2ndText));
+    enable({u.ModelConst, u.Const52nd, u.Const62nd, u.Const02nd, u.Bat2ndMinus, u.SerialNumber,
+            u.ManufactureDate, u.Load2ndMinus, u.InputVoltage2ndMinus},
+           v2);
+    setShown({u.BatSmart2nd, u.LoadSmart2nd, u.InputVoltageConstantSmart2nd}, v2);
+    enable({u.BatteriesReplaseDate, u.ID, u.UpVoltageChange2nd, u.LowVoltageChange2nd,
+            u.OutVoltageChange2nd, u.ThresholdChange, u.ShutDownDelayChange, u.WakeUpDelayChange,
+            u.SelfTestChange, u.SensitivityChange, u.AlarmDelayChange, u.ResetAll,
+            u.LowBatWarningChange},
+           v1or2);
+    if (v1or2)
+        u.LowBatWarning->setEnabled(true);
+
+    u.UpVoltage2nd->setText(textOf(unit.highTransferText));
+    u.LowVoltage2nd->setText(textOf(unit.lowTransferText));
+    u.OutputVoltageConstant2nd->setText(textOf(unit.outputSettingText));
+    u.SelfTest->setText(textOf(unit.selfTestIntervalText));
+    u.ShutDownDelay->setText(textOf(unit.shutdownDelayText));
+    u.WakeUpDelay->setText(textOf(unit.turnOnDelayText));
+    u.LineFrequency->setText(textOf(unit.lineFrequencyText));
+    u.BatteryVoltage2nd->setText(textOf(unit.batteryVoltageText));
+    u.RunTime2nd->setText(textOf(unit.runTimeText));
+    u.RunTime2ndBar->setValue(unit.runTimeMinutes);
+    u.BatteryCharged2nd->setText(textOf(unit.batteryCapacityText));
+    setBar(u.BatteryCharged2ndBar, unit.batteryCapacity);
+    u.LoadPercent2nd->setText(textOf(unit.loadPercentText));
+    setBar(u.Load2ndBar, unit.loadPercent);
+    u.LoadW2nd->setText(textOf(unit.loadWattsText));
+    u.InputVoltage2nd->setText(textOf(unit.inputVoltageText));
+    setBar(u.InputVoltage2ndBar, unit.inputVoltage);
+    u.OutputVoltage2nd->setText(textOf(unit.outputVoltageText));
+    setBar(u.OutputVoltage2ndBar, unit.outputVoltage);
+    PageSwitch(u.TabSheet3, {u.TabSheet3, u.TabSheet5, u.TabSheet7});
+}
+
+void TForm1::FillBackCS() {
+    Ui::TForm1& u = *ui;
+    APCUPS& unit = *ups;
+    u.Graphics->setCurrentIndex(-1);
+    u.Graphics->setEnabled(false);
+    u.SerialNumber->setMaxLength(14);
+    u.Model->setText(textOf(unit.modelName));
+    u.Firmware->setText(textOf(unit.firmwareText));
+    u.ManufactureDate->setText(textOf(unit.manufactureDate));
+    u.BatteriesReplaseDate->setText(textOf(unit.batteryReplaceDate));
+    u.SerialNumber->setText(textOf(unit.serialNumber));
+    u.Firmware->show();
+    setShown({u.Label5, u.SU36G}, false);
+    enable({u.ModelPlus, u.ModelMinus, u.LineFrequency, u.ID, u.Label1, u.Temperature, u.Label4,
+            u.BatSysVolt, u.Label16, u.ManufactureDate, u.SerialNumber},
+           false);
+    PageSwitch(u.TabSheet4, {u.TabSheet4});
+}
+
+void TForm1::ExtendedConstants(bool stepped) {
+    Ui::TForm1& u = *ui;
+    APCUPS& unit = *ups;
+    if (unit.family != morlen::FamilyBackCS) {
+        if (u.HexCodeON->isChecked()) {
+            if (unit.family == morlen::FamilySmart2ndGen) {
+                if (!stepped && unit.secondGenVariant == 2)
+                    ModelCodeStep();
+            } else {
+                unit.ReadModelCode();
+                u.ModelConst->setText(textOf(unit.modelCodeText));
+            }
+        }
+        u.ModelConst->show();
+        if (unit.usesConstHash) {
+            u.Const_3->show();
+            u.Const_3->setText(textOf(unit.constHashText));
+        }
+        if (unit.noTemperature || unit.isThirdGen || unit.s411FlagA || unit.s411FlagB) {
+            u.PageControl1->setTabVisible(u.PageControl1->indexOf(u.TabSheet8), true);
+            if (unit.isThirdGen) {
+                if (!(unit.constDollarText == "NA") && !(unit.s411FlagA && unit.s411FlagB)) {
+                    u.Const_4->show();
+                    u.Const_4->setText(textOf(unit.constDollarText));
+                }
+                if (!(unit.constPercentText == "NA")) {
+                    u.Const_5->show();
+                    u.Const_5->setText(textOf(unit.constPercentText));
+                    if (!(unit.constCtrlDText == "NA")) {
+                        u.ConstCTRLD->show();
+                        u.ConstCTRLD->setText(textOf(unit.constCtrlDText));
+                    }
+                }
+                if (!unit.s411FlagA && !unit.s411FlagB && !(unit.constCaretText == "NA")) {
+                    u.Const_6->show();
+                    u.Const_6->setText(textOf(unit.constCaretText));
+                }
+            }
+        }
+    } else {
+        u.ModelConst->hide();
+    }
+    if (!unit.monitorOnly) {
+        enable({u.GroupBox3, u.GroupBox20, u.GroupBox10, u.GroupBox16, u.GroupBox1, u.GroupBox4,
+                u.GroupBox5, u.GroupBox21, u.GroupBox22, u.GroupBox11, u.GroupBox13, u.GroupBox7,
+                u.Panel4},
+               true);
+        if (unit.family != morlen::FamilyBackPro && unit.family != morlen::FamilyBackCS &&
+            unit.family != morlen::FamilyUnknown) {
+            u.PageControl1->setTabVisible(u.PageControl1->indexOf(u.TabSheet9), true);
+        }
+    }
+}
+
+void TForm1::ModelCodeStep() {
+    APCUPS& unit = *ups;
+    unit.ReadModelCode();
+    std::memset(codeBuffer, 0, sizeof codeBuffer);
+    std::strncpy(codeBuffer, unit.modelCode2ndText.c_str(), 5);
+    std::uint8_t code = 0;
+    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (!isHex(codeBuffer[0]) || !isHex(codeBuffer[1]) || !morlen::HexByte(codeBuffer, code)) {
+        // Not a code this step can count on: show it as read and ask for nothing.
+        ui->ModelConst->setText(textOf(unit.modelCode2ndText));
+        return;
+    }
+    // Two digits always: the unit answers two, so a shorter target could never match.
+    std::snprintf(codeBuffer, sizeof codeBuffer, "%02x", static_cast<unsigned>((code + 1) & 0xFF));
+    ui->ModelConst->setText(QString::fromLatin1(codeBuffer));
+    requestQueue->Push('t', '-');
+}
+
+void TForm1::BatteryConstant() {
+    APCUPS& unit = *ups;
+    const long r = morlen::Truncate(unit.ratingVA);
+    int value = 0xA0;
+    if (unit.isStack) {
+        if (r == 450)
+            value = 153;
+        if (r == 250)
+            value = 178;
+    } else if (unit.hasHL8Marker) {
+        if (r == 700)
+            value = 146;
+        if (r == 1000)
+            value = 199;
+        if (r == 1400)
+            value = 163;
+    } else {
+        const bool xl = unit.isXL, third = unit.isThirdGen, hash = unit.usesConstHash;
+        const bool a = unit.s411FlagA, b = unit.s411FlagB;
+        if (r == 450 || r == 700)
+            value = 150;
+        if (r == 1400)
+            value = 154;
+        if (r == 1000 && xl)
+            value = 154;
+        if (r == 750)
+            value = third && xl ? 134 : 130;
+        if (r == 1500)
+            value = hash ? 143 : 161;
+        if (r == 1000 && hash)
+            value = 148;
+        if (r == 1000 && third)
+            value = 188;
+        if (r == 1000 && third && xl)
+            value = 127;
+        if (r == 1000 && a)
+            value = 168;
+        if (r == 2000 && (a || b))
+            value = xl ? 117 : 160;
+        if (r == 3000 && b)
+            value = xl ? 204 : 175;
+        if (r == 5000) {
+            if (!b) {
+                value = 145;
+            } else if (xl) {
+                value = 134;
+            }
+        }
+        if (r == 6000 && b && xl)
+            value = 126;
+        if (r == 7500 && b && xl)
+            value = 149;
+        if (r == 2200) {
+            if (third) {
+                if (unit.firmwareHead == "665")
+                    value = 129;
+                if (unit.firmwareHead == "654")
+                    value = 179;
+            } else {
+                value = 175;
+            }
+        }
+        if (r == 620)
+            value = hash ? 153 : 138;
+        if (r == 280 || r == 420)
+            value = 140;
+        if (r == 650)
+            value = 145;
+    }
+    std::snprintf(codeBuffer, sizeof codeBuffer, "%02x", static_cast<unsigned>(value));
+    ui->Const0->setText(QString::fromLatin1(codeBuffer));
+    requestQueue->Push('l', '-');
+}
+
+void TForm1::PageControl2Change() {
+    Ui::TForm1& u = *ui;
+    QWidget* page = u.PageControl2->currentWidget();
+    if (page == u.Buffer1)
+        bufferOffset = 0;
+    if (page == u.Buffer2)
+        bufferOffset = 256;
+    const bool compare = page == u.Compare;
+    u.ReadEE->setEnabled(!compare);
+    u.CompareEE->setEnabled(compare);
+}
