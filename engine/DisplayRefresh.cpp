@@ -45,7 +45,18 @@ void ColourLoad(TForm1&, float loadPercent, QWidget* percent, QWidget* watts) {
     SetFieldColour(watts, colour);
 }
 
+namespace {
+void RefreshPage(TForm1& form);
+}
+
 void RefreshDisplay(TForm1& form) {
+    RefreshPage(form);
+    emit form.displayRefreshed();
+}
+
+namespace {
+
+void RefreshPage(TForm1& form) {
     Ui::TForm1& ui = *form.ui;
     APCUPS& ups = *form.ups;
     // The lamp follows the link check of the last pass.
@@ -144,5 +155,7 @@ void RefreshDisplay(TForm1& form) {
         ui.KPerformanceGraph2->UpdateData(points.graph2);
     }
 }
+
+}  // namespace
 
 }  // namespace morlen

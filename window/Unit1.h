@@ -96,6 +96,13 @@ public:
     // The confirmation tone (2000 Hz, 500 ms); tests put a silent one in virtual time here.
     std::unique_ptr<morlen::Tone> tone;
 
+signals:
+    // Emitted at the end of every display refresh, on the window thread, while the poll
+    // thread waits for it: a safe moment to look at (or change) what the thread works on.
+    void displayRefreshed();
+
+public:
+
     // Message texts shared by the connection steps and the poll thread.
     const QString textPortOpenFailed =
         QStringLiteral("Unable to open COM Port to communicate with UPS");

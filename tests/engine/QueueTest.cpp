@@ -59,7 +59,8 @@ TEST(Queue, PushAfterEmptyingBecomesHeadAndTail) {
 
 TEST(Queue, DuplicatesAreKept) {
     Queue q;
-    for (int i = 0; i < 5; ++i) q.Push('2', '+');
+    for (int i = 0; i < 5; ++i)
+        q.Push('2', '+');
     int n = 0;
     while (!q.IsEmpty()) {
         q.Pop();
@@ -70,7 +71,8 @@ TEST(Queue, DuplicatesAreKept) {
 
 TEST(Queue, ClearDropsEverything) {
     Queue q;
-    for (int i = 0; i < 100; ++i) q.Push('x', '-');
+    for (int i = 0; i < 100; ++i)
+        q.Push('x', '-');
     q.Clear();
     EXPECT_TRUE(q.IsEmpty());
 }
@@ -87,7 +89,8 @@ TEST(Queue, BurstWhileAnotherThreadPops) {
     std::thread consumer([&] {
         for (;;) {
             if (q.IsEmpty()) {
-                if (done) break;
+                if (done)
+                    break;
                 std::this_thread::yield();
                 continue;
             }
@@ -97,20 +100,24 @@ TEST(Queue, BurstWhileAnotherThreadPops) {
             q.Pop();
         }
     });
-    for (int i = 0; i < kRequests; ++i) q.Push(static_cast<char>(i >> 8), static_cast<char>(i));
+    for (int i = 0; i < kRequests; ++i)
+        q.Push(static_cast<char>(i >> 8), static_cast<char>(i));
     done = true;
     consumer.join();
     ASSERT_EQ(seen.size(), std::size_t(kRequests));
-    for (int i = 0; i < kRequests; ++i) ASSERT_EQ(seen[std::size_t(i)], i & 0xFFFF) << i;
+    for (int i = 0; i < kRequests; ++i)
+        ASSERT_EQ(seen[std::size_t(i)], i & 0xFFFF) << i;
 }
 
 TEST(Queue, ClearFromOneThreadWhilePushingFromAnother) {
     Queue q;
     std::atomic<bool> stop{false};
     std::thread clearer([&] {
-        while (!stop) q.Clear();
+        while (!stop)
+            q.Clear();
     });
-    for (int i = 0; i < 100000; ++i) q.Push('c', '-');
+    for (int i = 0; i < 100000; ++i)
+        q.Push('c', '-');
     stop = true;
     clearer.join();
     q.Clear();

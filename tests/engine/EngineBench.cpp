@@ -1,0 +1,72 @@
+#include "EngineBench.h"
+
+#include <QComboBox>
+#include <QThread>
+
+namespace morlen::test {
+
+EngineBench::EngineBench(const std::string& profile) {
+    qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+    unit_ = std::make_unique<sim::SimUps>(clock_, profile);
+    form_ = new TForm1;  // frees itself when closed
+    auto line = unit_->makeLine();
+    line_ = line.get();
+    form_->ups = std::make_unique<APCUPS>(std::move(line), clock_);
+    auto tone = std::make_unique<CountingTone>(clock_);
+    tone_ = tone.get();
+    form_->tone = std::move(tone);
+    form_->errorBox = [this](const QString& text) { errors_.push_back(text); };
+}
+
+EngineBench::~EngineBench() {
+    if (!form_.isNull()) {
+        form_->close();
+        waitFor([this] { return form_.isNull(); });
+        if (!form_.isNull())
+            delete form_.data();
+    }
+}
+
+QString EngineBench::settingsFile() const {
+    return config_.path() + QStringLiteral("/Pelloran/Morlen.conf");
+}
+
+void EngineBench::connectUnit() {
+    ui().ComboBox1->setCurrentIndex(0);
+    form_->ComboBox1Change();
+}
+
+bool EngineBench::waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::usleep(200);
+    }
+    return true;
+}
+
+bool EngineBench::atRefresh(const std::function<void()>& look, int ms) {
+    bool ran = false;
+    const auto connection = QObject::connect(form_.data(), &TForm1::displayRefreshed, [&] {
+        if (!ran)
+            look();
+        ran = true;
+    });
+    const bool ok = waitFor([&] { return ran; }, ms);
+    QObject::disconnect(connection);
+    return ok;
+}
+
+std::string EngineBench::takeCommands() {
+    std::string out;
+    const auto& log = unit_->log();
+    for (; seen_ < log.size(); ++seen_)
+        out.push_back(static_cast<char>(log[seen_].command));
+    return out;
+}
+
+}  // namespace morlen::test

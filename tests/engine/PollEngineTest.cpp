@@ -1,0 +1,324 @@
+// The connection step and the poll thread, driving the real window against the simulated
+// unit in virtual time.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSettings>
+#include <set>
+
+#include "Apcdynamicdata.h"
+#include "EngineBench.h"
+#include "Tag.h"
+
+namespace morlen::test {
+namespace {
+
+std::set<int> visibleTabs(QTabWidget* tabs) {
+    std::set<int> out;
+    for (int i = 0; i < tabs->count(); ++i)
+        if (tabs->isTabVisible(i))
+            out.insert(i + 1);
+    return out;
+}
+
+bool tabEnabled(QTabWidget* tabs, QWidget* page) {
+    return tabs->isTabEnabled(tabs->indexOf(page));
+}
+
+struct FamilyRow {
+    const char* profile;
+    const char* activePage;
+    std::set<int> tabs;  // TabSheetN numbers whose tabs show
+    int graphChoice;
+    bool graphsEnabled;
+};
+
+TEST(Connection, EachFamilyGetsItsPageTabsAndGraphChoice) {
+    const FamilyRow rows[] = {
+        {"su1000", "TabSheet1", {1, 5, 6, 7, 9}, 0, true},
+        {"su620", "TabSheet1", {1, 5, 6, 7, 8, 9}, 0, true},
+        {"su1000-3g", "TabSheet1", {1, 5, 6, 7, 8, 9}, 0, true},
+        {"backpro", "TabSheet2", {2, 6, 7}, 3, false},
+        {"backcs", "TabSheet4", {4, 6}, -1, false},
+        {"noserial", "TabSheet1", {1, 6, 7, 9}, 3, false},
+        {"gen2-v2", "TabSheet3", {3, 5, 6, 7, 9}, 0, true},
+        {"smartslot", "TabSheet1", {1, 5, 6, 7}, 0, true},
+    };
+    for (const auto& row : rows) {
+        EngineBench bench(row.profile);
+        bench.connectUnit();
+        Ui::TForm1& ui = bench.ui();
+        EXPECT_TRUE(bench.errors().empty()) << row.profile;
+        EXPECT_FALSE(ui.PageControl1->isHidden()) << row.profile;
+        EXPECT_FALSE(ui.GroupBox7->isHidden()) << row.profile;
+        EXPECT_EQ(ui.PageControl1->currentWidget()->objectName(), row.activePage) << row.profile;
+        EXPECT_EQ(visibleTabs(ui.PageControl1), row.tabs) << row.profile;
+        EXPECT_EQ(ui.Graphics->currentIndex(), row.graphChoice) << row.profile;
+        EXPECT_EQ(tagOf(ui.GroupBox26), row.graphChoice) << row.profile;
+        EXPECT_EQ(ui.Graphics->isEnabled(), row.graphsEnabled) << row.profile;
+        EXPECT_EQ(ui.Model->text().toStdString(), bench.form().ups->modelName.str()) << row.profile;
+        EXPECT_FALSE(ui.ComboBox1->isEnabled()) << row.profile;
+        EXPECT_FALSE(ui.Reconnect->isEnabled()) << row.profile;
+        ASSERT_NE(bench.form().worker, nullptr) << row.profile;
+        EXPECT_EQ(bench.form().workerEnded, 0) << row.profile;
+        for (QWidget* page :
+             {ui.TabSheet1, ui.TabSheet2, ui.TabSheet3, ui.TabSheet4, ui.TabSheet5, ui.TabSheet7}) {
+            const int n = page->objectName().mid(8).toInt();
+            EXPECT_EQ(tabEnabled(ui.PageControl1, page), row.tabs.count(n) == 1)
+                << row.profile << " " << n;
+        }
+    }
+}
+
+TEST(Connection, SmartUnitFillsItsFieldsAndEnablesCalibration) {
+    EngineBench bench("su1000");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    const APCUPS& ups = *bench.form().ups;
+    EXPECT_EQ(bench.form().statusText(), bench.form().textConnected);
+    EXPECT_EQ(ui.SerialNumber->text().toStdString(), ups.serialNumber.str());
+    EXPECT_EQ(ui.SerialNumber->maxLength(), 14);
+    EXPECT_EQ(ui.Const0->text().toStdString(), ups.const0Text.str());
+    EXPECT_EQ(ui.SelfTest->text().toStdString(), ups.selfTestIntervalText.str());
+    EXPECT_EQ(ui.AlarmDelay->text().toStdString(), ups.alarmDelayText.str());
+    EXPECT_EQ(ui.LoadSmartConst->maxLength(), 4);
+    EXPECT_TRUE(ui.Firmware->isVisibleTo(&bench.form()));
+    EXPECT_FALSE(ui.SU36G->isVisibleTo(&bench.form()));
+    EXPECT_TRUE(ui.Leds->isEnabled());
+    EXPECT_TRUE(ui.Test->isEnabled());
+    EXPECT_FALSE(ui.ByPass->isEnabled());
+    for (QWidget* group : std::initializer_list<QWidget*>{ui.GroupBox1, ui.GroupBox4, ui.GroupBox5,
+                                                          ui.GroupBox21, ui.Panel4})
+        EXPECT_TRUE(group->isEnabled()) << group->objectName().toStdString();
+}
+
+TEST(Connection, ThirdGenerationShowsTheFirmwareHeadAndItsConstants) {
+    EngineBench bench("su1000-3g");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    const APCUPS& ups = *bench.form().ups;
+    EXPECT_FALSE(ui.Firmware->isVisibleTo(&bench.form()));
+    EXPECT_TRUE(ui.SU36G->isVisibleTo(&bench.form()));
+    EXPECT_EQ(ui.SU36G->text().toStdString(), ups.firmwareHead.str());
+    ASSERT_NE(bench.form().labelOf(ui.SU36G), nullptr);
+    EXPECT_EQ(bench.form().labelOf(ui.SU36G)->text().toStdString(), ups.firmwareText.str());
+    EXPECT_TRUE(ui.Const_4->isVisibleTo(&bench.form()));
+    EXPECT_TRUE(ui.Const_5->isVisibleTo(&bench.form()));
+}
+
+TEST(Connection, MonitorOnlyUnitKeepsCalibrationDisabled) {
+    EngineBench bench("smartslot");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    EXPECT_EQ(bench.form().statusText(), bench.form().textMonitorOnly);
+    EXPECT_TRUE(ui.UPSMessage->toPlainText().contains(bench.form().textMonitorOnly));
+    for (QWidget* group : std::initializer_list<QWidget*>{ui.GroupBox1, ui.GroupBox4, ui.GroupBox5,
+                                                          ui.GroupBox21, ui.Panel4})
+        EXPECT_FALSE(group->isEnabled()) << group->objectName().toStdString();
+}
+
+TEST(Connection, PortThatWillNotOpenShowsTheErrorBox) {
+    EngineBench bench("su1000");
+    bench.line().setOpenableNames({"COM2"});
+    bench.connectUnit();
+    ASSERT_EQ(bench.errors().size(), 1u);
+    EXPECT_EQ(bench.errors()[0], bench.form().textPortOpenFailed);
+    EXPECT_EQ(bench.form().worker, nullptr);
+    EXPECT_TRUE(bench.ui().PageControl1->isHidden());
+}
+
+TEST(Connection, SilentUnitLeavesThePortOpenAndSaysSo) {
+    EngineBench bench("su1000");
+    bench.unit().unplug();
+    bench.connectUnit();
+    EXPECT_EQ(bench.form().statusText(), bench.form().textNoConnection);
+    EXPECT_EQ(bench.form().worker, nullptr);
+    EXPECT_TRUE(bench.form().ups->PortHandleValid());
+    EXPECT_TRUE(bench.ui().ComboBox1->isEnabled());
+    // The next choice closes it, waits half a second and opens again.
+    bench.unit().plug();
+    const Micros before = bench.clock().now();
+    bench.connectUnit();
+    // One release inside each open, and the close of the change itself.
+    EXPECT_EQ(bench.line().closeCount(), 3);
+    EXPECT_GE(bench.clock().now() - before, Millis(500));
+    EXPECT_NE(bench.form().worker, nullptr);
+}
+
+TEST(Options, SelfTestIsSwitchedOffOnASmartUnit) {
+    EngineBench bench("su1000");
+    bench.ui().SelfTestON1->setChecked(true);
+    bench.connectUnit();
+    EXPECT_EQ(bench.form().ups->selfTestIntervalText.str(), "OFF");
+    EXPECT_EQ(bench.ui().SelfTest->text(), QStringLiteral("OFF"));
+    ASSERT_TRUE(bench.atRefresh([&] {
+        const std::string wire = bench.takeCommands();
+        EXPECT_EQ(wire.find('Z'), std::string::npos) << "no restart for a first-generation unit";
+        EXPECT_EQ(std::count(wire.begin(), wire.end(), 1), 2) << "identified once";
+    }));
+}
+
+TEST(Options, SecondGenerationUnitIsRestartedAndIdentifiedAgain) {
+    EngineBench bench("gen2-v2");
+    bench.ui().SelfTestON1->setChecked(true);
+    bench.ui().HexCodeON->setChecked(true);
+    bench.connectUnit();
+    ASSERT_TRUE(bench.atRefresh([&] {
+        const std::string wire = bench.takeCommands();
+        EXPECT_EQ(std::count(wire.begin(), wire.end(), 'Z'), 2);
+        EXPECT_EQ(std::count(wire.begin(), wire.end(), '\r'), 2) << "two identifications";
+    }));
+    // The outer call had stepped the interval, so no model-code request was posted.
+    EXPECT_TRUE(bench.form().requestQueue->IsEmpty());
+}
+
+TEST(Options, HexCodeDetectionOnSecondGenerationPostsTheNextCode) {
+    EngineBench bench("gen2-v2");
+    bench.ui().HexCodeON->setChecked(true);
+    bench.connectUnit();
+    const std::string code = bench.form().ups->modelCode2ndText.str();
+    ASSERT_EQ(code.size(), 2u);
+    const int next = (std::stoi(code, nullptr, 16) + 1) & 0xFF;
+    char expected[3];
+    std::snprintf(expected, sizeof expected, "%02X", next);
+    EXPECT_EQ(bench.ui().ModelConst->text(), QString::fromLatin1(expected));
+    // The poll thread asks "H" until the unit reports that code, then flashes the entry.
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.tone().beeps == 1; }));
+    ASSERT_TRUE(
+        bench.atRefresh([&] { EXPECT_EQ(bench.form().ups->modelCode2ndText.str(), expected); }));
+    EXPECT_EQ(bench.ui().ModelConst->text(), QString::fromLatin1(expected));
+}
+
+TEST(Options, BatteryConstantIsWrittenAndTuned) {
+    EngineBench bench("su1000");
+    bench.ui().AUTO1->setChecked(true);
+    bench.connectUnit();
+    EXPECT_EQ(bench.ui().Const0->text(), QStringLiteral("A0"));
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.tone().beeps == 1; }));
+    ASSERT_TRUE(bench.atRefresh([&] {
+        EXPECT_EQ(bench.form().ups->const0Text.str(), "A0");
+        EXPECT_TRUE(bench.form().requestQueue->IsEmpty());
+    }));
+}
+
+TEST(Polling, StatusPageReadsOnlyTheRegisters) {
+    EngineBench bench("su1000");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    ASSERT_TRUE(bench.atRefresh([&] {
+        bench.takeCommands();
+        ui.PageControl1->setCurrentWidget(ui.TabSheet6);
+    }));
+    // The pass under way when the page changed still reads the measurements; the next one
+    // reads the registers only.
+    ASSERT_TRUE(bench.atRefresh([&] { bench.takeCommands(); }));
+    ASSERT_TRUE(bench.atRefresh([&] { EXPECT_EQ(bench.takeCommands(), "Y~'8Q"); }));
+    EXPECT_TRUE(ui.CheckBox28->isChecked()) << "on line";
+    EXPECT_TRUE(ui.CheckBox28->isEnabled());
+    EXPECT_FALSE(ui.CheckBox29->isChecked()) << "not on battery";
+    EXPECT_FALSE(ui.CheckBox29->isEnabled());
+    ASSERT_TRUE(bench.atRefresh([&] { ui.PageControl1->setCurrentWidget(ui.TabSheet1); }));
+    ASSERT_TRUE(bench.atRefresh([&] { bench.takeCommands(); }));
+    ASSERT_TRUE(bench.atRefresh([&] { EXPECT_EQ(bench.takeCommands(), "YOLPCFjfBB"); }));
+}
+
+TEST(Polling, LiveValuesAndChartsFollowTheUnit) {
+    EngineBench bench("su1000");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    ASSERT_TRUE(bench.atRefresh([&] { bench.unit().powerFail(); }));
+    ASSERT_TRUE(bench.atRefresh([] {}));
+    ASSERT_TRUE(bench.atRefresh([&] {
+        const APCUPS& ups = *bench.form().ups;
+        EXPECT_EQ(ui.InputVoltage->text().toStdString(), ups.inputVoltageText.str());
+        EXPECT_EQ(ui.BatteryCharged->text().toStdString(), ups.batteryCapacityText.str());
+        EXPECT_EQ(ui.RunTime->text().toStdString(), ups.runTimeText.str());
+        EXPECT_EQ(ui.LoadW->text().toStdString(), ups.loadWattsText.str());
+        EXPECT_LT(ups.inputVoltage, 100.0f) << "the line is gone";
+    }));
+}
+
+TEST(Polling, RequestPostedBeforeTheThreadStartsIsHandledFirstUnknownCodesAreDropped) {
+    EngineBench bench("su1000");
+    bench.form().requestQueue->Push('?', '-');
+    bench.form().requestQueue->Push('l', '-');
+    bench.connectUnit();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.tone().beeps == 1; }));
+    ASSERT_TRUE(bench.atRefresh([&] {
+        EXPECT_TRUE(bench.form().requestQueue->IsEmpty());
+        const std::string wire = bench.takeCommands();
+        // After identification: one measurement pass, then the walk of constant "0".
+        const std::size_t pass = wire.rfind("OLPCFjfB");
+        ASSERT_NE(pass, std::string::npos);
+        EXPECT_EQ(wire.substr(pass + 8, 2), "0+") << "the constant is selected, then stepped";
+    }));
+}
+
+TEST(LostConnection, UnpluggedUnitPutsTheWindowBackAndReconnectWorks) {
+    EngineBench bench("su1000");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    ASSERT_TRUE(bench.atRefresh([&] {
+        bench.unit().unplug();
+        bench.form().requestQueue->Push('l', '-');
+    }));
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.form().workerEnded == 1; }));
+    EXPECT_EQ(bench.form().statusText(), bench.form().textNoConnection);
+    EXPECT_TRUE(ui.PageControl1->isHidden());
+    EXPECT_TRUE(ui.GroupBox7->isHidden());
+    EXPECT_FALSE(ui.GroupBox7->isEnabled());
+    EXPECT_TRUE(ui.ComboBox1->isEnabled());
+    EXPECT_TRUE(ui.Reconnect->isEnabled());
+    EXPECT_FALSE(ui.Leds->isEnabled());
+    EXPECT_EQ(ui.Memo1->palette().color(QPalette::Text), QColor(255, 0, 0));
+    EXPECT_TRUE(bench.form().requestQueue->IsEmpty());
+    EXPECT_FALSE(bench.form().ups->smartModeOk);
+    EXPECT_TRUE(bench.form().ups->PortHandleValid()) << "the port stays open";
+
+    bench.unit().plug();
+    bench.form().ReconnectClick();
+    EXPECT_EQ(bench.form().statusText(), bench.form().textConnected);
+    EXPECT_FALSE(ui.PageControl1->isHidden());
+    EXPECT_EQ(ui.Memo1->palette().color(QPalette::Text), QColor(0, 0, 0));
+    EXPECT_EQ(bench.form().workerEnded, 0);
+    ASSERT_TRUE(bench.atRefresh([] {}));
+}
+
+TEST(LostConnection, ReconnectRightAfterTheLossDoesNotLeaveTwoThreads) {
+    EngineBench bench("su1000");
+    bench.connectUnit();
+    ASSERT_TRUE(bench.atRefresh([&] { bench.unit().unplug(); }));
+    // Reconnect as soon as the buttons come back, before the old thread's end is handled.
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.ui().Reconnect->isEnabled(); }));
+    bench.unit().plug();
+    QPointer<APCDynamicData> old = bench.form().worker;
+    bench.form().ReconnectClick();
+    EXPECT_NE(bench.form().worker, old.data());
+    EXPECT_EQ(bench.form().workerEnded, 0);
+    ASSERT_TRUE(EngineBench::waitFor([&] { return old.isNull(); }));
+    EXPECT_EQ(bench.form().workerEnded, 0) << "the old thread's end does not mark the new one";
+    ASSERT_TRUE(bench.atRefresh([] {}));
+}
+
+TEST(Close, WhileConnectedTheUnitLeavesSmartModeAndThePortCloses) {
+    auto bench = std::make_unique<EngineBench>("su1000");
+    bench->connectUnit();
+    ASSERT_TRUE(bench->atRefresh([] {}));
+    const QString settings = bench->settingsFile();
+    sim::SimLine& line = bench->line();
+    const int closesBefore = line.closeCount();
+    bench->form().close();
+    EXPECT_FALSE(bench->formGone()) << "the first close only asks the thread to stop";
+    EXPECT_EQ(bench->form().Tag, 1);
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench->formGone(); }));
+    const auto& log = bench->unit().log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().command, 'R');
+    EXPECT_EQ(line.closeCount(), closesBefore + 1);
+    QSettings store(settings, QSettings::IniFormat);
+    for (const char* key : {"Left", "Top", "AUTOSU3Gen", "SelfTest", "HexCode", "Graphics"})
+        EXPECT_TRUE(store.contains(QLatin1String(key))) << key;
+}
+
+}  // namespace
+}  // namespace morlen::test
