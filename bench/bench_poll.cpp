@@ -19,58 +19,13 @@
 
 #include "Apcups.h"
 #include "Clock.h"
+#include "TraceCount.h"
 #include "UpsSimProcess.h"
 
 namespace {
 
 using morlen::Micros;
-
-constexpr double kByteMs = 10.0 * 1000.0 / 2400.0;  // 4.1667 ms
-
-// Bytes of one trace reply as sent: the quoted text with \r, \n, \\ and \xNN unescaped.
-std::size_t ReplyBytes(const std::string& quoted) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < quoted.size(); ++i) {
-        if (quoted[i] == '\\' && i + 1 < quoted.size())
-            i += quoted[i + 1] == 'x' ? 3 : 1;
-        ++n;
-    }
-    return n;
-}
-
-struct Traffic {
-    std::size_t commands = 0;
-    std::size_t replyBytes = 0;
-    std::size_t replies = 0;
-};
-
-// Counts the trace lines from line `from` on.
-Traffic CountTrace(const std::string& path, std::size_t from) {
-    Traffic t;
-    std::ifstream in(path);
-    std::string line;
-    for (std::size_t i = 0; std::getline(in, line); ++i) {
-        if (i < from)
-            continue;
-        ++t.commands;
-        const auto q = line.find("-> \"");
-        if (q == std::string::npos)
-            continue;
-        const auto end = line.rfind('"');
-        t.replyBytes += ReplyBytes(line.substr(q + 4, end - q - 4));
-        ++t.replies;
-    }
-    return t;
-}
-
-std::size_t TraceLines(const std::string& path) {
-    std::ifstream in(path);
-    std::size_t n = 0;
-    std::string line;
-    while (std::getline(in, line))
-        ++n;
-    return n;
-}
+using namespace morlen::bench;
 
 double Ms(Micros d) {
     return static_cast<double>(d.count()) / 1000.0;
@@ -179,8 +134,7 @@ int main(int argc, char** argv) {
             const double took = Ms(clock.now() - t0);
             clock.sleep(Micros(50'000));
             const Traffic one = CountTrace(trace, before);
-            const double b = static_cast<double>(one.commands + one.replyBytes) * kByteMs +
-                             static_cast<double>(one.replies) * latencyMs;
+            const double b = one.boundMs(latencyMs);
             std::printf("%-7s %8.3f %8.3f\n", s.name, took, b);
         }
     }
