@@ -11,9 +11,11 @@ namespace morlen {
 
 APCDynamicData::APCDynamicData(TForm1& form)
     : form_(form), requests_(std::make_unique<RequestHandler>(form, *this)) {
-    // The end handler runs on the window thread once the body has returned.
+    // The end handler runs on the window thread once the body has returned. The thread object
+    // lives on the window thread and is the receiver, so a call still queued when the object
+    // has already been finished off and deleted is dropped with it.
     connect(
-        this, &QThread::finished, &form, [this] { FinishOnWindowThread(); }, Qt::QueuedConnection);
+        this, &QThread::finished, this, [this] { FinishOnWindowThread(); }, Qt::QueuedConnection);
 }
 
 APCDynamicData::~APCDynamicData() = default;
@@ -24,6 +26,9 @@ void APCDynamicData::FinishOnWindowThread() {
     ended_ = true;
     wait();  // the body has returned; this only collects the thread
     form_.WorkerTerminated();
+    // The window must not reach this object any more; leave it no dangling reference.
+    if (form_.worker == this)
+        form_.worker = nullptr;
     deleteLater();
 }
 

@@ -50,13 +50,16 @@ bool EngineBench::waitFor(const std::function<bool()>& done, int ms) {
 }
 
 bool EngineBench::atRefresh(const std::function<void()>& look, int ms) {
-    bool ran = false;
+    return atRefreshes({look}, ms);
+}
+
+bool EngineBench::atRefreshes(const std::vector<std::function<void()>>& looks, int ms) {
+    std::size_t next = 0;
     const auto connection = QObject::connect(form_.data(), &TForm1::displayRefreshed, [&] {
-        if (!ran)
-            look();
-        ran = true;
+        if (next < looks.size())
+            looks[next++]();
     });
-    const bool ok = waitFor([&] { return ran; }, ms);
+    const bool ok = waitFor([&] { return next == looks.size(); }, ms);
     QObject::disconnect(connection);
     return ok;
 }

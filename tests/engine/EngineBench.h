@@ -55,6 +55,9 @@ public:
     // Runs `look` at the end of a display refresh, while the poll thread waits; returns
     // false when no refresh came in time.
     bool atRefresh(const std::function<void()>& look, int ms = 10000);
+    // The same for consecutive refreshes: looks[i] runs at the i-th refresh from now on, with
+    // no pass missed in between.
+    bool atRefreshes(const std::vector<std::function<void()>>& looks, int ms = 10000);
     // The command bytes the unit received since the last call.
     std::string takeCommands();
 
