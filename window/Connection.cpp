@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "Apcdynamicdata.h"
+#include "Connection.h"
 #include "Performancegraph.h"
 #include "Tag.h"
 #include "Unit1.h"
@@ -55,6 +56,91 @@ struct WaitCursor {
 };
 
 }  // namespace
+
+namespace morlen {
+
+int BatteryConstantValue(const APCUPS& unit) {
+    const long r = morlen::Truncate(unit.ratingVA);
+    int value = 0xA0;
+    if (unit.isStack) {
+        if (r == 450)
+            value = 153;
+        if (r == 250)
+            value = 178;
+    } else if (unit.hasHL8Marker) {
+        if (r == 700)
+            value = 146;
+        if (r == 1000)
+            value = 199;
+        if (r == 1400)
+            value = 163;
+    } else {
+        const bool xl = unit.isXL, third = unit.isThirdGen, hash = unit.usesConstHash;
+        const bool a = unit.s411FlagA, b = unit.s411FlagB;
+        if (r == 450 || r == 700)
+            value = 150;
+        if (r == 1400)
+            value = 154;
+        if (r == 1000 && xl)
+            value = 154;
+        if (r == 750)
+            value = third && xl ? 134 : 130;
+        if (r == 1500)
+            value = hash ? 143 : 161;
+        if (r == 1000 && hash)
+            value = 148;
+        if (r == 1000 && third)
+            value = 188;
+        if (r == 1000 && third && xl)
+            value = 127;
+        if (r == 1000 && a)
+            value = 168;
+        if (r == 2000 && (a || b))
+            value = xl ? 117 : 160;
+        if (r == 3000 && b)
+            value = xl ? 204 : 175;
+        if (r == 5000) {
+            if (!b) {
+                value = 145;
+            } else if (xl) {
+                value = 134;
+            }
+        }
+        if (r == 6000 && b && xl)
+            value = 126;
+        if (r == 7500 && b && xl)
+            value = 149;
+        if (r == 2200) {
+            if (third) {
+                if (unit.firmwareHead == "665")
+                    value = 129;
+                if (unit.firmwareHead == "654")
+                    value = 179;
+            } else {
+                value = 175;
+            }
+        }
+        if (r == 620)
+            value = hash ? 153 : 138;
+        if (r == 280 || r == 420)
+            value = 140;
+        if (r == 650)
+            value = 145;
+    }
+    return value;
+}
+
+bool NextModelCode(const char* code, char* out) {
+    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    std::uint8_t byte = 0;
+    if (!isHex(code[0]) || !isHex(code[1]) || !HexByte(code, byte))
+        return false;
+    // Two digits always: the unit answers two, so a shorter code could never match.
+    std::snprintf(out, 3, "%02x", static_cast<unsigned>((byte + 1) & 0xFF));
+    return true;
+}
+
+}  // namespace morlen
 
 void TForm1::fillPortList() {
     // COM1..COM4 come from the form; adapters present now are listed by their path.
@@ -570,89 +656,20 @@ void TForm1::ModelCodeStep() {
     unit.ReadModelCode();
     std::memset(codeBuffer, 0, sizeof codeBuffer);
     std::strncpy(codeBuffer, unit.modelCode2ndText.c_str(), 5);
-    std::uint8_t code = 0;
-    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
-    if (!isHex(codeBuffer[0]) || !isHex(codeBuffer[1]) || !morlen::HexByte(codeBuffer, code)) {
+    char next[3];
+    if (!morlen::NextModelCode(codeBuffer, next)) {
         // Not a code this step can count on: show it as read and ask for nothing.
         ui->ModelConst->setText(textOf(unit.modelCode2ndText));
         return;
     }
-    // Two digits always: the unit answers two, so a shorter target could never match.
-    std::snprintf(codeBuffer, sizeof codeBuffer, "%02x", static_cast<unsigned>((code + 1) & 0xFF));
+    std::memcpy(codeBuffer, next, sizeof next);
     ui->ModelConst->setText(QString::fromLatin1(codeBuffer));
     requestQueue->Push('t', '-');
 }
 
 void TForm1::BatteryConstant() {
-    APCUPS& unit = *ups;
-    const long r = morlen::Truncate(unit.ratingVA);
-    int value = 0xA0;
-    if (unit.isStack) {
-        if (r == 450)
-            value = 153;
-        if (r == 250)
-            value = 178;
-    } else if (unit.hasHL8Marker) {
-        if (r == 700)
-            value = 146;
-        if (r == 1000)
-            value = 199;
-        if (r == 1400)
-            value = 163;
-    } else {
-        const bool xl = unit.isXL, third = unit.isThirdGen, hash = unit.usesConstHash;
-        const bool a = unit.s411FlagA, b = unit.s411FlagB;
-        if (r == 450 || r == 700)
-            value = 150;
-        if (r == 1400)
-            value = 154;
-        if (r == 1000 && xl)
-            value = 154;
-        if (r == 750)
-            value = third && xl ? 134 : 130;
-        if (r == 1500)
-            value = hash ? 143 : 161;
-        if (r == 1000 && hash)
-            value = 148;
-        if (r == 1000 && third)
-            value = 188;
-        if (r == 1000 && third && xl)
-            value = 127;
-        if (r == 1000 && a)
-            value = 168;
-        if (r == 2000 && (a || b))
-            value = xl ? 117 : 160;
-        if (r == 3000 && b)
-            value = xl ? 204 : 175;
-        if (r == 5000) {
-            if (!b) {
-                value = 145;
-            } else if (xl) {
-                value = 134;
-            }
-        }
-        if (r == 6000 && b && xl)
-            value = 126;
-        if (r == 7500 && b && xl)
-            value = 149;
-        if (r == 2200) {
-            if (third) {
-                if (unit.firmwareHead == "665")
-                    value = 129;
-                if (unit.firmwareHead == "654")
-                    value = 179;
-            } else {
-                value = 175;
-            }
-        }
-        if (r == 620)
-            value = hash ? 153 : 138;
-        if (r == 280 || r == 420)
-            value = 140;
-        if (r == 650)
-            value = 145;
-    }
-    std::snprintf(codeBuffer, sizeof codeBuffer, "%02x", static_cast<unsigned>(value));
+    std::snprintf(codeBuffer, sizeof codeBuffer, "%02x",
+                  static_cast<unsigned>(morlen::BatteryConstantValue(*ups)));
     ui->Const0->setText(QString::fromLatin1(codeBuffer));
     requestQueue->Push('l', '-');
 }
