@@ -48,6 +48,8 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
              [this] { return ups_.modelCode2ndText.c_str(); }, show, show, kModelCodeWalkBound});
         Flash(ui.ModelConst);
     });
+
+    AddEepromRows();
 }
 
 void RequestHandler::Handle(char code, char argument) {

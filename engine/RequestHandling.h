@@ -30,6 +30,8 @@ public:
 
 private:
     using Row = std::function<void(char argument)>;
+    // The EEPROM page's requests: read into the shown buffer, save, compare.
+    void AddEepromRows();
     void add(char code, Row row) { table_.emplace(code, std::move(row)); }
 
     // Window-thread helpers.

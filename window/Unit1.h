@@ -84,6 +84,9 @@ public:
     void ReconnectClick();
     // Identifies the unit, fills its family's page and runs the chosen options.
     void StartClick();
+    // ---- Adjust buttons and entry fields ----
+
+    // ---- EEPROM page ----
     // The EEPROM page's buffer choice.
     void PageControl2Change();
     // Offset of the EEPROM buffer being worked on: 0 for Buffer1, 256 for Buffer2.

@@ -1,0 +1,7 @@
+#include "RequestHandling.h"
+
+namespace morlen {
+
+void RequestHandler::AddEepromRows() {}
+
+}  // namespace morlen
