@@ -135,6 +135,46 @@ INSTANTIATE_TEST_SUITE_P(Profiles, IdentifyProfile, ::testing::ValuesIn(kExpecte
                              return name;
                          });
 
+// The bytes identification sends are part of its behaviour: it configures the unit as it
+// goes (programming mode, the probe, the raised timeout), so the order matters. "^A" stands
+// for Ctrl-A and so on.
+TEST(IdentifyWire, EachKindOfUnitGetsItsOwnSequence) {
+    const std::string all0 = "OLPg4>Cclu056oEprqkesFjfbmxB";
+    const std::string all2 = "OLPCclu056oEprqkesFjfVmxB";
+    const struct {
+        const char* profile;
+        std::string wire;
+    } rows[] = {
+        {"su1000", "Y^A11Fn^Zn^A" + all0},
+        {"su1000-3g", "Y^A11Fn^Z%^Dn^A$%^" + all0},
+        {"sc1000", "Y^A11Fn^Z%n^A$%^#" + all0},
+        {"su620", "Y^A11Fn^Zn^AOLPg4>clu056oEprqkesFjfbmxB"},
+        {"gen2-v0", "Y^A11^M7nV" + all2},
+        {"gen2-v1", "Y^A11^M7CnV" + all2},
+        {"backpro", "Y^A11FPn^AOLPewv2cdbmxB"},
+        {"backcs", "Y^A11FPn^AbmxB"},
+        {"noserial", "Y^A11Fn^AOLCclu056oEprqkesFjfbmxB"},
+        {"surt1000xl", "Y^A11Fn^Z%n^A$%" + all0},
+    };
+    for (const auto& row : rows) {
+        VirtualClock clock;
+        SimUps unit(clock, row.profile);
+        APCUPS ups(unit.makeLine(), clock);
+        ASSERT_TRUE(ups.OpenPort("COM1"));
+        ASSERT_TRUE(ups.Identify());
+        std::string wire;
+        for (const Exchange& e : unit.log()) {
+            if (e.command < 32) {
+                wire += '^';
+                wire += static_cast<char>(e.command + 64);
+            } else {
+                wire += static_cast<char>(e.command);
+            }
+        }
+        EXPECT_EQ(wire, row.wire) << row.profile;
+    }
+}
+
 TEST(ProfileList, EveryProfileHasAnExpectation) {
     for (const Profile& p : Profiles()) {
         bool found = false;
