@@ -117,6 +117,63 @@ TEST(Connection, MonitorOnlyUnitKeepsCalibrationDisabled) {
         EXPECT_FALSE(group->isEnabled()) << group->objectName().toStdString();
 }
 
+TEST(Connection, SecondGenerationVariantsEnableTheirControls) {
+    struct Row {
+        const char* profile;
+        bool v2;     // variant 2: everything
+        bool v1or2;  // variant 1 or 2: the setting steps and two texts
+    };
+    for (const Row& row :
+         {Row{"gen2-v0", false, false}, Row{"gen2-v1", false, true}, Row{"gen2-v2", true, true}}) {
+        EngineBench bench(row.profile);
+        bench.connectUnit();
+        Ui::TForm1& ui = bench.ui();
+        QWidget* form = &bench.form();
+        for (QWidget* c : std::initializer_list<QWidget*>{
+                 ui.ModelConst, ui.Const52nd, ui.Const62nd, ui.Const02nd, ui.Bat2ndMinus,
+                 ui.SerialNumber, ui.ManufactureDate, ui.Load2ndMinus, ui.InputVoltage2ndMinus})
+            EXPECT_EQ(c->isEnabled(), row.v2)
+                << row.profile << " " << c->objectName().toStdString();
+        for (QWidget* c : std::initializer_list<QWidget*>{ui.BatSmart2nd, ui.LoadSmart2nd,
+                                                          ui.InputVoltageConstantSmart2nd})
+            EXPECT_EQ(c->isVisibleTo(form), row.v2)
+                << row.profile << " " << c->objectName().toStdString();
+        for (QWidget* c : std::initializer_list<QWidget*>{
+                 ui.BatteriesReplaseDate, ui.ID, ui.UpVoltageChange2nd, ui.LowVoltageChange2nd,
+                 ui.OutVoltageChange2nd, ui.ThresholdChange, ui.ShutDownDelayChange,
+                 ui.WakeUpDelayChange, ui.SelfTestChange, ui.SensitivityChange, ui.AlarmDelayChange,
+                 ui.ResetAll, ui.LowBatWarningChange})
+            EXPECT_EQ(c->isEnabled(), row.v1or2)
+                << row.profile << " " << c->objectName().toStdString();
+        EXPECT_EQ(ui.SerialNumber->maxLength(), 8);
+        EXPECT_FALSE(ui.ByPass->isEnabled());
+        EXPECT_FALSE(ui.ModelPlus->isEnabled());
+    }
+}
+
+TEST(Connection, BackUpsProOfOneThousandVaKeepsItsCalibrationSetDisabled) {
+    EngineBench bench("backpro");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    EXPECT_TRUE(ui.Ratio->isEnabled()) << "650 VA: three digits";
+    EXPECT_FALSE(ui.Ratio->text().isEmpty());
+    EXPECT_TRUE(ui.ModelPlus->isEnabled());
+    EXPECT_FALSE(ui.Test->isEnabled());
+    EXPECT_FALSE(ui.ID->isEnabled());
+}
+
+TEST(Connection, ClosingWithThePortOpenButNoThreadSendsNothing) {
+    EngineBench bench("su1000");
+    bench.unit().unplug();
+    bench.connectUnit();
+    ASSERT_EQ(bench.form().worker, nullptr);
+    ASSERT_TRUE(bench.form().ups->PortHandleValid());
+    const std::size_t sent = bench.unit().log().size();
+    bench.form().close();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.formGone(); }));
+    EXPECT_EQ(bench.unit().log().size(), sent) << "no R to a unit that never answered";
+}
+
 TEST(Connection, PortThatWillNotOpenShowsTheErrorBox) {
     EngineBench bench("su1000");
     bench.line().setOpenableNames({"COM2"});
