@@ -87,6 +87,22 @@ public:
     // ---- Adjust buttons and entry fields ----
 
     // ---- EEPROM page ----
+    // Each button only posts its request; the poll thread carries it out.
+    void ReadEEClick();
+    void SaveEEClick();
+    void CompareEEClick();
+    // Hex dump of the buffer at bufferOffset into that buffer's pane, after a read.
+    void DumpEepromBuffer();
+    // Buffer1 against Buffer2 byte by byte into RichEdit6, whichever buffer is shown.
+    void CompareEepromBuffers();
+    // Asks for a file and writes the shown buffer (256 bytes) or, on the Compare page, the
+    // comparison text to it.
+    void SaveEepromDialog();
+    // Runs SaveDialog1 as set up by SaveEepromDialog and returns the chosen file, empty when
+    // cancelled. Tests replace it so that no modal dialog waits for them.
+    std::function<QString()> runSaveDialog;
+    // Binds the page's buttons; called once by the constructor.
+    void ConnectEepromPage();
     // The EEPROM page's buffer choice.
     void PageControl2Change();
     // Offset of the EEPROM buffer being worked on: 0 for Buffer1, 256 for Buffer2.
