@@ -1,14 +1,40 @@
 #include "RequestHandling.h"
 
 #include <QColor>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <cstring>
+#include <string>
+#include <tuple>
+#include <utility>
 
 #include "Apcdynamicdata.h"
+#include "DisplayRefresh.h"
 #include "Tone.h"
 #include "Unit1.h"
 
 namespace morlen {
+
+namespace {
+
+QString latin(const char* text) {
+    return QString::fromLatin1(text);
+}
+
+int barPosition(float value) {
+    return static_cast<int>(Truncate(value));
+}
+
+void paint(QWidget* control, const QColor& colour) {
+    TForm1::setFontColor(control, colour);
+    control->repaint();
+}
+
+const QColor kGreen(0, 255, 0);
+const QColor kBlack(0, 0, 0);
+
+}  // namespace
 
 RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
     : form_(form), thread_(thread), ups_(*form.ups) {
@@ -39,6 +65,193 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
     add('q', constant(ui.Const52nd, '5', &APCUPS::TuneConst5, ups_.const5Text));
     add('r', constant(ui.Const62nd, '6', &APCUPS::TuneConst6, ups_.const6Text));
 
+    AddStepRows();
+    AddChangeRows();
+    AddMeterRows();
+    AddModelCodeRows();
+    AddTextRows();
+    AddCommandRows();
+    AddEepromRows();
+
+    // Made by the connection step on the window thread before the poll thread starts: the
+    // window still owns the link, so it may copy the values its entries restore.
+    form_.takeUnitValues();
+}
+
+void RequestHandler::Handle(char code, char argument) {
+    const auto row = table_.find(code);
+    if (row == table_.end())
+        return;
+    row->second(argument);
+    // What the request changed in the unit is what Esc puts back from now on.
+    thread_.RunOnWindowThread([this] { form_.takeUnitValues(); });
+}
+
+QString RequestHandler::BoundReachedText(int steps) {
+    return QStringLiteral("Target not reached after %1 steps.").arg(steps);
+}
+
+// ---- Step requests ----
+
+void RequestHandler::AddStepRows() {
+    Ui::TForm1& ui = *form_.ui;
+
+    add('1', [this, &ui](char sign) {
+        setText(ui.Model, ups_.StepModel(sign));
+        if (ups_.isThirdGen) {
+            ShowFirmwareHead();
+        } else {
+            setText(ui.Firmware, ups_.firmwareText.c_str());
+        }
+        setText(ui.ModelConst, ups_.modelCodeText.c_str());
+        setText(ui.BatSysVolt, ups_.ReadBatteryNominal());
+        ShowTransferVoltages();
+    });
+
+    // Smart-UPS meters and battery packs.
+    add('2', [this, &ui](char sign) {
+        ShowLoad(ui.LoadPercent, ui.LoadW, ui.LoadBar, ups_.StepLoad(sign));
+    });
+    add('3', [this, &ui](char sign) {
+        ShowInput(ui.InputVoltage, ui.InputVoltageBar, ui.OutputVoltage, ui.OutputVoltageBar,
+                  ups_.StepInputVoltage(sign));
+    });
+    add('4',
+        [this, &ui](char sign) { setText(ui.BatteryVoltageSmart, ups_.StepBatteryVoltage(sign)); });
+    add('5', [this, &ui](char sign) { setText(ui.BatteryPacks, ups_.StepBatteryPacks(sign)); });
+
+    // Back-UPS Pro meters. Its calibration values are shown by the next display refresh.
+    add('f', [this, &ui](char sign) {
+        ShowLoad(ui.LoadPercentBackPro, ui.LoadWBackPro, ui.LoadBackProBar, ups_.StepLoad(sign));
+    });
+    add('g', [this, &ui](char sign) {
+        ShowInput(ui.InputVoltageBackPro, ui.InputVoltageBackProBar, ui.OutputVoltageBackPro,
+                  ui.OutputVoltageBackProBar, ups_.StepInputVoltage(sign));
+    });
+    const std::pair<char, const char* (APCUPS::*)(char)> backPro[] = {
+        {'A', &APCUPS::StepRatio},         {'B', &APCUPS::StepBbdVoltage},
+        {'C', &APCUPS::StepEutVoltage},    {'D', &APCUPS::StepBatteryVoltage},
+        {'E', &APCUPS::StepFloatVoltage},  {'F', &APCUPS::StepDcOffset},
+        {'G', &APCUPS::StepCapacitorLoad},
+    };
+    for (const auto& [code, step] : backPro)
+        add(code, [this, step = step](char sign) { (ups_.*step)(sign); });
+
+    // Second-generation units step their meters in their own direction; the tone says the
+    // step was made, since the reading may wrap around.
+    add('6', [this, &ui](char) {
+        ShowLoad(ui.LoadPercent2nd, ui.LoadW2nd, ui.Load2ndBar, ups_.StepLoad2nd());
+        Beep();
+    });
+    add('7', [this, &ui](char) {
+        ShowInput(ui.InputVoltage2nd, ui.InputVoltage2ndBar, ui.OutputVoltage2nd,
+                  ui.OutputVoltage2ndBar, ups_.StepInputVoltage2nd());
+        Beep();
+    });
+    add('R', [this, &ui](char sign) {
+        setText(ui.BatteryVoltage2nd, ups_.StepBatteryVoltage(sign));
+        Flash(ui.BatteryVoltage2nd);
+    });
+}
+
+// ---- "Change" buttons: each moves a setting to the next value the unit offers ----
+
+void RequestHandler::AddChangeRows() {
+    Ui::TForm1& ui = *form_.ui;
+    const std::tuple<char, const char* (APCUPS::*)(), QLineEdit*> rows[] = {
+        {'8', &APCUPS::StepHighTransfer, ui.UpTransferVoltage},
+        {'9', &APCUPS::StepLowTransfer, ui.LowTransferVoltage},
+        {'a', &APCUPS::StepOutputSetting, ui.OutputVoltageConstant},
+        {'b', &APCUPS::StepHighTransfer, ui.UpVoltage2nd},
+        {'c', &APCUPS::StepLowTransfer, ui.LowVoltage2nd},
+        {'d', &APCUPS::StepOutputSetting, ui.OutputVoltageConstant2nd},
+        {'M', &APCUPS::StepReturnThreshold, ui.Threshold},
+        {'S', &APCUPS::StepLowBatteryWarning, ui.LowBatWarning},
+        {'u', &APCUPS::StepShutdownDelay, ui.ShutDownDelay},
+        {'v', &APCUPS::StepTurnOnDelay, ui.WakeUpDelay},
+        {'w', &APCUPS::StepSelfTestInterval, ui.SelfTest},
+        {'x', &APCUPS::StepSensitivity, ui.Sensitivity},
+        {'y', &APCUPS::StepAlarmDelay, ui.AlarmDelay},
+    };
+    for (const auto& [code, step, entry] : rows)
+        add(code, [this, step = step, entry = entry](char) { setText(entry, (ups_.*step)()); });
+}
+
+// ---- Meter walks toward the true value the technician typed ----
+
+void RequestHandler::AddMeterRows() {
+    Ui::TForm1& ui = *form_.ui;
+    // The walk ends when the reading crosses the target, so it must start without a
+    // direction left over from the last one.
+    const auto fresh = [this] {
+        ups_.steppedDown = false;
+        ups_.steppedUp = false;
+    };
+
+    const auto load = [this, fresh](QLineEdit* target, QLineEdit* percent, QProgressBar* bar,
+                                    QLineEdit* watts) {
+        return [this, fresh, target, percent, bar, watts](char) {
+            const auto show = [this, percent, bar, watts] {
+                const QString loadText = latin(ups_.loadPercentText.c_str());
+                const int position = barPosition(ups_.loadPercent);
+                const QString wattsText = QString::number(Truncate(ups_.loadWatts));
+                thread_.RunOnWindowThread([&] {
+                    percent->setText(loadText);
+                    bar->setValue(position);
+                    watts->setText(wattsText);
+                });
+            };
+            RunTuning({target, fresh, [this](const char* t) { return ups_.TuneLoad(t); },
+                       [this] { return ups_.loadPercentText.c_str(); }, show, show,
+                       kMeterWalkBound});
+            Flash(watts);
+            setText(target, "");
+        };
+    };
+    add('H', load(ui.LoadSmartConst, ui.LoadPercent, ui.LoadBar, ui.LoadW));
+    add('I', load(ui.LoadSmart2nd, ui.LoadPercent2nd, ui.Load2ndBar, ui.LoadW2nd));
+
+    const auto input = [this, fresh](QLineEdit* target, QLineEdit* shown, QProgressBar* bar) {
+        return [this, fresh, target, shown, bar](char) {
+            const auto step = [this, shown, bar] {
+                const QString value = latin(ups_.inputVoltageText.c_str());
+                const int position = barPosition(ups_.inputVoltage);
+                thread_.RunOnWindowThread([&] {
+                    shown->setText(value);
+                    bar->setValue(position);
+                });
+            };
+            RunTuning({target, fresh, [this](const char* t) { return ups_.TuneInputVoltage(t); },
+                       [this] { return ups_.inputVoltageText.c_str(); }, step,
+                       [this, shown] { setText(shown, ups_.inputVoltageText.c_str()); },
+                       kMeterWalkBound});
+            Flash(shown);
+            setText(target, "");
+        };
+    };
+    add('J', input(ui.InputVoltageConstantSmart, ui.InputVoltage, ui.InputVoltageBar));
+    add('K', input(ui.InputVoltageConstantSmart2nd, ui.InputVoltage2nd, ui.InputVoltage2ndBar));
+    add('L', input(ui.InputVoltageConstantBP, ui.InputVoltageBackPro, ui.InputVoltageBackProBar));
+
+    // The second-generation battery meter answers each step with a step text, not the
+    // reading: the reading is asked for after every step.
+    add('s', [this, &ui](char) {
+        RunTuning({ui.BatSmart2nd, nullptr,
+                   [this](const char* t) { return ups_.TuneBatteryVoltage2nd(t); },
+                   [this] { return ups_.step2ndText.c_str(); },
+                   [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
+                   [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
+                   kMeterWalkBound});
+        Flash(ui.BatteryVoltage2nd);
+        setText(ui.BatSmart2nd, "");
+    });
+}
+
+// ---- Model code ----
+
+void RequestHandler::AddModelCodeRows() {
+    Ui::TForm1& ui = *form_.ui;
+
     // A second-generation unit reports its model code anew on every "H": ask until it shows
     // the code the connection step put into the entry.
     add('t', [this, &ui](char) {
@@ -49,18 +262,96 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
         Flash(ui.ModelConst);
     });
 
-    AddEepromRows();
+    // The model code typed by the technician. The model name, firmware, battery system and
+    // the settings the unit offers all follow the code, so they are read again afterwards.
+    add('Q', [this, &ui](char) {
+        const auto select = [this] {
+            ups_.steppedDown = false;
+            ups_.steppedUp = false;
+            if (ups_.usesCtrlB) {
+                ups_.Transact(cmd::CtrlB, 2);
+            } else if (ups_.family == FamilySmart2ndGen) {
+                ups_.Transact('H', 2);
+            } else {
+                ups_.Transact('b', 8);
+            }
+        };
+        RunTuning({ui.ModelConst, select, [this](const char* t) { return ups_.TuneModelCode(t); },
+                   [this] { return ups_.modelCodeText.c_str(); },
+                   [this, &ui] { setText(ui.ModelConst, ups_.modelCodeText.c_str()); }, nullptr,
+                   kModelCodeWalkBound});
+        if (ups_.isThirdGen)
+            ShowFirmwareHead();
+        setText(ui.Model, ups_.ReadModelName());
+        setText(ui.Firmware, "");
+        setText(ui.Firmware, ups_.ReadFirmware());
+        setText(ui.ModelConst, ups_.modelCodeText.c_str());
+        setText(ui.BatSysVolt, ups_.ReadBatteryNominal());
+        Flash(ui.ModelConst);
+        ShowTransferVoltages();
+    });
 }
 
-void RequestHandler::Handle(char code, char argument) {
-    const auto row = table_.find(code);
-    if (row != table_.end())
-        row->second(argument);
+// ---- Identity texts: the entry's text when the request is carried out is what is written ----
+
+void RequestHandler::AddTextRows() {
+    Ui::TForm1& ui = *form_.ui;
+    const auto typed = [this](QLineEdit* entry) { return textOf(entry).toLatin1().toStdString(); };
+
+    add('h', [this, &ui, typed](char) {
+        ups_.WriteManufactureDate(typed(ui.ManufactureDate));
+        LateFlash(ui.ManufactureDate, [this] { return ups_.manufactureDate.c_str(); });
+    });
+    add('i', [this, &ui, typed](char) {
+        ups_.WriteBatteryReplaceDate(typed(ui.BatteriesReplaseDate));
+        LateFlash(ui.BatteriesReplaseDate, [this] { return ups_.batteryReplaceDate.c_str(); });
+    });
+    add('j', [this, &ui, typed](char) {
+        ups_.WriteUpsId(typed(ui.ID));
+        LateFlash(ui.ID, [this] { return ups_.ReadUpsId(); });
+    });
+    add('k', [this, &ui, typed](char) {
+        ups_.WriteSerialNumber(typed(ui.SerialNumber));
+        LateFlash(ui.SerialNumber, [this] { return ups_.serialNumber.c_str(); });
+    });
+    add('O', [this, &ui, typed](char) {
+        setText(ui.SU36G, ups_.WriteFirmwareHead(typed(ui.SU36G)));
+        ShortFlash(ui.SU36G);
+    });
 }
 
-QString RequestHandler::BoundReachedText(int steps) {
-    return QStringLiteral("Target not reached after %1 steps.").arg(steps);
+// ---- Commands ----
+
+void RequestHandler::AddCommandRows() {
+    Ui::TForm1& ui = *form_.ui;
+
+    // The unit's factory values, as it reads them back after the reset.
+    add('N', [this, &ui](char) {
+        ups_.ResetToDefaults();
+        Beep();
+        const std::pair<QLineEdit*, QString> shown[] = {
+            {ui.UpTransferVoltage, latin(ups_.highTransferText.c_str())},
+            {ui.LowTransferVoltage, latin(ups_.lowTransferText.c_str())},
+            {ui.OutputVoltageConstant, latin(ups_.outputSettingText.c_str())},
+            {ui.SelfTest, latin(ups_.selfTestIntervalText.c_str())},
+            {ui.ShutDownDelay, latin(ups_.shutdownDelayText.c_str())},
+            {ui.WakeUpDelay, latin(ups_.turnOnDelayText.c_str())},
+            {ui.Sensitivity, latin(ups_.sensitivityText.c_str())},
+            {ui.AlarmDelay, latin(ups_.alarmDelayText.c_str())},
+            {ui.Threshold, latin(ups_.returnThresholdText.c_str())},
+            {ui.LowBatWarning, latin(ups_.lowBatteryWarningText.c_str())},
+        };
+        thread_.RunOnWindowThread([&shown] {
+            for (const auto& [entry, text] : shown)
+                entry->setText(text);
+        });
+    });
+    add('P', [this](char) { ups_.StartSelfTest(); });
+    add('z', [this](char) { ups_.FrontPanelTest(); });
+    add('~', [this](char) { ups_.SendBypassToggle(); });
 }
+
+// ---- Helpers ----
 
 QString RequestHandler::textOf(QLineEdit* entry) {
     QString text;
@@ -69,21 +360,85 @@ QString RequestHandler::textOf(QLineEdit* entry) {
 }
 
 void RequestHandler::setText(QLineEdit* entry, const char* text) {
-    const QString value = QString::fromLatin1(text);
+    const QString value = latin(text);
     thread_.RunOnWindowThread([&] { entry->setText(value); });
 }
 
-void RequestHandler::Flash(QWidget* control) {
-    thread_.RunOnWindowThread([&] {
-        TForm1::setFontColor(control, QColor(0, 255, 0));
-        control->repaint();
-    });
+void RequestHandler::Beep() {
     form_.tone->Beep(2000, 500);
+}
+
+void RequestHandler::Flash(QWidget* control) {
+    thread_.RunOnWindowThread([&] { paint(control, kGreen); });
+    Beep();
     ups_.clock().sleepMs(500);
+    thread_.RunOnWindowThread([&] { paint(control, kBlack); });
+}
+
+void RequestHandler::ShortFlash(QWidget* control) {
+    thread_.RunOnWindowThread([&] { paint(control, kGreen); });
+    Beep();
+    thread_.RunOnWindowThread([&] { paint(control, kBlack); });
+}
+
+void RequestHandler::LateFlash(QLineEdit* entry, const std::function<const char*()>& readBack) {
+    thread_.RunOnWindowThread([&] { paint(entry, kGreen); });
+    ups_.clock().sleepMs(500);
+    Beep();
+    const QString value = latin(readBack());
     thread_.RunOnWindowThread([&] {
-        TForm1::setFontColor(control, QColor(0, 0, 0));
-        control->repaint();
+        TForm1::setFontColor(entry, kBlack);
+        entry->setText(value);
+        entry->repaint();
     });
+}
+
+void RequestHandler::ShowLoad(QLineEdit* percent, QLineEdit* watts, QProgressBar* bar,
+                              const char* load) {
+    const QString loadText = latin(load);
+    const QString wattsText = latin(ups_.loadWattsText.c_str());
+    const float loadPercent = ups_.loadPercent;
+    thread_.RunOnWindowThread([&] {
+        percent->setText(loadText);
+        ColourLoad(form_, loadPercent, percent, watts);
+        watts->setText(wattsText);
+        bar->setValue(barPosition(loadPercent));
+        bar->repaint();
+    });
+}
+
+void RequestHandler::ShowInput(QLineEdit* input, QProgressBar* inputBar, QLineEdit* output,
+                               QProgressBar* outputBar, const char* inputText) {
+    const QString inputValue = latin(inputText);
+    const int inputPosition = barPosition(ups_.inputVoltage);
+    const QString outputValue = latin(ups_.ReadOutputVoltage());
+    const int outputPosition = barPosition(ups_.outputVoltage);
+    thread_.RunOnWindowThread([&] {
+        input->setText(inputValue);
+        inputBar->setValue(inputPosition);
+        output->setText(outputValue);
+        outputBar->setValue(outputPosition);
+    });
+}
+
+void RequestHandler::ShowFirmwareHead() {
+    const QString caption = latin(ups_.ReadFirmware());
+    const QString head = latin(ups_.firmwareHead.c_str());
+    QLineEdit* entry = form_.ui->SU36G;
+    thread_.RunOnWindowThread([&] {
+        if (QLabel* label = form_.labelOf(entry))
+            label->setText(caption);
+        entry->setText(head);
+    });
+}
+
+void RequestHandler::ShowTransferVoltages() {
+    if (ups_.family == FamilyBackPro)
+        return;  // it has none
+    Ui::TForm1& ui = *form_.ui;
+    setText(ui.UpTransferVoltage, ups_.ReadHighTransfer());
+    setText(ui.LowTransferVoltage, ups_.ReadLowTransfer());
+    setText(ui.OutputVoltageConstant, ups_.ReadOutputSetting());
 }
 
 WalkResult RequestHandler::RunTuning(const Walk& walk) {
@@ -96,7 +451,8 @@ WalkResult RequestHandler::RunTuning(const Walk& walk) {
     const WalkResult result = RunWalk(
         walk.bound, [&] { return walk.tune(form_.codeBuffer); },
         [&] { return walk.value()[0] == '\0'; }, walk.showIntermediate);
-    walk.showFinal();
+    if (walk.showFinal)
+        walk.showFinal();
     if (result.end == WalkEnd::Bound) {
         const QString message = BoundReachedText(result.steps);
         thread_.RunOnWindowThread([&] { form_.setStatusText(message); });

@@ -7,6 +7,7 @@
 #include "Walk.h"
 
 class QLineEdit;
+class QProgressBar;
 class QWidget;
 class TForm1;
 
@@ -32,6 +33,13 @@ private:
     using Row = std::function<void(char argument)>;
     // The EEPROM page's requests: read into the shown buffer, save, compare.
     void AddEepromRows();
+    // Step requests, the "Change" buttons, meter and model-code walks, text writes, commands.
+    void AddStepRows();
+    void AddChangeRows();
+    void AddMeterRows();
+    void AddModelCodeRows();
+    void AddTextRows();
+    void AddCommandRows();
     void add(char code, Row row) { table_.emplace(code, std::move(row)); }
 
     // Window-thread helpers.
@@ -39,6 +47,22 @@ private:
     void setText(QLineEdit* entry, const char* text);
     // Green font, tone, pause, black font.
     void Flash(QWidget* control);
+    // Green font, tone, black font.
+    void ShortFlash(QWidget* control);
+    // After a text write: green font, pause, tone, black font, then the value read back.
+    void LateFlash(QLineEdit* entry, const std::function<const char*()>& readBack);
+    // The confirmation tone; the poll thread waits for its end.
+    void Beep();
+    // A load reading (its text as returned) on a percent entry, a watts entry and a bar, with
+    // the load colours.
+    void ShowLoad(QLineEdit* percent, QLineEdit* watts, QProgressBar* bar, const char* load);
+    // An input reading (its text as returned) and a fresh output reading, with their bars.
+    void ShowInput(QLineEdit* input, QProgressBar* inputBar, QLineEdit* output,
+                   QProgressBar* outputBar, const char* inputText);
+    // Third generation: the firmware head in its entry, the rest of the firmware as its caption.
+    void ShowFirmwareHead();
+    // The transfer and output voltages follow the model code, except on a Back-UPS Pro.
+    void ShowTransferVoltages();
 
     // The tuning loop shared by the constant, meter and model-code requests.
     struct Walk {

@@ -108,6 +108,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
     }
     setUpStatusBar();
     setUpSaveDialog();
+    ConnectAdjustControls();
     ConnectEepromPage();
     connect(ui->Graphics, &QComboBox::activated, this, &TForm1::GraphicsChange);
     connect(ui->ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);

@@ -85,6 +85,130 @@ public:
     // Identifies the unit, fills its family's page and runs the chosen options.
     void StartClick();
     // ---- Adjust buttons and entry fields ----
+    // Each adjust button only posts its request; the poll thread carries it out.
+    void ModelMinusClick();
+    void ModelPlusClick();
+    void LoadPlusClick();
+    void LoadMinusClick();
+    void InputVoltagePlusClick();
+    void InputVoltageMinusClick();
+    void BatteryVoltagePlusClick();
+    void BatteryVoltageMinusClick();
+    void BatteryPacksPlusClick();
+    void BatteryPacksMinusClick();
+    void UpVoltageConstChangeClick();
+    void LowVoltageConstChangeClick();
+    void OutVoltageConstChangeClick();
+    void LoadBackProPlusClick();
+    void LoadBackProMinusClick();
+    void InputVoltageBackProPlusClick();
+    void InputVoltageBackProMinusClick();
+    void RatioPlusClick();
+    void RatioMinusClick();
+    void BBDVoltagePlusClick();
+    void BBDVoltageMinusClick();
+    void EUTVoltagePlusClick();
+    void EUTVoltageMinusClick();
+    void BatteryVoltageBackProPlusClick();
+    void BatteryVoltageBackProMinusClick();
+    void FloatBackProPlusClick();
+    void FloatBackProMinusClick();
+    void DCOffsetPlusClick();
+    void DCOffsetMinusClick();
+    void CapasitorLoadPlusClick();
+    void CapasitorLoadMinusClick();
+    void Load2ndMinusClick();
+    void InputVoltage2ndMinusClick();
+    void Bat2ndMinusClick();
+    void UpVoltageChange2ndClick();
+    void LowVoltageChange2ndClick();
+    void OutVoltageChange2ndClick();
+    void LowBatWarningChangeClick();
+    void ShutDownDelayChangeClick();
+    void WakeUpDelayChangeClick();
+    void SelfTestChangeClick();
+    void ThresholdChangeClick();
+    void SensitivityChangeClick();
+    void AlarmDelayChangeClick();
+    void ResetAllClick();
+    void LedsClick();
+    void TestClick();
+    void ByPassClick();
+
+    // Entry fields. A key press handler gets the typed character (Enter 13, Esc 27,
+    // Backspace 8) and refuses it by setting it to null; the field is then read-only until the
+    // key is released, so the character is not inserted. The key-release handlers make the
+    // field editable again and check the range of the typed value.
+    void ManufactureDateKeyPress(QChar& key);
+    void BatteriesReplaseDateKeyPress(QChar& key);
+    void BatteriesReplaseDateDblClick();
+    void IDKeyPress(QChar& key);
+    void SerialNumberKeyPress(QChar& key);
+    void SerialNumberKeyUp();
+    void Const0KeyPress(QChar& key);
+    void Const0KeyUp();
+    void Const4KeyPress(QChar& key);
+    void Const4KeyUp();
+    void Const5KeyPress(QChar& key);
+    void Const5KeyUp();
+    void Const6KeyPress(QChar& key);
+    void Const6KeyUp();
+    void Const02ndKeyPress(QChar& key);
+    void Const02ndKeyUp();
+    void Const52ndKeyPress(QChar& key);
+    void Const52ndKeyUp();
+    void Const62ndKeyPress(QChar& key);
+    void Const62ndKeyUp();
+    void Const_3KeyPress(QChar& key);
+    void Const_3KeyUp();
+    void Const_4KeyPress(QChar& key);
+    void Const_4KeyUp();
+    void Const_5KeyPress(QChar& key);
+    void Const_5KeyUp();
+    void Const_6KeyPress(QChar& key);
+    void Const_6KeyUp();
+    void ConstCTRLDKeyPress(QChar& key);
+    void ConstCTRLDKeyUp();
+    void ModelConstKeyPress(QChar& key);
+    void ModelConstKeyUp();
+    void SU36GKeyPress(QChar& key);
+    void SU36GKeyUp();
+    void BatSmart2ndKeyPress(QChar& key);
+    void BatSmart2ndKeyUp();
+    void LoadSmartConstKeyPress(QChar& key);
+    void LoadSmartConstKeyUp();
+    void LoadSmart2ndKeyPress(QChar& key);
+    void LoadSmart2ndKeyUp();
+    void InputVoltageConstantSmartKeyPress(QChar& key);
+    void InputVoltageConstantSmartKeyUp();
+    void InputVoltageConstantSmart2ndKeyPress(QChar& key);
+    void InputVoltageConstantSmart2ndKeyUp();
+    void InputVoltageConstantBPKeyPress(QChar& key);
+    void InputVoltageConstantBPKeyUp();
+
+    // Binds the adjust buttons and the entry fields; called once by the constructor.
+    void ConnectAdjustControls();
+
+    // What the window thread reads of the unit while a poll thread may be using it: the values
+    // Esc puts back and the rating. A copy, so a request writing them never shows half done.
+    struct UnitValues {
+        QString manufactureDate, batteryReplaceDate, upsId, serialNumber, firmwareHead;
+        QString const0, const4, const5, const6, constHash, constDollar, constPercent,
+            constCaret, constCtrlD, modelCode;
+        float ratingVA = 0;
+        int ratingDigits = 0;
+    };
+    // Copies them from `ups`. Only while the window thread owns the link: no poll thread
+    // running, or the poll thread waiting in a hand-off (after each request, at each refresh).
+    void takeUnitValues();
+    // The copy, taken afresh first when no poll thread runs.
+    const UnitValues& unitValues();
+
+private:
+    void ConnectEntryFields();
+    UnitValues unitValuesCopy;
+
+public:
 
     // ---- EEPROM page ----
     // Each button only posts its request; the poll thread carries it out.

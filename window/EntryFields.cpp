@@ -1,0 +1,494 @@
+// The value entry fields. A field's request carries no value: the poll thread reads the field's
+// text when it carries the request out, so Enter only posts the field's code.
+#include "EntryFields.h"
+
+#include <QColor>
+#include <QEvent>
+#include <QHash>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSet>
+#include <limits>
+
+#include "Tone.h"
+#include "Unit1.h"
+
+namespace morlen {
+
+QString ShortDate(const QDate& date) {
+    // A format string takes "/" literally; only QLocale would put the system's separator.
+    return date.toString(QStringLiteral("MM/dd/yy"));
+}
+
+long long LeadingInteger(const QString& text) {
+    constexpr long long kMax = std::numeric_limits<long long>::max();
+    long long value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            break;
+        const int digit = c.unicode() - '0';
+        if (value > (kMax - digit) / 10)
+            return kMax;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+}  // namespace morlen
+
+namespace {
+
+constexpr char16_t kEnter = 13;
+constexpr char16_t kEsc = 27;
+constexpr char16_t kBackspace = 8;
+
+// The highest input voltage a technician can calibrate against.
+constexpr long long kHighestInputVoltage = 235;
+// The highest true load accepted, as a share of the unit's rating.
+constexpr double kHighestLoadShare = 0.65;
+
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool isHexDigit(QChar c) {
+    return isDigit(c) || (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
+           (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+}
+
+bool isLetter(QChar c) {
+    return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+           (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+}
+
+bool isEditKey(QChar c) {
+    return c == kEnter || c == kEsc || c == kBackspace;
+}
+
+// The character a key press types, as the handlers see it. Keys that type nothing (arrows,
+// Delete, Tab, modifiers alone) give null: they reach the field untouched.
+QChar typedCharacter(const QKeyEvent& event) {
+    switch (event.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return QChar(kEnter);
+        case Qt::Key_Escape:
+            return QChar(kEsc);
+        case Qt::Key_Backspace:
+            return QChar(kBackspace);
+        case Qt::Key_Delete:
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            return {};
+        default:
+            break;
+    }
+    const QString text = event.text();
+    return text.isEmpty() ? QChar() : text.front();
+}
+
+void beep(TForm1& form) {
+    form.tone->Beep(2000, 500);
+}
+
+void restore(QLineEdit* entry, const QString& value) {
+    entry->setText(value);
+    entry->repaint();
+}
+
+// A value out of range: red while the tone sounds and for a moment after, then gone.
+void redFlash(TForm1& form, QLineEdit* entry) {
+    TForm1::setFontColor(entry, QColor(255, 0, 0));
+    entry->repaint();
+    beep(form);
+    form.ups->clock().sleepMs(500);
+    TForm1::setFontColor(entry, QColor(0, 0, 0));
+    entry->repaint();
+    entry->clear();
+}
+
+// A value put back: green while the tone sounds.
+void greenFlash(TForm1& form, QLineEdit* entry) {
+    TForm1::setFontColor(entry, QColor(0, 255, 0));
+    entry->repaint();
+    beep(form);
+    TForm1::setFontColor(entry, QColor(0, 0, 0));
+    entry->repaint();
+}
+
+using Restore = QString TForm1::UnitValues::*;
+
+// The identity texts take any key; Esc puts back the unit's text with a beep.
+void identityKeyPress(TForm1& form, QLineEdit* entry, QChar key, Restore value, char code) {
+    if (key == kEsc) {
+        restore(entry, form.unitValues().*value);
+        beep(form);
+    }
+    if (key == kEnter)
+        form.requestQueue->Push(code, '-');
+}
+
+// Two hexadecimal digits; Enter only with both typed, Esc puts back the unit's value quietly.
+void hexKeyPress(TForm1& form, QLineEdit* entry, QChar& key, Restore value, char code) {
+    const QChar typed = key;
+    const qsizetype length = entry->text().size();
+    if (!isHexDigit(typed) && !isEditKey(typed))
+        key = QChar();
+    if (typed == kEsc)
+        restore(entry, form.unitValues().*value);
+    if (typed == kEnter && length == 2)
+        form.requestQueue->Push(code, '-');
+}
+
+// The true load in watts, read off a meter while the unit carries the load on battery.
+void loadKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
+    const QChar typed = key;
+    if (!isDigit(typed) && typed != kEnter && typed != kBackspace)
+        key = QChar();
+    if (typed == kEnter && !entry->text().isEmpty())
+        form.requestQueue->Push(code, '-');
+}
+
+// More than the unit may carry while it is calibrated cannot be right: show it red and drop it.
+void loadKeyUp(TForm1& form, QLineEdit* entry) {
+    entry->setReadOnly(false);
+    const double limit = kHighestLoadShare * double(morlen::Truncate(form.unitValues().ratingVA));
+    if (double(morlen::LeadingInteger(entry->text())) > limit)
+        redFlash(form, entry);
+}
+
+// The true input voltage, always three digits. A full field takes only Enter or Backspace;
+// anything else sounds the tone.
+void voltageKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
+    const QChar typed = key;
+    const QString text = entry->text();
+    if (!isDigit(typed) && typed != kEnter && typed != kBackspace)
+        key = QChar();
+    if (text.size() == 3 && morlen::LeadingInteger(text) <= kHighestInputVoltage) {
+        if (typed == kEnter) {
+            form.requestQueue->Push(code, '-');
+        } else if (typed != kBackspace) {
+            beep(form);
+            key = QChar();
+        }
+    }
+}
+
+void voltageKeyUp(TForm1& form, QLineEdit* entry) {
+    entry->setReadOnly(false);
+    if (morlen::LeadingInteger(entry->text()) > kHighestInputVoltage)
+        redFlash(form, entry);
+}
+
+// Hands each entry's key presses, key releases and double-clicks to the window's handlers,
+// and makes a field read-only for as long as a refused key is held, so that the key inserts
+// nothing while copying and moving the cursor still work.
+class EntryKeys final : public QObject {
+public:
+    using Press = void (TForm1::*)(QChar&);
+    using Handler = void (TForm1::*)();
+
+    explicit EntryKeys(TForm1& form) : QObject(&form), form_(form) {}
+
+    void watch(QLineEdit* entry, Press press, Handler release = nullptr,
+               Handler doubleClick = nullptr) {
+        fields_.insert(entry, {press, release, doubleClick});
+        entry->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const auto field = fields_.constFind(watched);
+        if (field == fields_.constEnd())
+            return false;
+        auto* entry = static_cast<QLineEdit*>(watched);
+        switch (event->type()) {
+            case QEvent::KeyPress: {
+                QChar key = typedCharacter(*static_cast<QKeyEvent*>(event));
+                if (key.isNull())
+                    return false;
+                (form_.*field->press)(key);
+                if (key.isNull()) {
+                    entry->setReadOnly(true);
+                    refused_.insert(entry);
+                }
+                return false;
+            }
+            case QEvent::KeyRelease:
+                if (field->release != nullptr)
+                    (form_.*field->release)();
+                refused_.remove(entry);
+                return false;
+            case QEvent::FocusOut:
+                // A refused key released elsewhere must not leave the field locked.
+                if (refused_.remove(entry))
+                    entry->setReadOnly(false);
+                return false;
+            case QEvent::MouseButtonDblClick:
+                if (field->doubleClick == nullptr)
+                    return false;
+                (form_.*field->doubleClick)();
+                return true;  // the new text stays whole, not a selected word of it
+            default:
+                return false;
+        }
+    }
+
+private:
+    struct Field {
+        Press press;
+        Handler release;
+        Handler doubleClick;
+    };
+    TForm1& form_;
+    QHash<QObject*, Field> fields_;
+    QSet<QObject*> refused_;
+};
+
+}  // namespace
+
+// ---- Identity texts ----
+
+void TForm1::ManufactureDateKeyPress(QChar& key) {
+    identityKeyPress(*this, ui->ManufactureDate, key, &UnitValues::manufactureDate, 'h');
+}
+
+void TForm1::BatteriesReplaseDateKeyPress(QChar& key) {
+    identityKeyPress(*this, ui->BatteriesReplaseDate, key, &UnitValues::batteryReplaceDate, 'i');
+}
+
+// Today's date for a fresh battery; the technician writes it with Enter.
+void TForm1::BatteriesReplaseDateDblClick() {
+    ui->BatteriesReplaseDate->setText(morlen::ShortDate(QDate::currentDate()));
+}
+
+void TForm1::IDKeyPress(QChar& key) {
+    identityKeyPress(*this, ui->ID, key, &UnitValues::upsId, 'j');
+}
+
+void TForm1::SerialNumberKeyPress(QChar& key) {
+    const QChar typed = key;
+    if (!isDigit(typed) && !isLetter(typed) && !isEditKey(typed))
+        key = QChar();
+    identityKeyPress(*this, ui->SerialNumber, typed, &UnitValues::serialNumber, 'k');
+}
+
+void TForm1::SerialNumberKeyUp() {
+    ui->SerialNumber->setReadOnly(false);
+}
+
+// ---- Calibration constants and the model code ----
+
+void TForm1::Const0KeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const0, key, &UnitValues::const0, 'l');
+}
+void TForm1::Const0KeyUp() {
+    ui->Const0->setReadOnly(false);
+}
+void TForm1::Const4KeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const4, key, &UnitValues::const4, 'm');
+}
+void TForm1::Const4KeyUp() {
+    ui->Const4->setReadOnly(false);
+}
+void TForm1::Const5KeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const5, key, &UnitValues::const5, 'n');
+}
+void TForm1::Const5KeyUp() {
+    ui->Const5->setReadOnly(false);
+}
+void TForm1::Const6KeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const6, key, &UnitValues::const6, 'o');
+}
+void TForm1::Const6KeyUp() {
+    ui->Const6->setReadOnly(false);
+}
+void TForm1::Const02ndKeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const02nd, key, &UnitValues::const0, 'p');
+}
+void TForm1::Const02ndKeyUp() {
+    ui->Const02nd->setReadOnly(false);
+}
+void TForm1::Const52ndKeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const52nd, key, &UnitValues::const5, 'q');
+}
+void TForm1::Const52ndKeyUp() {
+    ui->Const52nd->setReadOnly(false);
+}
+void TForm1::Const62ndKeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const62nd, key, &UnitValues::const6, 'r');
+}
+void TForm1::Const62ndKeyUp() {
+    ui->Const62nd->setReadOnly(false);
+}
+void TForm1::Const_3KeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const_3, key, &UnitValues::constHash, '@');
+}
+void TForm1::Const_3KeyUp() {
+    ui->Const_3->setReadOnly(false);
+}
+void TForm1::Const_4KeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const_4, key, &UnitValues::constDollar, 'U');
+}
+void TForm1::Const_4KeyUp() {
+    ui->Const_4->setReadOnly(false);
+}
+void TForm1::Const_5KeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const_5, key, &UnitValues::constPercent, 'Z');
+}
+void TForm1::Const_5KeyUp() {
+    ui->Const_5->setReadOnly(false);
+}
+void TForm1::Const_6KeyPress(QChar& key) {
+    hexKeyPress(*this, ui->Const_6, key, &UnitValues::constCaret, 'V');
+}
+void TForm1::Const_6KeyUp() {
+    ui->Const_6->setReadOnly(false);
+}
+void TForm1::ConstCTRLDKeyPress(QChar& key) {
+    hexKeyPress(*this, ui->ConstCTRLD, key, &UnitValues::constCtrlD, '!');
+}
+void TForm1::ConstCTRLDKeyUp() {
+    ui->ConstCTRLD->setReadOnly(false);
+}
+void TForm1::ModelConstKeyPress(QChar& key) {
+    hexKeyPress(*this, ui->ModelConst, key, &UnitValues::modelCode, 'Q');
+}
+void TForm1::ModelConstKeyUp() {
+    ui->ModelConst->setReadOnly(false);
+}
+
+// ---- Firmware head and battery voltage ----
+
+// Esc is not among the keys the head takes, but still puts back the unit's head, green.
+void TForm1::SU36GKeyPress(QChar& key) {
+    const QChar typed = key;
+    if (!isDigit(typed) && typed != kEnter && typed != kBackspace)
+        key = QChar();
+    if (typed == kEsc) {
+        restore(ui->SU36G, unitValues().firmwareHead);
+        greenFlash(*this, ui->SU36G);
+    }
+    if (typed == kEnter)
+        requestQueue->Push('O', '-');
+}
+
+void TForm1::SU36GKeyUp() {
+    ui->SU36G->setReadOnly(false);
+}
+
+// The true battery voltage as five characters, 27.60 for example.
+void TForm1::BatSmart2ndKeyPress(QChar& key) {
+    const QChar typed = key;
+    const qsizetype length = ui->BatSmart2nd->text().size();
+    if (!isDigit(typed) && typed != QLatin1Char('.') && !isEditKey(typed))
+        key = QChar();
+    if (typed == kEnter && length == 5)
+        requestQueue->Push('s', '-');
+}
+
+void TForm1::BatSmart2ndKeyUp() {
+    ui->BatSmart2nd->setReadOnly(false);
+}
+
+// ---- True load and input voltage ----
+
+void TForm1::LoadSmartConstKeyPress(QChar& key) {
+    loadKeyPress(*this, ui->LoadSmartConst, key, 'H');
+}
+void TForm1::LoadSmartConstKeyUp() {
+    loadKeyUp(*this, ui->LoadSmartConst);
+}
+void TForm1::LoadSmart2ndKeyPress(QChar& key) {
+    loadKeyPress(*this, ui->LoadSmart2nd, key, 'I');
+}
+void TForm1::LoadSmart2ndKeyUp() {
+    loadKeyUp(*this, ui->LoadSmart2nd);
+}
+void TForm1::InputVoltageConstantSmartKeyPress(QChar& key) {
+    voltageKeyPress(*this, ui->InputVoltageConstantSmart, key, 'J');
+}
+void TForm1::InputVoltageConstantSmartKeyUp() {
+    voltageKeyUp(*this, ui->InputVoltageConstantSmart);
+}
+void TForm1::InputVoltageConstantSmart2ndKeyPress(QChar& key) {
+    voltageKeyPress(*this, ui->InputVoltageConstantSmart2nd, key, 'K');
+}
+void TForm1::InputVoltageConstantSmart2ndKeyUp() {
+    voltageKeyUp(*this, ui->InputVoltageConstantSmart2nd);
+}
+void TForm1::InputVoltageConstantBPKeyPress(QChar& key) {
+    voltageKeyPress(*this, ui->InputVoltageConstantBP, key, 'L');
+}
+void TForm1::InputVoltageConstantBPKeyUp() {
+    voltageKeyUp(*this, ui->InputVoltageConstantBP);
+}
+
+// ---- What the fields read of the unit ----
+
+void TForm1::takeUnitValues() {
+    if (ups == nullptr)
+        return;
+    const morlen::APCUPS& unit = *ups;
+    const auto text = [](const auto& field) { return QString::fromLatin1(field.c_str()); };
+    UnitValues& v = unitValuesCopy;
+    v.manufactureDate = text(unit.manufactureDate);
+    v.batteryReplaceDate = text(unit.batteryReplaceDate);
+    v.upsId = text(unit.upsId);
+    v.serialNumber = text(unit.serialNumber);
+    v.firmwareHead = text(unit.firmwareHead);
+    v.const0 = text(unit.const0Text);
+    v.const4 = text(unit.const4Text);
+    v.const5 = text(unit.const5Text);
+    v.const6 = text(unit.const6Text);
+    v.constHash = text(unit.constHashText);
+    v.constDollar = text(unit.constDollarText);
+    v.constPercent = text(unit.constPercentText);
+    v.constCaret = text(unit.constCaretText);
+    v.constCtrlD = text(unit.constCtrlDText);
+    v.modelCode = text(unit.modelCodeText);
+    v.ratingVA = unit.ratingVA;
+    v.ratingDigits = unit.ratingDigits;
+}
+
+const TForm1::UnitValues& TForm1::unitValues() {
+    // Without a running poll thread the link and the unit's fields are the window's own.
+    if (worker == nullptr || workerEnded == 1)
+        takeUnitValues();
+    return unitValuesCopy;
+}
+
+void TForm1::ConnectEntryFields() {
+    auto* keys = new EntryKeys(*this);
+    keys->watch(ui->ManufactureDate, &TForm1::ManufactureDateKeyPress);
+    keys->watch(ui->BatteriesReplaseDate, &TForm1::BatteriesReplaseDateKeyPress, nullptr,
+                &TForm1::BatteriesReplaseDateDblClick);
+    keys->watch(ui->ID, &TForm1::IDKeyPress);
+    keys->watch(ui->SerialNumber, &TForm1::SerialNumberKeyPress, &TForm1::SerialNumberKeyUp);
+    keys->watch(ui->Const0, &TForm1::Const0KeyPress, &TForm1::Const0KeyUp);
+    keys->watch(ui->Const4, &TForm1::Const4KeyPress, &TForm1::Const4KeyUp);
+    keys->watch(ui->Const5, &TForm1::Const5KeyPress, &TForm1::Const5KeyUp);
+    keys->watch(ui->Const6, &TForm1::Const6KeyPress, &TForm1::Const6KeyUp);
+    keys->watch(ui->Const02nd, &TForm1::Const02ndKeyPress, &TForm1::Const02ndKeyUp);
+    keys->watch(ui->Const52nd, &TForm1::Const52ndKeyPress, &TForm1::Const52ndKeyUp);
+    keys->watch(ui->Const62nd, &TForm1::Const62ndKeyPress, &TForm1::Const62ndKeyUp);
+    keys->watch(ui->Const_3, &TForm1::Const_3KeyPress, &TForm1::Const_3KeyUp);
+    keys->watch(ui->Const_4, &TForm1::Const_4KeyPress, &TForm1::Const_4KeyUp);
+    keys->watch(ui->Const_5, &TForm1::Const_5KeyPress, &TForm1::Const_5KeyUp);
+    keys->watch(ui->Const_6, &TForm1::Const_6KeyPress, &TForm1::Const_6KeyUp);
+    keys->watch(ui->ConstCTRLD, &TForm1::ConstCTRLDKeyPress, &TForm1::ConstCTRLDKeyUp);
+    keys->watch(ui->ModelConst, &TForm1::ModelConstKeyPress, &TForm1::ModelConstKeyUp);
+    keys->watch(ui->SU36G, &TForm1::SU36GKeyPress, &TForm1::SU36GKeyUp);
+    keys->watch(ui->BatSmart2nd, &TForm1::BatSmart2ndKeyPress, &TForm1::BatSmart2ndKeyUp);
+    keys->watch(ui->LoadSmartConst, &TForm1::LoadSmartConstKeyPress, &TForm1::LoadSmartConstKeyUp);
+    keys->watch(ui->LoadSmart2nd, &TForm1::LoadSmart2ndKeyPress, &TForm1::LoadSmart2ndKeyUp);
+    keys->watch(ui->InputVoltageConstantSmart, &TForm1::InputVoltageConstantSmartKeyPress,
+                &TForm1::InputVoltageConstantSmartKeyUp);
+    keys->watch(ui->InputVoltageConstantSmart2nd, &TForm1::InputVoltageConstantSmart2ndKeyPress,
+                &TForm1::InputVoltageConstantSmart2ndKeyUp);
+    keys->watch(ui->InputVoltageConstantBP, &TForm1::InputVoltageConstantBPKeyPress,
+                &TForm1::InputVoltageConstantBPKeyUp);
+
+    // Each refresh runs while the poll thread waits: a safe moment to copy the unit's values.
+    connect(this, &TForm1::displayRefreshed, this, &TForm1::takeUnitValues);
+}
