@@ -1,0 +1,669 @@
+// What each request does on the poll thread: the bytes the simulated unit receives, what the
+// window shows afterwards and which confirmation it gives.
+//
+// Requests are posted at one display refresh and looked at in the next, after the pass that
+// carried them out. Most run with the "Status" page shown: the refresh then fills only the
+// status boxes, so every entry seen has been written by the request itself.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "EngineBench.h"
+#include "Profile.h"
+#include "RequestHandling.h"
+
+namespace morlen::test {
+namespace {
+
+using Requests = std::vector<std::pair<char, char>>;
+
+const QColor kRed(255, 0, 0);
+const QColor kBlack(0, 0, 0);
+
+QColor fontOf(const QWidget* control) {
+    return control->palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+std::string text(const QLineEdit* entry) {
+    return entry->text().toStdString();
+}
+
+// The real window on a simulated unit whose readings hold still, so that every step lands on a
+// known value. A changed profile gets a unit of its own on the bench's line.
+class Rig {
+public:
+    explicit Rig(const std::string& profile,
+                 const std::function<void(sim::Profile&)>& change = nullptr)
+        : bench_(std::make_unique<EngineBench>(profile)) {
+        if (change) {
+            sim::Profile changed = *sim::FindProfile(profile);
+            change(changed);
+            own_ = std::make_unique<sim::SimUps>(bench_->clock(), changed);
+            own_->attach(bench_->line());
+        }
+        unit().model().setDrift(false);
+        bench_->connectUnit();
+    }
+    ~Rig() { bench_.reset(); }  // the window closes while the unit still answers
+
+    EngineBench& bench() { return *bench_; }
+    sim::SimUps& unit() { return own_ ? *own_ : bench_->unit(); }
+    TForm1& form() { return bench_->form(); }
+    Ui::TForm1& ui() { return bench_->ui(); }
+    int beeps() { return bench_->tone().beeps; }
+    Micros now() { return bench_->clock().now(); }
+
+    // Shows the "Status" page, runs `prepare` and posts `requests` at one refresh, and returns
+    // the command bytes of the pass that carried them out, without the pass's own reads;
+    // `look` runs at the refresh after that pass.
+    std::string statusPass(const Requests& requests, const std::function<void()>& look = nullptr,
+                           const std::function<void()>& prepare = nullptr) {
+        std::size_t from = 0;
+        std::size_t to = 0;
+        const bool refreshed = bench_->atRefreshes({
+            [&] {
+                ui().PageControl1->setCurrentWidget(ui().TabSheet6);
+                if (prepare)
+                    prepare();
+                from = unit().log().size();
+                for (const auto& [code, argument] : requests)
+                    form().requestQueue->Push(code, argument);
+            },
+            [&] {
+                to = unit().log().size();
+                if (look)
+                    look();
+            },
+        });
+        EXPECT_TRUE(refreshed);
+        std::string wire;
+        for (std::size_t i = from; i < to; ++i)
+            wire.push_back(static_cast<char>(unit().log()[i].command));
+        // The link check of the pass before, then the four registers.
+        const std::string reads = "Y~'8Q";
+        EXPECT_EQ(wire.substr(0, reads.size()), reads) << wire;
+        return wire.size() >= reads.size() ? wire.substr(reads.size()) : wire;
+    }
+
+private:
+    std::unique_ptr<EngineBench> bench_;
+    std::unique_ptr<sim::SimUps> own_;
+};
+
+// Every entry of the window, so a test can see which ones a request wrote.
+QList<QLineEdit*> allEntries(TForm1& form) {
+    return form.findChildren<QLineEdit*>();
+}
+
+void markAll(TForm1& form, const QString& mark) {
+    for (QLineEdit* entry : allEntries(form))
+        entry->setText(mark);
+}
+
+std::set<std::string> changedEntries(TForm1& form, const QString& mark) {
+    std::set<std::string> changed;
+    for (QLineEdit* entry : allEntries(form))
+        if (entry->text() != mark)
+            changed.insert(entry->objectName().toStdString());
+    return changed;
+}
+
+std::string repeat(const std::string& part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += part;
+    return out;
+}
+
+const QString kMark = QStringLiteral("#");
+
+// ---- Step requests ----
+
+TEST(StepRequests, SmartUnitMetersAndBatteryPacks) {
+    struct Row {
+        char code, sign;
+        std::string wire;
+        std::function<void(Ui::TForm1&)> check;
+    };
+    const Row rows[] = {
+        {'2', '+', "P+P",
+         [](Ui::TForm1& ui) {
+             EXPECT_EQ(text(ui.LoadPercent), "024.0");
+             EXPECT_EQ(text(ui.LoadW), "168");  // 7 W a percent on a 1000 VA unit
+             EXPECT_EQ(ui.LoadBar->value(), 24);
+         }},
+        {'2', '-', "P-P",
+         [](Ui::TForm1& ui) {
+             EXPECT_EQ(text(ui.LoadPercent), "023.0");
+             EXPECT_EQ(text(ui.LoadW), "161");
+             EXPECT_EQ(ui.LoadBar->value(), 23);
+         }},
+        {'3', '+', "L+LO",
+         [](Ui::TForm1& ui) {
+             EXPECT_EQ(text(ui.InputVoltage), "231.0");
+             EXPECT_EQ(ui.InputVoltageBar->value(), 231);
+             EXPECT_EQ(text(ui.OutputVoltage), "230.0");
+             EXPECT_EQ(ui.OutputVoltageBar->value(), 230);
+         }},
+        {'3', '-', "L-LO",
+         [](Ui::TForm1& ui) {
+             EXPECT_EQ(text(ui.InputVoltage), "229.0");
+             EXPECT_EQ(ui.InputVoltageBar->value(), 229);
+         }},
+        {'4', '-', "B-B", [](Ui::TForm1& ui) { EXPECT_EQ(text(ui.BatteryVoltageSmart), "27.15"); }},
+        {'4', '+', "B+B", [](Ui::TForm1& ui) { EXPECT_EQ(text(ui.BatteryVoltageSmart), "27.45"); }},
+        {'5', '+', ">+>", [](Ui::TForm1& ui) { EXPECT_EQ(text(ui.BatteryPacks), "001"); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(1, row.code) + row.sign);
+        Rig rig("su1000");
+        const int beeps = rig.beeps();
+        EXPECT_EQ(rig.statusPass({{row.code, row.sign}}, [&] { row.check(rig.ui()); }), row.wire);
+        EXPECT_EQ(rig.beeps(), beeps) << "a step is confirmed by its value alone";
+    }
+}
+
+TEST(StepRequests, LoadIsRedFromOneHundredPercentAndBlackBelow) {
+    struct Row {
+        double load;  // the unit's true load
+        char sign;
+        std::string shown;
+        QColor before, after;
+    };
+    const Row rows[] = {
+        {99.5, '+', "100.0", kBlack, kRed},
+        {100.4, '-', "099.9", kRed, kBlack},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.shown);
+        Rig rig("su1000", [&](sim::Profile& p) { p.loadPercent = row.load; });
+        Ui::TForm1& ui = rig.ui();
+        QWidget* captions[] = {ui.LoadPercent, ui.LoadW, rig.form().labelOf(ui.LoadPercent),
+                               rig.form().labelOf(ui.LoadW)};
+        for (QWidget* caption : captions)
+            ASSERT_NE(caption, nullptr);
+        // The refresh of the family page colours the load too; on the "Status" page only the
+        // request does.
+        ASSERT_TRUE(rig.bench().atRefresh([&] {
+            for (QWidget* caption : captions)
+                EXPECT_EQ(fontOf(caption), row.before) << caption->objectName().toStdString();
+        }));
+        EXPECT_EQ(rig.statusPass({{'2', row.sign}},
+                                 [&] {
+                                     EXPECT_EQ(text(ui.LoadPercent), row.shown);
+                                     for (QWidget* caption : captions)
+                                         EXPECT_EQ(fontOf(caption), row.after)
+                                             << caption->objectName().toStdString();
+                                 }),
+                  std::string("P") + row.sign + "P");
+    }
+}
+
+TEST(StepRequests, ModelCodeStepReadsWhatFollowsTheCode) {
+    Rig rig("su1000");
+    Ui::TForm1& ui = rig.ui();
+    const std::string wire = rig.statusPass({{'1', '+'}}, [&] {
+        EXPECT_EQ(text(ui.Model), "SMART-UPS 420");
+        EXPECT_EQ(text(ui.Firmware), "21.7.I");
+        EXPECT_EQ(text(ui.ModelConst), "16");
+        EXPECT_EQ(text(ui.BatSysVolt), "024");
+        EXPECT_EQ(text(ui.UpTransferVoltage), "253");
+        EXPECT_EQ(text(ui.LowTransferVoltage), "208");
+        EXPECT_EQ(text(ui.OutputVoltageConstant), "230");
+    });
+    EXPECT_EQ(rig.unit().model().modelCode(), 0x16);
+    // The step and the firmware first; the battery system and the three voltages last.
+    ASSERT_GE(wire.size(), 7u);
+    EXPECT_EQ(wire.substr(0, 3), "b+b");
+    EXPECT_EQ(wire.substr(wire.size() - 4), "gulo");
+}
+
+TEST(StepRequests, ModelCodeStepOnABackUpsProLeavesTheVoltagesAlone) {
+    Rig rig("backpro");
+    Ui::TForm1& ui = rig.ui();
+    const auto voltages = {ui.UpTransferVoltage, ui.LowTransferVoltage, ui.OutputVoltageConstant};
+    const std::string wire = rig.statusPass(
+        {{'1', '+'}},
+        [&] {
+            EXPECT_EQ(text(ui.Model), "Back-UPS Pro 500");
+            EXPECT_EQ(text(ui.Firmware), "17.1.I");
+            EXPECT_EQ(text(ui.ModelConst), "26");
+            EXPECT_EQ(text(ui.BatSysVolt), "012");
+            for (QLineEdit* entry : voltages)
+                EXPECT_EQ(entry->text(), kMark) << entry->objectName().toStdString();
+        },
+        [&] {
+            for (QLineEdit* entry : voltages)
+                entry->setText(kMark);
+        });
+    EXPECT_EQ(wire.find_first_of("ulo"), std::string::npos) << wire;
+    EXPECT_EQ(wire.back(), 'g');
+}
+
+TEST(StepRequests, ThirdGenerationModelStepShowsTheNewFirmwareHead) {
+    Rig rig("su1000-3g");
+    Ui::TForm1& ui = rig.ui();
+    QLabel* caption = rig.form().labelOf(ui.SU36G);
+    ASSERT_NE(caption, nullptr);
+    const std::string wire = rig.statusPass({{'1', '+'}}, [&] {
+        EXPECT_EQ(text(ui.Model), "Smart-UPS 1500");
+        EXPECT_EQ(text(ui.SU36G), "653");
+        EXPECT_EQ(caption->text().toStdString(), ".12.I");
+        EXPECT_EQ(text(ui.ModelConst), "0E");
+    });
+    EXPECT_EQ(wire.substr(0, 2), std::string("\x02+"));
+}
+
+TEST(StepRequests, BackUpsProValuesAreSteppedAndLeftToTheRefresh) {
+    struct Row {
+        char code, sign;
+        std::string wire;
+        std::string (*value)(const APCUPS&);
+        std::string stepped;
+    };
+    const Row rows[] = {
+        {'A', '+', "w+w", [](const APCUPS& u) { return u.ratioText.str(); }, "1.020"},
+        // "B" steps the way it was posted.
+        {'B', '-', "2-2", [](const APCUPS& u) { return u.bbdVoltageText.str(); }, "11.35"},
+        {'B', '+', "2+2", [](const APCUPS& u) { return u.bbdVoltageText.str(); }, "11.45"},
+        {'C', '+', "v+v", [](const APCUPS& u) { return u.eutVoltageText.str(); }, "10.55"},
+        {'D', '-', "B-B", [](const APCUPS& u) { return u.batteryVoltageText.str(); }, "13.50"},
+        {'E', '-', "e-e", [](const APCUPS& u) { return u.floatVoltageText.str(); }, "13.60"},
+        {'F', '+', "d+d", [](const APCUPS& u) { return u.dcOffsetText.str(); }, "002.6"},
+        {'G', '-', "c-c", [](const APCUPS& u) { return u.capacitorLoadText.str(); }, "044.5"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(1, row.code) + row.sign);
+        Rig rig("backpro");
+        TForm1& form = rig.form();
+        EXPECT_EQ(rig.statusPass(
+                      {{row.code, row.sign}},
+                      [&] {
+                          EXPECT_EQ(row.value(*form.ups), row.stepped);
+                          EXPECT_EQ(changedEntries(form, kMark), std::set<std::string>{});
+                      },
+                      [&] { markAll(form, kMark); }),
+                  row.wire);
+    }
+}
+
+TEST(StepRequests, SecondGenerationStepsGoTheUnitsOwnWayWithATone) {
+    struct Row {
+        char code, sign;
+        std::string wire;
+        std::function<void(Ui::TForm1&)> check;
+    };
+    const Row rows[] = {
+        {'6', '-', "bP",
+         [](Ui::TForm1& ui) {
+             EXPECT_EQ(text(ui.LoadPercent2nd), "023.0");
+             EXPECT_EQ(text(ui.LoadW2nd), "201");  // 8.75 W a percent on a 1250 VA unit
+             EXPECT_EQ(ui.Load2ndBar->value(), 23);
+         }},
+        {'7', '-', "aLO",
+         [](Ui::TForm1& ui) {
+             EXPECT_EQ(text(ui.InputVoltage2nd), "229.0");
+             EXPECT_EQ(ui.InputVoltage2ndBar->value(), 229);
+             EXPECT_EQ(text(ui.OutputVoltage2nd), "230.0");
+             EXPECT_EQ(ui.OutputVoltage2ndBar->value(), 230);
+         }},
+        // The argument says up; the unit steps down all the same.
+        {'R', '+', "dB",
+         [](Ui::TForm1& ui) {
+             EXPECT_EQ(text(ui.BatteryVoltage2nd), "27.15");
+             EXPECT_EQ(fontOf(ui.BatteryVoltage2nd), kBlack) << "green only during the flash";
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(1, row.code) + row.sign);
+        Rig rig("gen2-v2");
+        const int beeps = rig.beeps();
+        const Micros before = rig.now();
+        EXPECT_EQ(rig.statusPass({{row.code, row.sign}}, [&] { row.check(rig.ui()); }), row.wire);
+        EXPECT_EQ(rig.beeps(), beeps + 1);
+        // A flash holds the poll thread for the tone and a pause, a bare tone for itself.
+        EXPECT_GE(rig.now() - before, Millis(row.code == 'R' ? 1000 : 500));
+    }
+}
+
+// ---- "Change" buttons ----
+
+TEST(ChangeRequests, EachMovesItsSettingToTheNextValueAndShowsIt) {
+    struct Row {
+        const char* profile;
+        char code;
+        std::string wire;
+        const char* entry;
+        std::string next;
+    };
+    const Row rows[] = {
+        {"su1000", '8', "u-u", "UpTransferVoltage", "257"},
+        {"su1000", '9', "l-l", "LowTransferVoltage", "204"},
+        {"su1000", 'a', "o-o", "OutputVoltageConstant", "240"},
+        {"su1000", 'M', "e-e", "Threshold", "15"},
+        {"su1000", 'S', "q-q", "LowBatWarning", "05"},
+        {"su1000", 'u', "p-p", "ShutDownDelay", "180"},
+        {"su1000", 'v', "r-r", "WakeUpDelay", "060"},
+        {"su1000", 'w', "E-E", "SelfTest", "168"},
+        {"su1000", 'x', "s-s", "Sensitivity", " Medium"},
+        {"su1000", 'y', "k-k", "AlarmDelay", "30 Seconds"},
+        {"gen2-v2", 'b', "u-u", "UpVoltage2nd", "257"},
+        {"gen2-v2", 'c', "l-l", "LowVoltage2nd", "204"},
+        {"gen2-v2", 'd', "o-o", "OutputVoltageConstant2nd", "240"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.profile) + " " + row.code);
+        Rig rig(row.profile);
+        TForm1& form = rig.form();
+        const int beeps = rig.beeps();
+        EXPECT_EQ(rig.statusPass(
+                      {{row.code, '-'}},
+                      [&] {
+                          EXPECT_EQ(changedEntries(form, kMark), std::set<std::string>{row.entry});
+                          EXPECT_EQ(text(form.control<QLineEdit>(row.entry)), row.next);
+                      },
+                      [&] { markAll(form, kMark); }),
+                  row.wire);
+        EXPECT_EQ(rig.beeps(), beeps);
+    }
+}
+
+// ---- Commands ----
+
+TEST(CommandRequests, ResetShowsExactlyTheTenFactorySettings) {
+    Rig rig("su1000");
+    TForm1& form = rig.form();
+    // Move two settings away from their factory values first.
+    rig.statusPass({{'8', '-'}, {'y', '-'}});
+    const int beeps = rig.beeps();
+    const Micros before = rig.now();
+    const std::string wire = rig.statusPass(
+        {{'N', 'z'}},
+        [&] {
+            const std::map<std::string, std::string> factory = {
+                {"UpTransferVoltage", "253"},
+                {"LowTransferVoltage", "208"},
+                {"OutputVoltageConstant", "230"},
+                {"SelfTest", "336"},
+                {"ShutDownDelay", "020"},
+                {"WakeUpDelay", "000"},
+                {"Sensitivity", " High "},
+                {"AlarmDelay", " 5 Seconds"},
+                {"Threshold", "00"},
+                {"LowBatWarning", "02"},
+            };
+            std::set<std::string> names;
+            for (const auto& [name, value] : factory) {
+                names.insert(name);
+                EXPECT_EQ(text(form.control<QLineEdit>(name.c_str())), value) << name;
+            }
+            EXPECT_EQ(changedEntries(form, kMark), names);
+        },
+        [&] { markAll(form, kMark); });
+    EXPECT_EQ(wire, "zluoEprkesq");
+    EXPECT_EQ(rig.beeps(), beeps + 1);
+    EXPECT_GE(rig.now() - before, Millis(1500 + 500)) << "the unit's pause and the tone";
+}
+
+TEST(CommandRequests, SelfTestPanelTestAndBypassChangeNothingOnScreen) {
+    const std::pair<char, std::string> rows[] = {{'P', "W"}, {'z', "A"}, {'~', "^"}};
+    for (const auto& [code, wire] : rows) {
+        SCOPED_TRACE(std::string(1, code));
+        Rig rig("surt1000xl");
+        TForm1& form = rig.form();
+        const int beeps = rig.beeps();
+        EXPECT_EQ(rig.statusPass(
+                      {{code, '-'}},
+                      [&] { EXPECT_EQ(changedEntries(form, kMark), std::set<std::string>{}); },
+                      [&] { markAll(form, kMark); }),
+                  wire);
+        EXPECT_EQ(rig.beeps(), beeps);
+    }
+}
+
+// ---- Identity texts ----
+
+TEST(TextRequests, EachWritesTheEntryAndShowsWhatTheUnitKeeps) {
+    struct Row {
+        char code;
+        const char* entry;
+        std::string typed;
+        std::string wire;
+        char stored;  // the unit's command for the text
+        std::string kept;
+    };
+    const Row rows[] = {
+        {'h', "ManufactureDate", "01/02/05", "m-01/02/05m", 'm', "01/02/05"},
+        {'i', "BatteriesReplaseDate", "03/04/06", "x-03/04/06x", 'x', "03/04/06"},
+        // The UPS id is read once more after the write.
+        {'j', "ID", "BENCH_01", "c-BENCH_01cc", 'c', "BENCH_01"},
+        // A short text is filled up with blanks to the unit's width.
+        {'k', "SerialNumber", "QA1234", "n-QA1234        n", 'n', "QA1234        "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.entry);
+        Rig rig("su1000");
+        QLineEdit* entry = rig.form().control<QLineEdit>(row.entry);
+        const int beeps = rig.beeps();
+        const Micros before = rig.now();
+        EXPECT_EQ(rig.statusPass(
+                      {{row.code, '-'}},
+                      [&] {
+                          EXPECT_EQ(text(entry), row.kept);
+                          EXPECT_EQ(fontOf(entry), kBlack);
+                      },
+                      [&] { entry->setText(QString::fromStdString(row.typed)); }),
+                  row.wire);
+        EXPECT_EQ(rig.unit().model().text(row.stored), row.kept);
+        EXPECT_EQ(rig.beeps(), beeps + 1);
+        EXPECT_GE(rig.now() - before, Millis(500 + 500)) << "pause and tone";
+    }
+}
+
+TEST(TextRequests, TheTextIsTakenWhenTheRequestIsCarriedOut) {
+    Rig rig("su1000");
+    Ui::TForm1& ui = rig.ui();
+    ASSERT_TRUE(rig.bench().atRefresh([&] {
+        ui.ID->setText(QStringLiteral("FIRST"));
+        rig.form().requestQueue->Push('j', '-');
+        ui.ID->setText(QStringLiteral("SECOND"));  // edited after Enter, before the request ran
+    }));
+    ASSERT_TRUE(rig.bench().atRefresh([] {}));
+    EXPECT_EQ(rig.unit().model().text('c'), "SECOND  ");
+}
+
+TEST(TextRequests, FirmwareHeadIsWrittenAndShownWithAShortFlash) {
+    Rig rig("su1000-3g");
+    Ui::TForm1& ui = rig.ui();
+    const int beeps = rig.beeps();
+    EXPECT_EQ(rig.statusPass(
+                  {{'O', '-'}},
+                  [&] {
+                      EXPECT_EQ(text(ui.SU36G), "777");
+                      EXPECT_EQ(fontOf(ui.SU36G), kBlack);
+                  },
+                  [&] { ui.SU36G->setText(QStringLiteral("777")); }),
+              "b-777b");
+    EXPECT_EQ(rig.unit().model().firmware(), "777.12.I");
+    EXPECT_EQ(rig.beeps(), beeps + 1);
+}
+
+// ---- Walks toward a typed value ----
+
+TEST(MeterWalks, EmptyLoadTargetStepsDownToZeroWattsAndBackOnce) {
+    Rig rig("su1000");
+    Ui::TForm1& ui = rig.ui();
+    const int beeps = rig.beeps();
+    const std::string wire = rig.statusPass(
+        {{'H', '-'}},
+        [&] {
+            EXPECT_EQ(text(ui.LoadPercent), "000.5");
+            EXPECT_EQ(text(ui.LoadW), "3");  // 0.5 % of 700 W, truncated
+            EXPECT_EQ(ui.LoadBar->value(), 0);
+            EXPECT_TRUE(ui.LoadSmartConst->text().isEmpty());
+            EXPECT_EQ(fontOf(ui.LoadW), kBlack);
+        },
+        [&] { ui.LoadSmartConst->clear(); });
+    // 23.5 % down to 0 in 0.5 % steps, then the one step back that ends the walk.
+    EXPECT_EQ(wire, repeat("P-P", 47) + "P+P");
+    EXPECT_EQ(rig.beeps(), beeps + 1);
+}
+
+TEST(MeterWalks, EachMeterWalksToItsTargetAndClearsTheEntry) {
+    struct Row {
+        const char* profile;
+        char code;
+        const char* target;
+        std::string typed;
+        std::string wire;
+        const char* shown;  // also the entry that flashes
+        std::string value;
+    };
+    const Row rows[] = {
+        // Down to the target, then the step back past it.
+        {"su1000", 'J', "InputVoltageConstantSmart", "228", "L-LL-LL+L", "InputVoltage", "229.0"},
+        // Up: a reading equal to the target is not past it yet.
+        {"backpro", 'L', "InputVoltageConstantBP", "232", "L+LL+LL+LL-L", "InputVoltageBackPro",
+         "232.0"},
+        // Second generation: down in the unit's own steps until just above the target.
+        {"gen2-v2", 'K', "InputVoltageConstantSmart2nd", "226", "aLaL", "InputVoltage2nd", "228.0"},
+        {"gen2-v2", 'I', "LoadSmart2nd", "190", "bPbP", "LoadW2nd", "196"},
+        // 27.30 V down by 0.15 V until less than 0.3 V above 26.50; the reading is asked for
+        // after every step that is not the last.
+        {"gen2-v2", 's', "BatSmart2nd", "26.50", "dBBdBBdBBdB", "BatteryVoltage2nd", "26.70"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.profile) + " " + row.code);
+        Rig rig(row.profile);
+        TForm1& form = rig.form();
+        QLineEdit* target = form.control<QLineEdit>(row.target);
+        QLineEdit* shown = form.control<QLineEdit>(row.shown);
+        const int beeps = rig.beeps();
+        EXPECT_EQ(rig.statusPass(
+                      {{row.code, '-'}},
+                      [&] {
+                          EXPECT_EQ(text(shown), row.value);
+                          EXPECT_EQ(fontOf(shown), kBlack);
+                          EXPECT_TRUE(target->text().isEmpty());
+                      },
+                      [&] { target->setText(QString::fromStdString(row.typed)); }),
+                  row.wire);
+        EXPECT_EQ(rig.beeps(), beeps + 1);
+    }
+}
+
+TEST(MeterWalks, UnreachableTargetEndsAtTheBoundAndSaysSo) {
+    Rig rig("su1000");
+    Ui::TForm1& ui = rig.ui();
+    const int beeps = rig.beeps();
+    // The unit's input meter moves at most 25 V from the truth: 100 V is out of its reach.
+    const std::string wire = rig.statusPass(
+        {{'J', '-'}},
+        [&] {
+            EXPECT_EQ(rig.form().statusText(), RequestHandler::BoundReachedText(kMeterWalkBound));
+            EXPECT_EQ(text(ui.InputVoltage), "205.0");
+            EXPECT_TRUE(ui.InputVoltageConstantSmart->text().isEmpty());
+        },
+        [&] { ui.InputVoltageConstantSmart->setText(QStringLiteral("100")); });
+    EXPECT_EQ(wire, repeat("L-L", kMeterWalkBound));
+    EXPECT_EQ(rig.beeps(), beeps + 1);
+}
+
+TEST(MeterWalks, UnitThatStopsAnsweringMidWalkShowsTheEmptyValueAndTheLinkIsLost) {
+    Rig rig("su1000");
+    Ui::TForm1& ui = rig.ui();
+    const int beeps = rig.beeps();
+    // The cable is pulled while the walk shows its third step (the "Status" page is shown, so
+    // nothing else writes the entry).
+    int shown = 0;
+    const auto connection = QObject::connect(ui.InputVoltage, &QLineEdit::textChanged, [&] {
+        if (++shown == 3)
+            rig.unit().unplug();
+    });
+    ASSERT_TRUE(rig.bench().atRefresh([&] {
+        ui.PageControl1->setCurrentWidget(ui.TabSheet6);
+        ui.InputVoltageConstantSmart->setText(QStringLiteral("200"));
+        rig.form().requestQueue->Push('J', '-');
+        shown = 0;
+    }));
+    const bool ended = EngineBench::waitFor([&] { return rig.form().workerEnded == 1; });
+    QObject::disconnect(connection);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(shown, 4) << "three steps, then the empty value";
+    EXPECT_TRUE(ui.InputVoltage->text().isEmpty());
+    EXPECT_TRUE(ui.InputVoltageConstantSmart->text().isEmpty());
+    EXPECT_EQ(rig.beeps(), beeps + 1) << "the empty value is flashed like any other";
+    EXPECT_EQ(rig.form().statusText(), rig.form().textNoConnection);
+}
+
+TEST(ModelCodeWalks, TypedCodeIsReachedAndEverythingThatFollowsItIsReadAgain) {
+    struct Row {
+        const char* profile;
+        std::string typed;
+        std::string select;  // what the walk sends before its first step
+        std::string model, firmware;
+    };
+    const Row rows[] = {
+        {"su1000", "16", "b", "SMART-UPS 420", "21.7.I"},
+        {"su1000-3g", "0E", "\x02", "Smart-UPS 1500", ".12.I"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.profile);
+        Rig rig(row.profile);
+        Ui::TForm1& ui = rig.ui();
+        const int beeps = rig.beeps();
+        const std::string wire = rig.statusPass(
+            {{'Q', '-'}},
+            [&] {
+                EXPECT_EQ(text(ui.ModelConst), row.typed);
+                EXPECT_EQ(text(ui.Model), row.model);
+                EXPECT_EQ(text(ui.Firmware), row.firmware);
+                EXPECT_EQ(text(ui.UpTransferVoltage), "253");
+                EXPECT_EQ(fontOf(ui.ModelConst), kBlack);
+            },
+            [&] {
+                ui.ModelConst->setText(QString::fromStdString(row.typed));
+                ui.UpTransferVoltage->setText(kMark);
+            });
+        EXPECT_EQ(rig.unit().model().modelCode(), std::stoi(row.typed, nullptr, 16));
+        EXPECT_EQ(wire.substr(0, 2), row.select + "+") << "selected, then one step up";
+        EXPECT_EQ(wire.substr(wire.size() - 3), "ulo");
+        EXPECT_EQ(rig.beeps(), beeps + 1);
+    }
+}
+
+TEST(ModelCodeWalks, ThirdGenerationShowsTheNewFirmwareHead) {
+    Rig rig("su1000-3g");
+    Ui::TForm1& ui = rig.ui();
+    rig.statusPass(
+        {{'Q', '-'}},
+        [&] {
+            EXPECT_EQ(text(ui.SU36G), "653");
+            EXPECT_EQ(rig.form().labelOf(ui.SU36G)->text(), QStringLiteral(".12.I"));
+        },
+        [&] { ui.ModelConst->setText(QStringLiteral("0E")); });
+}
+
+TEST(ConstantWalks, SecondWalkToTheSameValueStepsOverAndBack) {
+    Rig rig("su1000");
+    Ui::TForm1& ui = rig.ui();
+    const int beeps = rig.beeps();
+    EXPECT_EQ(rig.statusPass(
+                  {{'l', '-'}, {'l', '-'}}, [&] { EXPECT_EQ(text(ui.Const0), "A0"); },
+                  [&] { ui.Const0->setText(QStringLiteral("A0")); }),
+              "0+-0+-");
+    EXPECT_EQ(rig.beeps(), beeps + 2);
+    EXPECT_EQ(rig.unit().model().constant('0'), 0xA0);
+}
+
+}  // namespace
+}  // namespace morlen::test
