@@ -201,7 +201,10 @@ protected:
         const auto field = fields_.constFind(watched);
         if (field == fields_.constEnd())
             return false;
-        auto* entry = static_cast<QLineEdit*>(watched);
+        // Null while the field is being destroyed: what is left of it is no entry any more.
+        auto* entry = qobject_cast<QLineEdit*>(watched);
+        if (entry == nullptr)
+            return false;
         switch (event->type()) {
             case QEvent::KeyPress: {
                 QChar key = typedCharacter(*static_cast<QKeyEvent*>(event));

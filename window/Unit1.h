@@ -193,8 +193,8 @@ public:
     // Esc puts back and the rating. A copy, so a request writing them never shows half done.
     struct UnitValues {
         QString manufactureDate, batteryReplaceDate, upsId, serialNumber, firmwareHead;
-        QString const0, const4, const5, const6, constHash, constDollar, constPercent,
-            constCaret, constCtrlD, modelCode;
+        QString const0, const4, const5, const6, constHash, constDollar, constPercent, constCaret,
+            constCtrlD, modelCode;
         float ratingVA = 0;
         int ratingDigits = 0;
     };
@@ -209,7 +209,6 @@ private:
     UnitValues unitValuesCopy;
 
 public:
-
     // ---- EEPROM page ----
     // Each button only posts its request; the poll thread carries it out.
     void ReadEEClick();
