@@ -28,7 +28,7 @@ public:
 
 private:
     int argc = 1;
-    char name[13] = "engine_tests";
+    char name[13] = "morlen_tests";
     char* argv[2] = {name, nullptr};
     std::unique_ptr<QTemporaryDir> config;
     std::unique_ptr<QApplication> app;
