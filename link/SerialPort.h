@@ -1,8 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "Clock.h"
 
 namespace morlen {
 
@@ -13,6 +16,25 @@ struct PortTimeouts {
     std::uint32_t readTotalConstant = 60;
     std::uint32_t writeTotalMultiplier = 0;
     std::uint32_t writeTotalConstant = 0;
+};
+
+// When one read of `count` bytes started at `start` must end: the total timeout from its
+// start, or the interval timeout after the last byte received, whichever comes first.
+class ReadDeadline {
+public:
+    ReadDeadline(const PortTimeouts& t, Micros start, std::size_t count)
+        : total_(start + Millis(std::int64_t(t.readTotalMultiplier) * std::int64_t(count) +
+                                t.readTotalConstant)),
+          interval_(Millis(t.readInterval)),
+          end_(total_) {}
+    // A byte (NUL included: it still arrived) came in at `at`.
+    void byteArrived(Micros at) { end_ = std::min(total_, at + interval_); }
+    Micros end() const { return end_; }
+
+private:
+    Micros total_;
+    Micros interval_;
+    Micros end_;
 };
 
 // One serial port as the UPS link uses it. Implementations: the termios port, and the

@@ -200,23 +200,14 @@ void TermiosPort::purgeReceive() {
 std::size_t TermiosPort::read(std::uint8_t* buffer, std::size_t count) {
     if (fd_ < 0 || count == 0)
         return 0;
-    const Micros start = clock_.now();
-    const Micros total =
-        start + Millis(std::int64_t(timeouts_.readTotalMultiplier) * std::int64_t(count) +
-                       timeouts_.readTotalConstant);
-    const Micros interval = Millis(timeouts_.readInterval);
+    ReadDeadline deadline(timeouts_, clock_.now(), count);
     std::size_t got = 0;
-    bool haveByte = false;
-    Micros last{0};
     while (got < count) {
-        Micros deadline = total;
-        if (haveByte && last + interval < deadline)
-            deadline = last + interval;
         const Micros now = clock_.now();
-        if (now >= deadline)
+        if (now >= deadline.end())
             break;
         // Round up so that the wait never ends a hair before the deadline.
-        const auto waitMs = static_cast<int>((deadline - now).count() + 999) / 1000;
+        const auto waitMs = static_cast<int>((deadline.end() - now).count() + 999) / 1000;
         pollfd p{fd_, POLLIN, 0};
         const int rc = ::poll(&p, 1, waitMs);
         if (rc < 0) {
@@ -242,8 +233,7 @@ std::size_t TermiosPort::read(std::uint8_t* buffer, std::size_t count) {
         }
         if (n == 0)
             break;
-        haveByte = true;
-        last = clock_.now();
+        deadline.byteArrived(clock_.now());
         bool done = false;
         for (ssize_t i = 0; i < n; ++i) {
             const std::uint8_t b = chunk[i];

@@ -67,18 +67,10 @@ std::size_t SimLine::read(std::uint8_t* buffer, std::size_t count) {
         return 0;
     if (failed_)
         return 0;
-    const Micros start = clock_.now();
-    const Micros total =
-        start + Millis(std::int64_t(timeouts_.readTotalMultiplier) * std::int64_t(count) +
-                       timeouts_.readTotalConstant);
-    const Micros interval = Millis(timeouts_.readInterval);
+    ReadDeadline readDeadline(timeouts_, clock_.now(), count);
     std::size_t got = 0;
-    Micros last{0};
-    bool haveByte = false;
     while (got < count) {
-        Micros deadline = total;
-        if (haveByte)
-            deadline = std::min(deadline, last + interval);
+        const Micros deadline = readDeadline.end();
         if (pump_) {
             // Only as far as the read is sure to get: the next queued byte or the deadline.
             Micros upTo = deadline;
@@ -93,8 +85,7 @@ std::size_t SimLine::read(std::uint8_t* buffer, std::size_t count) {
         const TimedByte b = queue_.front();
         queue_.pop_front();
         clock_.advanceTo(b.arrival);
-        haveByte = true;
-        last = b.arrival;
+        readDeadline.byteArrived(b.arrival);
         if (b.byte == 0)
             continue;  // discard-NUL: never reaches the buffer
         buffer[got++] = b.byte;
