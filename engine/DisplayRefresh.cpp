@@ -39,6 +39,15 @@ void SetFieldColour(QWidget* field, const QColor& colour) {
             TForm1::setFontColor(label, colour);
 }
 
+void ShowInputAndOutput(TForm1& form) {
+    Ui::TForm1& ui = *form.ui;
+    const APCUPS& ups = *form.ups;
+    ui.InputVoltage->setText(QString::fromLatin1(ups.inputVoltageText.c_str()));
+    setBar(ui.InputVoltageBar, ups.inputVoltage);
+    ui.OutputVoltage->setText(QString::fromLatin1(ups.outputVoltageText.c_str()));
+    setBar(ui.OutputVoltageBar, ups.outputVoltage);
+}
+
 void ColourLoad(TForm1&, float loadPercent, QWidget* percent, QWidget* watts) {
     const QColor colour = loadPercent >= 100.0f ? QColor(255, 0, 0) : QColor(0, 0, 0);
     SetFieldColour(percent, colour);
@@ -75,17 +84,10 @@ void RefreshPage(TForm1& form) {
     }
 
     const auto text = [](const auto& field) { return QString::fromLatin1(field.c_str()); };
-    const auto inputAndOutput = [&] {
-        ui.InputVoltage->setText(text(ups.inputVoltageText));
-        setBar(ui.InputVoltageBar, ups.inputVoltage);
-        ui.OutputVoltage->setText(text(ups.outputVoltageText));
-        setBar(ui.OutputVoltageBar, ups.outputVoltage);
-    };
-
     switch (ups.family) {
         case FamilySmartNoSerial:
             ui.LineFrequency->setText(text(ups.lineFrequencyText));
-            inputAndOutput();
+            ShowInputAndOutput(form);
             ui.BatteryVoltageSmart->setText(QString::fromLatin1(ups.ReadBatteryVoltage()));
             break;
         case FamilySmart:
@@ -99,7 +101,7 @@ void RefreshPage(TForm1& form) {
             ui.LoadW->setText(text(ups.loadWattsText));
             setBar(ui.LoadBar, ups.loadPercent);
             ui.LoadBar->repaint();
-            inputAndOutput();
+            ShowInputAndOutput(form);
             ui.BatteryVoltageSmart->setText(QString::fromLatin1(ups.ReadBatteryVoltage()));
             if (!ups.noTemperature && !ups.isStack)
                 ui.Temperature->setText(text(ups.temperatureText));

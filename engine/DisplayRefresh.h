@@ -16,6 +16,9 @@ void RefreshDisplay(TForm1& form);
 // labels that go with them.
 void ColourLoad(TForm1& form, float loadPercent, QWidget* percent, QWidget* watts);
 
+// The Smart-UPS page's input and output voltages with their bars.
+void ShowInputAndOutput(TForm1& form);
+
 // Font colour of a field and of every label that names it.
 void SetFieldColour(QWidget* field, const QColor& colour);
 

@@ -13,6 +13,7 @@
 
 #include "Apcdynamicdata.h"
 #include "Connection.h"
+#include "DisplayRefresh.h"
 #include "Performancegraph.h"
 #include "Tag.h"
 #include "Unit1.h"
@@ -311,10 +312,7 @@ void TForm1::FillSmartNoSerial() {
     u.LowTransferVoltage->setText(textOf(unit.lowTransferText));
     u.OutputVoltageConstant->setText(textOf(unit.outputSettingText));
     u.LineFrequency->setText(textOf(unit.lineFrequencyText));
-    u.InputVoltage->setText(textOf(unit.inputVoltageText));
-    setBar(u.InputVoltageBar, unit.inputVoltage);
-    u.OutputVoltage->setText(textOf(unit.outputVoltageText));
-    setBar(u.OutputVoltageBar, unit.outputVoltage);
+    morlen::ShowInputAndOutput(*this);
     u.ModelConst->hide();
     u.Firmware->show();
     setShown({u.Label5, u.SU36G}, false);
@@ -357,6 +355,19 @@ void TForm1::FillSmartNoSerial() {
         setBackground(f, face);
 }
 
+void TForm1::ShowSettings() {
+    Ui::TForm1& u = *ui;
+    const APCUPS& unit = *ups;
+    u.SelfTest->setText(textOf(unit.selfTestIntervalText));
+    u.ShutDownDelay->setText(textOf(unit.shutdownDelayText));
+    u.WakeUpDelay->setText(textOf(unit.turnOnDelayText));
+    u.Sensitivity->setText(textOf(unit.sensitivityText));
+    u.LowBatWarning->setText(textOf(unit.lowBatteryWarningText));
+    u.AlarmDelay->setText(textOf(unit.alarmDelayText));
+    u.Threshold->setText(textOf(unit.returnThresholdText));
+    u.LineFrequency->setText(textOf(unit.lineFrequencyText));
+}
+
 void TForm1::FillSmart() {
     Ui::TForm1& u = *ui;
     APCUPS& unit = *ups;
@@ -366,6 +377,7 @@ void TForm1::FillSmart() {
     u.BatteriesReplaseDate->setText(textOf(unit.batteryReplaceDate));
     u.ID->setText(textOf(unit.upsId));
     u.SerialNumber->setText(textOf(unit.serialNumber));
+    ShowSettings();
     u.Const0->setText(textOf(unit.const0Text));
     u.Const4->setText(textOf(unit.const4Text));
     u.Const5->setText(textOf(unit.const5Text));
@@ -375,22 +387,11 @@ void TForm1::FillSmart() {
     u.UpTransferVoltage->setText(textOf(unit.highTransferText));
     u.LowTransferVoltage->setText(textOf(unit.lowTransferText));
     u.OutputVoltageConstant->setText(textOf(unit.outputSettingText));
-    u.SelfTest->setText(textOf(unit.selfTestIntervalText));
-    u.LineFrequency->setText(textOf(unit.lineFrequencyText));
-    u.ShutDownDelay->setText(textOf(unit.shutdownDelayText));
-    u.WakeUpDelay->setText(textOf(unit.turnOnDelayText));
-    u.Sensitivity->setText(textOf(unit.sensitivityText));
-    u.LowBatWarning->setText(textOf(unit.lowBatteryWarningText));
-    u.AlarmDelay->setText(textOf(unit.alarmDelayText));
-    u.Threshold->setText(textOf(unit.returnThresholdText));
     u.RunTime->setText(textOf(unit.runTimeText));
     u.RunTimeBar->setValue(unit.runTimeMinutes);
     u.BatteryCharged->setText(textOf(unit.batteryCapacityText));
     setBar(u.BatteryChargedBar, unit.batteryCapacity);
-    u.InputVoltage->setText(textOf(unit.inputVoltageText));
-    setBar(u.InputVoltageBar, unit.inputVoltage);
-    u.OutputVoltage->setText(textOf(unit.outputVoltageText));
-    setBar(u.OutputVoltageBar, unit.outputVoltage);
+    morlen::ShowInputAndOutput(*this);
     enable({u.BatSysVolt, u.Label16}, true);
     if (unit.noTemperature || unit.isStack) {
         u.Temperature->setEnabled(false);
@@ -533,11 +534,8 @@ void TForm1::FillSmart2ndGen() {
     u.Const02nd->setText(textOf(unit.const0Text));
     u.Const52nd->setText(textOf(unit.const5Text));
     u.Const62nd->setText(textOf(unit.const6Text));
-    u.Sensitivity->setText(textOf(unit.sensitivityText));
     u.Temperature->setText(textOf(unit.temperatureText));
-    u.LowBatWarning->setText(textOf(unit.lowBatteryWarningText));
-    u.AlarmDelay->setText(textOf(unit.alarmDelayText));
-    u.Threshold->setText(textOf(unit.returnThresholdText));
+    ShowSettings();
 
     const int variant = unit.secondGenVariant;
     const bool v2 = variant == 2;
@@ -559,10 +557,6 @@ void TForm1::FillSmart2ndGen() {
     u.UpVoltage2nd->setText(textOf(unit.highTransferText));
     u.LowVoltage2nd->setText(textOf(unit.lowTransferText));
     u.OutputVoltageConstant2nd->setText(textOf(unit.outputSettingText));
-    u.SelfTest->setText(textOf(unit.selfTestIntervalText));
-    u.ShutDownDelay->setText(textOf(unit.shutdownDelayText));
-    u.WakeUpDelay->setText(textOf(unit.turnOnDelayText));
-    u.LineFrequency->setText(textOf(unit.lineFrequencyText));
     u.BatteryVoltage2nd->setText(textOf(unit.batteryVoltageText));
     u.RunTime2nd->setText(textOf(unit.runTimeText));
     u.RunTime2ndBar->setValue(unit.runTimeMinutes);

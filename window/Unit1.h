@@ -244,7 +244,6 @@ signals:
     void displayRefreshed();
 
 public:
-
     // Message texts shared by the connection steps and the poll thread.
     const QString textPortOpenFailed =
         QStringLiteral("Unable to open COM Port to communicate with UPS");
@@ -294,6 +293,8 @@ private:
     void fillPortList();
     void FinishPreviousWorker();
     void PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown);
+    // The settings shown on the "Settings" page (and the line frequency).
+    void ShowSettings();
     void FillSmartNoSerial();
     void FillSmart();
     void FillBackPro();
