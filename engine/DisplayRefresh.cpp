@@ -48,6 +48,24 @@ void ShowInputAndOutput(TForm1& form) {
     setBar(ui.OutputVoltageBar, ups.outputVoltage);
 }
 
+void ShowSecondGenerationValues(TForm1& form) {
+    Ui::TForm1& ui = *form.ui;
+    const APCUPS& ups = *form.ups;
+    const auto text = [](const auto& field) { return QString::fromLatin1(field.c_str()); };
+    ui.BatteryVoltage2nd->setText(text(ups.batteryVoltageText));
+    ui.RunTime2nd->setText(text(ups.runTimeText));
+    ui.RunTime2ndBar->setValue(ups.runTimeMinutes);
+    ui.BatteryCharged2nd->setText(text(ups.batteryCapacityText));
+    setBar(ui.BatteryCharged2ndBar, ups.batteryCapacity);
+    ui.LoadPercent2nd->setText(text(ups.loadPercentText));
+    setBar(ui.Load2ndBar, ups.loadPercent);
+    ui.LoadW2nd->setText(text(ups.loadWattsText));
+    ui.InputVoltage2nd->setText(text(ups.inputVoltageText));
+    setBar(ui.InputVoltage2ndBar, ups.inputVoltage);
+    ui.OutputVoltage2nd->setText(text(ups.outputVoltageText));
+    setBar(ui.OutputVoltage2ndBar, ups.outputVoltage);
+}
+
 void ColourLoad(TForm1&, float loadPercent, QWidget* percent, QWidget* watts) {
     const QColor colour = loadPercent >= 100.0f ? QColor(255, 0, 0) : QColor(0, 0, 0);
     SetFieldColour(percent, colour);
@@ -127,19 +145,8 @@ void RefreshPage(TForm1& form) {
             break;
         case FamilySmart2ndGen:
             ui.LineFrequency->setText(text(ups.lineFrequencyText));
-            ui.BatteryVoltage2nd->setText(text(ups.batteryVoltageText));
-            ui.RunTime2nd->setText(text(ups.runTimeText));
-            ui.RunTime2ndBar->setValue(ups.runTimeMinutes);
-            ui.BatteryCharged2nd->setText(text(ups.batteryCapacityText));
-            setBar(ui.BatteryCharged2ndBar, ups.batteryCapacity);
-            ui.LoadPercent2nd->setText(text(ups.loadPercentText));
+            ShowSecondGenerationValues(form);
             ColourLoad(form, ups.loadPercent, ui.LoadPercent2nd, ui.LoadW2nd);
-            setBar(ui.Load2ndBar, ups.loadPercent);
-            ui.LoadW2nd->setText(text(ups.loadWattsText));
-            ui.InputVoltage2nd->setText(text(ups.inputVoltageText));
-            setBar(ui.InputVoltage2ndBar, ups.inputVoltage);
-            ui.OutputVoltage2nd->setText(text(ups.outputVoltageText));
-            setBar(ui.OutputVoltage2ndBar, ups.outputVoltage);
             ui.Temperature->setText(text(ups.temperatureText));
             break;
         case FamilyBackCS:

@@ -19,6 +19,9 @@ void ColourLoad(TForm1& form, float loadPercent, QWidget* percent, QWidget* watt
 // The Smart-UPS page's input and output voltages with their bars.
 void ShowInputAndOutput(TForm1& form);
 
+// The second-generation page's live values: battery, run time, charge, load, input, output.
+void ShowSecondGenerationValues(TForm1& form);
+
 // Font colour of a field and of every label that names it.
 void SetFieldColour(QWidget* field, const QColor& colour);
 

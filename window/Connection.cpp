@@ -557,18 +557,7 @@ void TForm1::FillSmart2ndGen() {
     u.UpVoltage2nd->setText(textOf(unit.highTransferText));
     u.LowVoltage2nd->setText(textOf(unit.lowTransferText));
     u.OutputVoltageConstant2nd->setText(textOf(unit.outputSettingText));
-    u.BatteryVoltage2nd->setText(textOf(unit.batteryVoltageText));
-    u.RunTime2nd->setText(textOf(unit.runTimeText));
-    u.RunTime2ndBar->setValue(unit.runTimeMinutes);
-    u.BatteryCharged2nd->setText(textOf(unit.batteryCapacityText));
-    setBar(u.BatteryCharged2ndBar, unit.batteryCapacity);
-    u.LoadPercent2nd->setText(textOf(unit.loadPercentText));
-    setBar(u.Load2ndBar, unit.loadPercent);
-    u.LoadW2nd->setText(textOf(unit.loadWattsText));
-    u.InputVoltage2nd->setText(textOf(unit.inputVoltageText));
-    setBar(u.InputVoltage2ndBar, unit.inputVoltage);
-    u.OutputVoltage2nd->setText(textOf(unit.outputVoltageText));
-    setBar(u.OutputVoltage2ndBar, unit.outputVoltage);
+    morlen::ShowSecondGenerationValues(*this);
     PageSwitch(u.TabSheet3, {u.TabSheet3, u.TabSheet5, u.TabSheet7});
 }
 

@@ -145,6 +145,13 @@ TEST(Connection, SecondGenerationVariantsEnableTheirControls) {
                  ui.ResetAll, ui.LowBatWarningChange})
             EXPECT_EQ(c->isEnabled(), row.v1or2)
                 << row.profile << " " << c->objectName().toStdString();
+        ASSERT_TRUE(bench.atRefresh([&] {
+            const APCUPS& ups = *bench.form().ups;
+            EXPECT_EQ(ui.InputVoltage2nd->text().toStdString(), ups.inputVoltageText.str());
+            EXPECT_EQ(ui.LoadW2nd->text().toStdString(), ups.loadWattsText.str());
+            EXPECT_EQ(ui.RunTime2ndBar->value(), ups.runTimeMinutes);
+            EXPECT_EQ(ui.BatteryVoltage2nd->text().toStdString(), ups.batteryVoltageText.str());
+        })) << row.profile;
         EXPECT_EQ(ui.SerialNumber->maxLength(), 8);
         EXPECT_FALSE(ui.ByPass->isEnabled());
         EXPECT_FALSE(ui.ModelPlus->isEnabled());
