@@ -117,6 +117,8 @@ const char* APCUPS::TransactRaw(char command, int replyLength) {
 }
 
 const char* APCUPS::TransactImpl(char command, int replyLength, bool filterAlerts) {
+    if (observer_)
+        observer_(command, replyLength, !filterAlerts);
     rawBuffer[0] = '\0';
     port_->writeByte(static_cast<std::uint8_t>(command));
     if (replyLength <= 0)

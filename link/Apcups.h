@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -73,6 +74,11 @@ public:
     void SetReadTotalMultiplier(std::uint32_t ms);
     SerialPort& port() { return *port_; }
     Clock& clock() { return clock_; }
+    // Told of every transaction as it starts: the command byte, the reply length asked for
+    // and whether the read is raw. Lets tests see all an operation does on the line; none by
+    // default.
+    using TransactObserver = std::function<void(char command, int replyLength, bool raw)>;
+    void SetTransactObserver(TransactObserver observer) { observer_ = std::move(observer); }
 
     // ---- UPS object ----
     bool CheckSmartMode();
@@ -269,6 +275,7 @@ private:
 
     std::unique_ptr<SerialPort> port_;
     Clock& clock_;
+    TransactObserver observer_;
 };
 
 }  // namespace morlen
