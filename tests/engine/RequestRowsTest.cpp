@@ -432,6 +432,37 @@ TEST(RequestRows, EveryCodeOnTheLineAndInTheWindow) {
     }
 }
 
+// "Q" on the kinds of unit that select and step their model code differently.
+TEST(RequestRows, ModelCodeWalkPerKindOfUnit) {
+    struct WalkRow {
+        const char* profile;
+        std::string typed;
+        std::string wire;
+        std::string model;
+    };
+    const WalkRow rows[] = {
+        // Selected with "H", which answers the code and moves it on (it stands at F5); the
+        // name and firmware come from "V".
+        {"gen2-v2", "F7", "H/2 H/2 H/2 V/3 V/3 g/3 " + kFlash + " u/3 l/3 o/3", "Smart-UPS 1250I"},
+        // A Back-UPS Pro takes the whole firmware reply before each step, and has no transfer
+        // voltages to read again.
+        {"backpro", "26", "b/8 b/8 +/2 ^A/22 b/8 g/3 " + kFlash, "Back-UPS Pro 500"},
+    };
+    for (const WalkRow& row : rows) {
+        SCOPED_TRACE(row.profile);
+        WireRig rig(row.profile);
+        Ui::TForm1& ui = rig.ui();
+        EXPECT_EQ(rig.statusPass(
+                      {{'Q', '-'}},
+                      [&] {
+                          EXPECT_EQ(ui.ModelConst->text().toStdString(), row.typed);
+                          EXPECT_EQ(ui.Model->text().toStdString(), row.model);
+                      },
+                      [&] { ui.ModelConst->setText(QString::fromStdString(row.typed)); }),
+                  row.wire);
+    }
+}
+
 // The codes the dispatch table knows: exactly the 62 the window posts, each with a row above.
 TEST(RequestRows, TheDispatchTableHoldsExactlyTheSixtyTwoCodes) {
     std::set<char> expected = {'!', '@', '~'};
