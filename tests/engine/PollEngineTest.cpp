@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QLineEdit>
 #include <QSettings>
 #include <set>
 
 #include "Apcdynamicdata.h"
 #include "EngineBench.h"
+#include "Profile.h"
 #include "Tag.h"
 
 namespace morlen::test {
@@ -159,14 +161,40 @@ TEST(Connection, SecondGenerationVariantsEnableTheirControls) {
 }
 
 TEST(Connection, BackUpsProOfOneThousandVaKeepsItsCalibrationSetDisabled) {
-    EngineBench bench("backpro");
-    bench.connectUnit();
-    Ui::TForm1& ui = bench.ui();
-    EXPECT_TRUE(ui.Ratio->isEnabled()) << "650 VA: three digits";
-    EXPECT_FALSE(ui.Ratio->text().isEmpty());
-    EXPECT_TRUE(ui.ModelPlus->isEnabled());
-    EXPECT_FALSE(ui.Test->isEnabled());
-    EXPECT_FALSE(ui.ID->isEnabled());
+    const char* const set[] = {
+        "Ratio",          "EUTVoltage",        "FloatBackPro",      "CapasitorLoad",
+        "DCOffset",       "RatioMinus",        "RatioPlus",         "EUTVoltageMinus",
+        "EUTVoltagePlus", "FloatBackProMinus", "FloatBackProPlus",  "DCOffsetMinus",
+        "DCOffsetPlus",   "CapasitorLoadPlus", "CapasitorLoadMinus"};
+    const char* const fields[] = {"Ratio", "EUTVoltage", "FloatBackPro", "CapasitorLoad",
+                                  "DCOffset"};
+    // Both sides of the rule: three digits of rating, and four.
+    for (const char* name : {"Back-UPS Pro 650", "Back-UPS Pro 1000"}) {
+        SCOPED_TRACE(name);
+        const bool large = std::string(name).find("1000") != std::string::npos;
+        auto bench = std::make_unique<EngineBench>("backpro");
+        sim::Profile profile = *sim::FindProfile("backpro");
+        profile.models[profile.modelIndex].name = name;
+        sim::SimUps unit(bench->clock(), profile);
+        unit.attach(bench->line());
+        bench->connectUnit();
+        TForm1& form = bench->form();
+        Ui::TForm1& ui = bench->ui();
+        EXPECT_EQ(form.ups->ratingDigits, large ? 4 : 3);
+        // As connected, and after a display refresh of the Back-PRO page.
+        const auto check = [&] {
+            for (const char* control : set)
+                EXPECT_EQ(form.control<QWidget>(control)->isEnabled(), !large) << control;
+            for (const char* field : fields)
+                EXPECT_EQ(form.control<QLineEdit>(field)->text().isEmpty(), large) << field;
+        };
+        check();
+        ASSERT_TRUE(bench->atRefresh(check));
+        EXPECT_TRUE(ui.ModelPlus->isEnabled());
+        EXPECT_FALSE(ui.Test->isEnabled());
+        EXPECT_FALSE(ui.ID->isEnabled());
+        bench.reset();  // the window closes while the unit still answers
+    }
 }
 
 TEST(Connection, ClosingWithThePortOpenButNoThreadSendsNothing) {

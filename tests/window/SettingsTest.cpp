@@ -230,9 +230,16 @@ TEST_F(SettingsTest, ClosingWithoutAPollThreadClosesAtOnceAndWritesTheSix) {
     store(changed());
     QPointer<TForm1> form = new TForm1;
     form->show();
+    // Every one of the six moves away from what is stored, so only the close can store it.
+    form->move(340, 250);
     form->ui->SelfTestON1->setChecked(false);
+    form->ui->AUTO1->setChecked(false);
+    form->ui->HexCodeON->setChecked(false);
     form->ui->Graphics->setCurrentIndex(-1);
     const QPoint where = form->pos();
+    ASSERT_NE(QString::number(where.x()), changed().at("Left"));
+    ASSERT_NE(QString::number(where.y()), changed().at("Top"));
+    EXPECT_EQ(stored(), changed()) << "nothing is written before the close";
     closeAndFree(form);
     const Values values = stored();
     EXPECT_EQ(values.size(), 6u);
@@ -242,7 +249,8 @@ TEST_F(SettingsTest, ClosingWithoutAPollThreadClosesAtOnceAndWritesTheSix) {
     EXPECT_EQ(values.at("Left"), QString::number(where.x()));
     EXPECT_EQ(values.at("Top"), QString::number(where.y()));
     EXPECT_EQ(values.at("SelfTest"), QStringLiteral("0"));
-    EXPECT_EQ(values.at("AUTOSU3Gen"), QStringLiteral("1"));
+    EXPECT_EQ(values.at("AUTOSU3Gen"), QStringLiteral("0"));
+    EXPECT_EQ(values.at("HexCode"), QStringLiteral("0"));
     EXPECT_EQ(values.at("Graphics"), QStringLiteral("-1"));
 }
 
