@@ -6,13 +6,16 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <array>
+#include <memory>
 #include <ostream>
 #include <string>
 
 #include "Performancegraph.h"
 #include "Pixels.h"
 #include "Tag.h"
+#include "Unit1.h"
 
 using namespace graphtest;
 using morlen::graphicsChange;
@@ -91,24 +94,16 @@ constexpr std::array<MarkNames, 4> kUpperMarks{
 constexpr std::array<MarkNames, 4> kLowerMarks{
     {{"Label9", "Bevel5"}, {"Label10", "Bevel6"}, {"Label11", "Bevel7"}, {"Label13", "Bevel9"}}};
 
-// The "Graphics" page as the window's form lays it out, initial texts included.
+// The "Graphics" page of the real window, as its form lays it out, with its own settings
+// folder.
 class GraphPageFixture {
 public:
     GraphPageFixture() {
-        window.setObjectName("TForm1");
-        auto* page = new QWidget(&window);
-        page->setObjectName("TabSheet7");
-        upper = addFrame(page, "GroupBox26", "Input Voltage", 0, "KPerformanceGraph1", 16,
-                         kUpperMarks, {"253v", "220v", "188v", "160v"});
-        lower = addFrame(page, "GroupBox27", "Battery Charged", 176, "KPerformanceGraph2", 15,
-                         kLowerMarks, {"75%", "50%", "35%", "25%"});
-        graph1 = upper->findChild<KPerformanceGraph*>("KPerformanceGraph1");
-        graph2 = lower->findChild<KPerformanceGraph*>("KPerformanceGraph2");
-        list = new QComboBox(page);
-        list->setObjectName("Graphics");
-        list->setGeometry(112, 360, 121, 21);
-        list->addItems(
-            {"Input & Battery", "Run Time & Battery", "Run Time & Load", "Input & Output"});
+        upper = form->ui->GroupBox26;
+        lower = form->ui->GroupBox27;
+        graph1 = form->ui->KPerformanceGraph1;
+        graph2 = form->ui->KPerformanceGraph2;
+        list = form->ui->Graphics;
     }
 
     // Applies `choice` from a page that showed `previous` (as the window would have).
@@ -119,6 +114,11 @@ public:
         graphicsChange(&window);
         list->setCurrentIndex(choice);
         graphicsChange(&window);
+    }
+
+    static std::unique_ptr<TForm1> makeForm(const QTemporaryDir& config) {
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        return std::make_unique<TForm1>();
     }
 
     static void trace(KPerformanceGraph* graph) {
@@ -134,36 +134,14 @@ public:
     QLabel* label(const char* name) { return window.findChild<QLabel*>(name); }
     QFrame* tick(const char* name) { return window.findChild<QFrame*>(name); }
 
-    QWidget window;
+    QTemporaryDir config;
+    std::unique_ptr<TForm1> form = makeForm(config);
+    QWidget& window = *form;
     QGroupBox* upper = nullptr;
     QGroupBox* lower = nullptr;
     KPerformanceGraph* graph1 = nullptr;
     KPerformanceGraph* graph2 = nullptr;
     QComboBox* list = nullptr;
-
-private:
-    static QGroupBox* addFrame(QWidget* page, const char* name, const char* caption, int top,
-                               const char* graphName, int graphTop,
-                               const std::array<MarkNames, 4>& marks,
-                               const std::array<const char*, 4>& texts) {
-        auto* frame = new QGroupBox(QString::fromLatin1(caption), page);
-        frame->setObjectName(name);
-        frame->setGeometry(0, top, 345, 177);
-        auto* graph = new KPerformanceGraph(frame);
-        graph->setObjectName(graphName);
-        graph->setGeometry(32, graphTop, 300, 150);
-        graph->SetDataPenWidth(3);
-        for (size_t i = 0; i < marks.size(); ++i) {
-            auto* label = new QLabel(QString::fromLatin1(texts[i]), frame);
-            label->setObjectName(marks[i].label);
-            label->setGeometry(5, 20 + 20 * static_cast<int>(i), 24, 13);
-            auto* tick = new QFrame(frame);
-            tick->setObjectName(marks[i].tick);
-            tick->setFrameShape(QFrame::HLine);
-            tick->setGeometry(6, 30 + 20 * static_cast<int>(i), 26, 9);
-        }
-        return frame;
-    }
 };
 
 struct Mark {
