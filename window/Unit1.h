@@ -65,6 +65,18 @@ public:
     void showDisconnected();
     // Enables a page of PageControl1 and shows its tab, or disables it and hides the tab.
     void setPageShown(QWidget* page, bool shown);
+    // Shows or hides a page's tab only.
+    void setTabShown(QWidget* page, bool shown);
+    // The page of PageControl1 that is active: what the poll thread reads and the refresh
+    // shows. It stays the page made active even while its tab is hidden (an unidentified
+    // unit's), where the tab control itself moves on to a page whose tab shows.
+    QWidget* activePage() const { return activePage_; }
+    void setActivePage(QWidget* page);
+
+    // The link lamp's state, copied from the unit while the window thread owns the link (at
+    // connection, in each refresh and at a lost connection), so painting never reads the
+    // unit while the poll thread writes it.
+    bool lampOk = false;
 
     // Text colour of a field, label, check box or memo.
     static void setFontColor(QWidget* control, const QColor& color);
@@ -307,6 +319,9 @@ private:
 
     // Fields and the labels that travel with them.
     QMultiHash<const QWidget*, QLabel*> fieldLabels;
+    QWidget* activePage_ = nullptr;
+    // Set while tabs are shown or hidden: the page the tab control moves to then is not chosen.
+    bool changingTabs_ = false;
     // Where the settings put the window; kept when the display server places windows itself.
     QPoint restoredPosition;
 };
