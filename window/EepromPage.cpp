@@ -34,6 +34,12 @@ bool isIncompleteReadText(const QString& text) {
     return text.startsWith(QLatin1String("EEPROM read incomplete: "));
 }
 
+QString unreadText(int unread) {
+    return QStringLiteral("%1 of %2 bytes could not be read from the unit.")
+        .arg(unread)
+        .arg(kRepliesPerRead);
+}
+
 // Writes all of `content` or fails with the file's error set. The system may take part of it
 // (a disk that fills up); writing the rest then fails with the system's reason.
 bool writeAll(QSaveFile& file, const QByteArray& content) {
@@ -45,12 +51,6 @@ bool writeAll(QSaveFile& file, const QByteArray& content) {
         done += written;
     }
     return true;
-}
-
-QString unreadText(int unread) {
-    return QStringLiteral("%1 of %2 bytes could not be read from the unit.")
-        .arg(unread)
-        .arg(kRepliesPerRead);
 }
 
 // Column headers and addresses in one colour, byte values in another.
