@@ -231,11 +231,25 @@ public:
     // Buffer1 against Buffer2 byte by byte into RichEdit6, whichever buffer is shown.
     void CompareEepromBuffers();
     // Asks for a file and writes the shown buffer (256 bytes) or, on the Compare page, the
-    // comparison text to it.
+    // comparison text to it. An incomplete buffer, or a comparison made from one, is saved only
+    // when the technician says so. The file is replaced whole or not at all; a failure is
+    // reported in an error box.
     void SaveEepromDialog();
     // Runs SaveDialog1 as set up by SaveEepromDialog and returns the chosen file, empty when
     // cancelled. Tests replace it so that no modal dialog waits for them.
     std::function<QString()> runSaveDialog;
+    // A read takes 256 replies from the unit: the start address ("#") and 255 bytes ("+").
+    // How many of them could not be read in the last read into each buffer (Buffer1, Buffer2);
+    // 0 for a complete read and for a buffer never read.
+    int unreadBytes[2] = {0, 0};
+    // The two counts as they stood when the comparison in RichEdit6 was made.
+    int comparedUnreadBytes[2] = {0, 0};
+    // After a read into the buffer at bufferOffset: remembers how many replies could not be
+    // read, says so in the status text when there were any, and shows the dump.
+    void EepromBufferRead(int unread);
+    // A modal Yes/No question; true for Yes. Tests may replace it.
+    std::function<bool(const QString&)> questionBox;
+    bool askQuestion(const QString& text);
     // Binds the page's buttons; called once by the constructor.
     void ConnectEepromPage();
     // The EEPROM page's buffer choice.
