@@ -326,6 +326,37 @@ TEST_F(EntryFieldTest, TheUnitsOwnTextStaysEditableButTakesNothingForeign) {
     }
 }
 
+TEST_F(EntryFieldTest, UndoBringsBackOnlyWhatTheFieldHeld) {
+    struct Row {
+        const char* name;
+        QString fromUnit;
+        int foreignAt;  // where the unit's text holds a character that cannot be typed
+        QString afterTyping, afterDelete;
+    };
+    const Row rows[] = {
+        {"SerialNumber", "QA 12", 2, "QA 123", "QA123"},
+        {"ID", "UPS\u00e9", 3, "UPS\u00e91", "UPS1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QLineEdit* entry = field(row.name);
+        entry->setText(row.fromUnit);
+        entry->end(false);
+        QTest::keyClick(entry, row.afterTyping.back().toLatin1());
+        entry->setCursorPosition(row.foreignAt);
+        QTest::keyClick(entry, Qt::Key_Delete);
+        EXPECT_EQ(entry->text(), row.afterDelete);
+        entry->undo();  // only the delete: the typed character stays
+        EXPECT_EQ(entry->text(), row.afterTyping);
+        entry->redo();
+        EXPECT_EQ(entry->text(), row.afterDelete);
+        entry->undo();
+        entry->end(false);
+        putByPaste(entry, row.fromUnit.mid(row.foreignAt, 1));
+        EXPECT_EQ(entry->text(), row.afterTyping);
+    }
+}
+
 TEST_F(EntryFieldTest, AnyKeyFieldsRefuseWhatTheUnitCannotStore) {
     // The unit keeps one byte per character: printable ASCII only, typed or composed.
     struct Key {
