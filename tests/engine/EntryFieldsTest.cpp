@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMimeData>
 #include <QTest>
 #include <functional>
@@ -190,9 +191,20 @@ struct Way {
     void (*put)(QLineEdit*, const QString&);
 };
 
-void putByPaste(QLineEdit* entry, const QString& text) {  // also the context menu's Paste
+void putByPaste(QLineEdit* entry, const QString& text) {
     QApplication::clipboard()->setText(text);
     entry->paste();
+}
+void putByContextMenu(QLineEdit* entry, const QString& text) {
+    QApplication::clipboard()->setText(text);
+    const std::unique_ptr<QMenu> menu(entry->createStandardContextMenu());
+    QAction* paste = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->text().remove(QLatin1Char('&')).startsWith(QLatin1String("Paste")))
+            paste = action;
+    }
+    ASSERT_NE(paste, nullptr);
+    paste->trigger();
 }
 void putByShiftInsert(QLineEdit* entry, const QString& text) {
     QApplication::clipboard()->setText(text);
@@ -223,6 +235,7 @@ void putByInputMethod(QLineEdit* entry, const QString& text) {  // dead keys, co
 
 std::vector<Way> waysIn() {
     std::vector<Way> ways = {{"paste", putByPaste},
+                             {"context menu", putByContextMenu},
                              {"Shift+Insert", putByShiftInsert},
                              {"drop", putByDrop},
                              {"input method", putByInputMethod}};
