@@ -49,8 +49,7 @@ void APCDynamicData::Execute() {
             return;
 
         bool statusShown = false;
-        RunOnWindowThread(
-            [&] { statusShown = form_.ui->PageControl1->currentWidget() == form_.ui->TabSheet6; });
+        RunOnWindowThread([&] { statusShown = form_.activePage() == form_.ui->TabSheet6; });
         if (statusShown) {
             ups.ReadStatusRegisters();
         } else {
@@ -79,6 +78,7 @@ void APCDynamicData::LostConnection() {
     RunOnWindowThread([this] {
         Ui::TForm1& ui = *form_.ui;
         form_.setStatusText(form_.textNoConnection);
+        form_.lampOk = form_.ups->smartModeOk;
         form_.requestQueue->Clear();
         ui.ComboBox1->setEnabled(true);
         ui.Reconnect->setEnabled(true);

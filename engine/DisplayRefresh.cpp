@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <algorithm>
+#include <cmath>
 
 #include "GraphPage.h"
 #include "Performancegraph.h"
@@ -25,10 +27,16 @@ void showBits(std::uint8_t byte, std::initializer_list<QCheckBox*> boxes) {
 }
 
 void setBar(QProgressBar* bar, float value) {
-    bar->setValue(static_cast<int>(Truncate(value)));
+    SetBarPosition(bar, value);
 }
 
 }  // namespace
+
+void SetBarPosition(QProgressBar* bar, double value) {
+    const double truncated = std::isnan(value) ? 0.0 : std::trunc(value);
+    bar->setValue(
+        static_cast<int>(std::clamp(truncated, double(bar->minimum()), double(bar->maximum()))));
+}
 
 void SetFieldColour(QWidget* field, const QColor& colour) {
     TForm1::setFontColor(field, colour);
@@ -54,7 +62,7 @@ void ShowSecondGenerationValues(TForm1& form) {
     const auto text = [](const auto& field) { return QString::fromLatin1(field.c_str()); };
     ui.BatteryVoltage2nd->setText(text(ups.batteryVoltageText));
     ui.RunTime2nd->setText(text(ups.runTimeText));
-    ui.RunTime2ndBar->setValue(ups.runTimeMinutes);
+    SetBarPosition(ui.RunTime2ndBar, ups.runTimeMinutes);
     ui.BatteryCharged2nd->setText(text(ups.batteryCapacityText));
     setBar(ui.BatteryCharged2ndBar, ups.batteryCapacity);
     ui.LoadPercent2nd->setText(text(ups.loadPercentText));
@@ -87,9 +95,10 @@ void RefreshPage(TForm1& form) {
     Ui::TForm1& ui = *form.ui;
     APCUPS& ups = *form.ups;
     // The lamp follows the link check of the last pass.
+    form.lampOk = ups.smartModeOk;
     ui.StatusBar1->update();
 
-    if (ui.PageControl1->currentWidget() == ui.TabSheet6) {
+    if (form.activePage() == ui.TabSheet6) {
         showBits(ups.register1, {ui.CheckBox9, ui.CheckBox10, ui.CheckBox11, ui.CheckBox12,
                                  ui.CheckBox13, ui.CheckBox14, ui.CheckBox15, ui.CheckBox16});
         showBits(ups.register2, {ui.CheckBox17, ui.CheckBox18, ui.CheckBox19, ui.CheckBox20,
@@ -111,7 +120,7 @@ void RefreshPage(TForm1& form) {
         case FamilySmart:
             ui.LineFrequency->setText(text(ups.lineFrequencyText));
             ui.RunTime->setText(text(ups.runTimeText));
-            ui.RunTimeBar->setValue(ups.runTimeMinutes);
+            SetBarPosition(ui.RunTimeBar, ups.runTimeMinutes);
             ui.BatteryCharged->setText(text(ups.batteryCapacityText));
             setBar(ui.BatteryChargedBar, ups.batteryCapacity);
             ui.LoadPercent->setText(text(ups.loadPercentText));

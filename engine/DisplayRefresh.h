@@ -2,6 +2,7 @@
 
 #include <QColor>
 
+class QProgressBar;
 class QWidget;
 class TForm1;
 
@@ -21,6 +22,10 @@ void ShowInputAndOutput(TForm1& form);
 
 // The second-generation page's live values: battery, run time, charge, load, input, output.
 void ShowSecondGenerationValues(TForm1& form);
+
+// A reading on a progress bar: truncated toward zero, and a reading outside the bar's range
+// shows as the nearest end of it (the bar would otherwise ignore it and keep a stale position).
+void SetBarPosition(QProgressBar* bar, double value);
 
 // Font colour of a field and of every label that names it.
 void SetFieldColour(QWidget* field, const QColor& colour);

@@ -20,9 +20,14 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
     QProgressBar* bar = form.ui->ProgressBar1;
     thread.RunOnWindowThread([bar] { bar->setMaximum(255); });
 
-    // A start reply that is no hex byte starts the round at address 0.
+    // A start reply that is no hex byte starts the round at address 0. Every reply that could
+    // not be read is counted, so that the buffer is not taken for a whole image: a unit that
+    // lost its cable halfway still gets all 255 steps, but the buffer then holds the last byte
+    // read over and over.
+    int unread = 0;
     std::uint8_t start = 0;
-    HexByte(ups.EepromBegin(), start);
+    if (!HexByte(ups.EepromBegin(), start))
+        ++unread;
     thread.RunOnWindowThread([bar] { bar->show(); });
 
     std::uint8_t byte = start;
@@ -31,13 +36,14 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
         const int position = i > start ? i - start : i + 255 - start;
         thread.RunOnWindowThread([bar, position] { bar->setValue(position); });
         // A reply that is no hex byte repeats the byte before it.
-        HexByte(ups.EepromNext(), byte);
+        if (!HexByte(ups.EepromNext(), byte))
+            ++unread;
         ups.eepromImage[offset + i] = byte;
         ++i;
     } while (i != start);
 
     thread.RunOnWindowThread([bar] { bar->hide(); });
-    thread.RunOnWindowThread([&form] { form.DumpEepromBuffer(); });
+    thread.RunOnWindowThread([&form, unread] { form.EepromBufferRead(unread); });
 }
 
 }  // namespace

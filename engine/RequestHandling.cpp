@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -20,10 +21,6 @@ namespace {
 
 QString latin(const char* text) {
     return QString::fromLatin1(text);
-}
-
-int barPosition(float value) {
-    return static_cast<int>(Truncate(value));
 }
 
 void paint(QWidget* control, const QColor& colour) {
@@ -46,10 +43,12 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
                                  const auto& field) {
         return [this, entry, select, tune, &field](char) {
             const auto show = [this, entry, &field] { setText(entry, field.c_str()); };
-            RunTuning({entry, [this, select] { ups_.Transact(select, 2); },
-                       [this, tune](const char* t) { return (ups_.*tune)(t); },
-                       [&field] { return field.c_str(); }, show, show, kConstantWalkBound});
-            Flash(entry);
+            if (Confirmed(
+                    RunTuning({entry, [this, select] { ups_.Transact(select, 2); },
+                               [this, tune](const char* t) { return (ups_.*tune)(t); },
+                               [&field] { return field.c_str(); }, show, show, kConstantWalkBound,
+                               [&field] { return field.str(); }, nullptr})))
+                Flash(entry);
         };
     };
     add('!', constant(ui.ConstCTRLD, cmd::CtrlD, &APCUPS::TuneConstCtrlD, ups_.constCtrlDText));
@@ -82,6 +81,11 @@ void RequestHandler::Handle(char code, char argument) {
     const auto row = table_.find(code);
     if (row == table_.end())
         return;
+    if (walkEndShown_) {
+        // How the last walk ended stays until the next request begins.
+        walkEndShown_ = false;
+        thread_.RunOnWindowThread([this] { form_.setStatusText(QString()); });
+    }
     row->second(argument);
     // What the request changed in the unit is what Esc puts back from now on.
     thread_.RunOnWindowThread([this] { form_.takeUnitValues(); });
@@ -89,6 +93,26 @@ void RequestHandler::Handle(char code, char argument) {
 
 QString RequestHandler::BoundReachedText(int steps) {
     return QStringLiteral("Target not reached after %1 steps.").arg(steps);
+}
+
+QString RequestHandler::WalkEndText(const WalkResult& walk) {
+    switch (walk.end) {
+        case WalkEnd::Reached:
+            break;
+        case WalkEnd::Bound:
+            return BoundReachedText(walk.steps);
+        case WalkEnd::Still:
+            return QStringLiteral("Target not reached: the value did not move for %1 steps.")
+                .arg(kStillWalkBound);
+        case WalkEnd::NoAnswer:
+            return QStringLiteral("Target not reached: the UPS did not answer.");
+    }
+    return QString();
+}
+
+bool IsModelCode(const char* text) {
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    return hex(text[0]) && hex(text[1]) && text[2] == '\0';
 }
 
 // ---- Step requests ----
@@ -193,18 +217,19 @@ void RequestHandler::AddMeterRows() {
         return [this, fresh, target, percent, bar, watts](char) {
             const auto show = [this, percent, bar, watts] {
                 const QString loadText = latin(ups_.loadPercentText.c_str());
-                const int position = barPosition(ups_.loadPercent);
+                const float position = ups_.loadPercent;
                 const QString wattsText = QString::number(Truncate(ups_.loadWatts));
                 thread_.RunOnWindowThread([&] {
                     percent->setText(loadText);
-                    bar->setValue(position);
+                    SetBarPosition(bar, position);
                     watts->setText(wattsText);
                 });
             };
-            RunTuning({target, fresh, [this](const char* t) { return ups_.TuneLoad(t); },
-                       [this] { return ups_.loadPercentText.c_str(); }, show, show,
-                       kMeterWalkBound});
-            Flash(watts);
+            if (Confirmed(RunTuning(
+                    {target, fresh, [this](const char* t) { return ups_.TuneLoad(t); },
+                     [this] { return ups_.loadPercentText.c_str(); }, show, show, kMeterWalkBound,
+                     [this] { return std::to_string(ups_.loadWatts); }, nullptr})))
+                Flash(watts);
             setText(target, "");
         };
     };
@@ -215,17 +240,19 @@ void RequestHandler::AddMeterRows() {
         return [this, fresh, target, shown, bar](char) {
             const auto step = [this, shown, bar] {
                 const QString value = latin(ups_.inputVoltageText.c_str());
-                const int position = barPosition(ups_.inputVoltage);
+                const float position = ups_.inputVoltage;
                 thread_.RunOnWindowThread([&] {
                     shown->setText(value);
-                    bar->setValue(position);
+                    SetBarPosition(bar, position);
                 });
             };
-            RunTuning({target, fresh, [this](const char* t) { return ups_.TuneInputVoltage(t); },
-                       [this] { return ups_.inputVoltageText.c_str(); }, step,
-                       [this, shown] { setText(shown, ups_.inputVoltageText.c_str()); },
-                       kMeterWalkBound});
-            Flash(shown);
+            if (Confirmed(RunTuning(
+                    {target, fresh, [this](const char* t) { return ups_.TuneInputVoltage(t); },
+                     [this] { return ups_.inputVoltageText.c_str(); }, step,
+                     [this, shown] { setText(shown, ups_.inputVoltageText.c_str()); },
+                     kMeterWalkBound, [this] { return std::to_string(ups_.inputVoltage); },
+                     nullptr})))
+                Flash(shown);
             setText(target, "");
         };
     };
@@ -236,13 +263,15 @@ void RequestHandler::AddMeterRows() {
     // The second-generation battery meter answers each step with a step text, not the
     // reading: the reading is asked for after every step.
     add('s', [this, &ui](char) {
-        RunTuning({ui.BatSmart2nd, nullptr,
-                   [this](const char* t) { return ups_.TuneBatteryVoltage2nd(t); },
-                   [this] { return ups_.step2ndText.c_str(); },
-                   [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
-                   [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
-                   kMeterWalkBound});
-        Flash(ui.BatteryVoltage2nd);
+        if (Confirmed(RunTuning(
+                {ui.BatSmart2nd, nullptr,
+                 [this](const char* t) { return ups_.TuneBatteryVoltage2nd(t); },
+                 [this] { return ups_.step2ndText.c_str(); },
+                 [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
+                 [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
+                 kMeterWalkBound, [this] { return std::to_string(ups_.batteryVoltage); },
+                 nullptr})))
+            Flash(ui.BatteryVoltage2nd);
         setText(ui.BatSmart2nd, "");
     });
 }
@@ -256,10 +285,12 @@ void RequestHandler::AddModelCodeRows() {
     // the code the connection step put into the entry.
     add('t', [this, &ui](char) {
         const auto show = [this, &ui] { setText(ui.ModelConst, ups_.modelCode2ndText.c_str()); };
-        RunTuning(
-            {ui.ModelConst, nullptr, [this](const char* t) { return ups_.CheckModelCode2nd(t); },
-             [this] { return ups_.modelCode2ndText.c_str(); }, show, show, kModelCodeWalkBound});
-        Flash(ui.ModelConst);
+        if (Confirmed(RunTuning({ui.ModelConst, nullptr,
+                                 [this](const char* t) { return ups_.CheckModelCode2nd(t); },
+                                 [this] { return ups_.modelCode2ndText.c_str(); }, show, show,
+                                 kModelCodeWalkBound,
+                                 [this] { return ups_.modelCode2ndText.str(); }, nullptr})))
+            Flash(ui.ModelConst);
     });
 
     // The model code typed by the technician. The model name, firmware, battery system and
@@ -276,10 +307,19 @@ void RequestHandler::AddModelCodeRows() {
                 ups_.Transact('b', 8);
             }
         };
-        RunTuning({ui.ModelConst, select, [this](const char* t) { return ups_.TuneModelCode(t); },
-                   [this] { return ups_.modelCodeText.c_str(); },
-                   [this, &ui] { setText(ui.ModelConst, ups_.modelCodeText.c_str()); }, nullptr,
-                   kModelCodeWalkBound});
+        // The walk also stops where the unit does not move or the target is crossed (a code
+        // the product line does not have): only the code itself confirms it.
+        Walk tuning{ui.ModelConst, select, [this](const char* t) { return ups_.TuneModelCode(t); },
+                    [this] { return ups_.modelCodeText.c_str(); },
+                    [this, &ui] { setText(ui.ModelConst, ups_.modelCodeText.c_str()); }, nullptr,
+                    kModelCodeWalkBound, [this] { return ups_.modelCodeText.str(); },
+                    // A reply that is no code at all is treated as no reply.
+                    [this] { return !IsModelCode(ups_.modelCodeText.c_str()); }};
+        WalkResult walk = RunTuning(tuning);
+        if (walk.end == WalkEnd::Reached && !(ups_.modelCodeText == form_.codeBuffer)) {
+            walk.end = WalkEnd::Bound;
+            ReportWalkEnd(walk);
+        }
         if (ups_.isThirdGen)
             ShowFirmwareHead();
         setText(ui.Model, ups_.ReadModelName());
@@ -287,7 +327,8 @@ void RequestHandler::AddModelCodeRows() {
         setText(ui.Firmware, ups_.ReadFirmware());
         setText(ui.ModelConst, ups_.modelCodeText.c_str());
         setText(ui.BatSysVolt, ups_.ReadBatteryNominal());
-        Flash(ui.ModelConst);
+        if (walk.end == WalkEnd::Reached)
+            Flash(ui.ModelConst);
         ShowTransferVoltages();
     });
 }
@@ -402,7 +443,7 @@ void RequestHandler::ShowLoad(QLineEdit* percent, QLineEdit* watts, QProgressBar
         percent->setText(loadText);
         ColourLoad(form_, loadPercent, percent, watts);
         watts->setText(wattsText);
-        bar->setValue(barPosition(loadPercent));
+        SetBarPosition(bar, loadPercent);
         bar->repaint();
     });
 }
@@ -410,14 +451,14 @@ void RequestHandler::ShowLoad(QLineEdit* percent, QLineEdit* watts, QProgressBar
 void RequestHandler::ShowInput(QLineEdit* input, QProgressBar* inputBar, QLineEdit* output,
                                QProgressBar* outputBar, const char* inputText) {
     const QString inputValue = latin(inputText);
-    const int inputPosition = barPosition(ups_.inputVoltage);
+    const float inputPosition = ups_.inputVoltage;
     const QString outputValue = latin(ups_.ReadOutputVoltage());
-    const int outputPosition = barPosition(ups_.outputVoltage);
+    const float outputPosition = ups_.outputVoltage;
     thread_.RunOnWindowThread([&] {
         input->setText(inputValue);
-        inputBar->setValue(inputPosition);
+        SetBarPosition(inputBar, inputPosition);
         output->setText(outputValue);
-        outputBar->setValue(outputPosition);
+        SetBarPosition(outputBar, outputPosition);
     });
 }
 
@@ -448,16 +489,24 @@ WalkResult RequestHandler::RunTuning(const Walk& walk) {
     std::memcpy(form_.codeBuffer, target.constData(), std::size_t(target.size()));
     if (walk.select)
         walk.select();
+    std::function<bool()> noAnswer = walk.noAnswer;
+    if (!noAnswer)
+        noAnswer = [&] { return walk.value()[0] == '\0'; };
     const WalkResult result = RunWalk(
-        walk.bound, [&] { return walk.tune(form_.codeBuffer); },
-        [&] { return walk.value()[0] == '\0'; }, walk.showIntermediate);
+        walk.bound, [&] { return walk.tune(form_.codeBuffer); }, noAnswer, walk.showIntermediate,
+        walk.compared);
     if (walk.showFinal)
         walk.showFinal();
-    if (result.end == WalkEnd::Bound) {
-        const QString message = BoundReachedText(result.steps);
-        thread_.RunOnWindowThread([&] { form_.setStatusText(message); });
-    }
+    ReportWalkEnd(result);
     return result;
+}
+
+void RequestHandler::ReportWalkEnd(const WalkResult& walk) {
+    const QString message = WalkEndText(walk);
+    if (message.isEmpty())
+        return;
+    walkEndShown_ = true;
+    thread_.RunOnWindowThread([&] { form_.setStatusText(message); });
 }
 
 }  // namespace morlen

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <functional>
+#include <string>
 #include <unordered_map>
 
 #include "Walk.h"
@@ -28,6 +29,8 @@ public:
 
     // What the status bar says when a walk ends at its step bound.
     static QString BoundReachedText(int steps);
+    // What it says for a walk that ended without reaching its target; empty when it did.
+    static QString WalkEndText(const WalkResult& walk);
 
 private:
     using Row = std::function<void(char argument)>;
@@ -73,13 +76,24 @@ private:
         std::function<void()> showIntermediate;  // after each step that is not the last
         std::function<void()> showFinal;
         int bound;
+        std::function<std::string()> compared;  // what the step compares with the target
+        std::function<bool()> noAnswer;         // default: the value text is empty
     };
+    // Runs the walk, shows its final value and, when it did not reach its target, says so in
+    // the status text until the next request begins.
     WalkResult RunTuning(const Walk& walk);
+    void ReportWalkEnd(const WalkResult& walk);
+    // Only a walk that reached its target is confirmed (green flash and tone).
+    static bool Confirmed(const WalkResult& walk) { return walk.end == WalkEnd::Reached; }
 
     TForm1& form_;
     APCDynamicData& thread_;
     APCUPS& ups_;
     std::unordered_map<char, Row> table_;
+    bool walkEndShown_ = false;
 };
+
+// Two hexadecimal digits and nothing else: what a unit answers for its model code.
+bool IsModelCode(const char* text);
 
 }  // namespace morlen

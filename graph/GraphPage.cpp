@@ -5,7 +5,10 @@
 #include <QLabel>
 #include <QString>
 #include <QWidget>
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <limits>
 
 #include "Performancegraph.h"
 #include "Tag.h"
@@ -32,12 +35,22 @@ long leadingNumber(const char* text) {
     return number;
 }
 
+// Toward zero, as the readings are: "nan" gives 0 and a reading past the int range its
+// nearest end, where a plain conversion would be undefined.
+int truncated(double value) {
+    if (std::isnan(value))
+        return 0;
+    constexpr double kMax = std::numeric_limits<int>::max();
+    constexpr double kMin = std::numeric_limits<int>::min();
+    return static_cast<int>(std::clamp(std::trunc(value), kMin, kMax));
+}
+
 int halfOfTruncated(float value) {
-    return static_cast<int>(value) / 2;
+    return truncated(value) / 2;
 }
 
 int timesOneAndAHalf(double value) {
-    return static_cast<int>(value * 1.5);
+    return truncated(value * 1.5);
 }
 
 struct Mark {

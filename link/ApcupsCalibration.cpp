@@ -252,8 +252,9 @@ bool APCUPS::CheckModelCode2nd(const char* target) {
 bool APCUPS::TuneModelCode(const char* target) {
     previousModelCode = modelCodeText.view();
     bool result = false;
+    // Its whole firmware reply is read: a tail left behind would land in the code's reply.
     if (family == FamilyBackPro)
-        Transact('b', 2);
+        Transact('b', 8);
     if (family == FamilySmart2ndGen) {
         ReadInto('H', 2, modelCodeText);
     } else if (modelCodeText.compare(target) > 0) {

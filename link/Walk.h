@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace morlen {
 
@@ -12,11 +13,15 @@ namespace morlen {
 constexpr int kConstantWalkBound = 258;
 constexpr int kModelCodeWalkBound = 258;
 constexpr int kMeterWalkBound = 512;
+// A value that has not moved for this many steps in a row has reached an end stop, or the
+// unit ignores the step: stepping it on cannot reach the target.
+constexpr int kStillWalkBound = 16;
 
 enum class WalkEnd {
     Reached,   // the tuning step said the walk is over
-    NoAnswer,  // the value came back empty
+    NoAnswer,  // the value came back empty (or not as a value at all)
     Bound,     // the step bound was reached
+    Still,     // the compared value did not change for kStillWalkBound steps
 };
 
 struct WalkResult {
@@ -26,19 +31,32 @@ struct WalkResult {
 
 // Runs one walk: `step` makes one tuning step and says whether the walk is over; after a step
 // that is not the last, `showIntermediate` runs and `valueEmpty` tells whether the unit still
-// answers.
+// answers. `compared`, when given, is the value the step compares with its target: the walk
+// also ends when it stays the same for kStillWalkBound steps in a row.
 inline WalkResult RunWalk(int bound, const std::function<bool()>& step,
                           const std::function<bool()>& valueEmpty,
-                          const std::function<void()>& showIntermediate) {
+                          const std::function<void()>& showIntermediate,
+                          const std::function<std::string()>& compared = nullptr) {
+    std::string last = compared ? compared() : std::string();
+    int unchanged = 0;
     int steps = 0;
     while (steps < bound) {
         ++steps;
+        // A value that came back empty ends the walk unanswered, even where the step took
+        // the empty reading for a jump past its target.
         if (step())
-            return {WalkEnd::Reached, steps};
+            return {valueEmpty() ? WalkEnd::NoAnswer : WalkEnd::Reached, steps};
         if (showIntermediate)
             showIntermediate();
         if (valueEmpty())
             return {WalkEnd::NoAnswer, steps};
+        if (compared) {
+            std::string now = compared();
+            unchanged = now == last ? unchanged + 1 : 0;
+            if (unchanged >= kStillWalkBound)
+                return {WalkEnd::Still, steps};
+            last = std::move(now);
+        }
     }
     return {WalkEnd::Bound, steps};
 }

@@ -1,5 +1,6 @@
 #include "Profile.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace morlen::sim {
@@ -227,6 +228,31 @@ std::vector<Profile> BuildProfiles() {
         p.hasCodeWalk = true;
         p.modelCodeFirst = 0xE0;
         p.modelCodeLast = 0xFF;
+        all.push_back(p);
+    }
+    {
+        // Its interval setting has no "OFF" among its values: a switch-off can never succeed.
+        Profile p = SecondGen("gen2-test-on",
+                              "second-generation Smart-UPS 900 whose self-test cannot be switched "
+                              "off",
+                              '7');
+        p.dipSwitches = "00";
+        p.serial = "QS905342";
+        p.constants = {{'5', 0xF1}, {'6', 0xFB}, {'0', 0x9F}};
+        Find(p.settings, 'E')->values = {"336", "168", "ON "};
+        all.push_back(p);
+    }
+    {
+        // No self-test interval at all: like every unknown command, "E" goes unanswered.
+        Profile p =
+            SecondGen("gen2-no-e",
+                      "second-generation Smart-UPS 600 that ignores the self-test interval", '6');
+        p.dipSwitches = "08";
+        p.serial = "QS604177";
+        p.constants = {{'5', 0xEA}, {'6', 0xF4}, {'0', 0x9F}};
+        p.settings.erase(std::remove_if(p.settings.begin(), p.settings.end(),
+                                        [](const Setting& s) { return s.command == 'E'; }),
+                         p.settings.end());
         all.push_back(p);
     }
     {

@@ -28,7 +28,7 @@ QString textOf(const morlen::FixedText<N>& field) {
 }
 
 void setBar(QProgressBar* bar, float value) {
-    bar->setValue(static_cast<int>(morlen::Truncate(value)));
+    morlen::SetBarPosition(bar, value);
 }
 
 void setBackground(QWidget* field, const QColor& colour) {
@@ -191,7 +191,10 @@ void TForm1::ComboBox1Change() {
         showErrorBox(textPortOpenFailed);
         return;
     }
-    if (!ups->CheckSmartMode()) {
+    const bool answered = ups->CheckSmartMode();
+    lampOk = ups->smartModeOk;
+    ui->StatusBar1->update();
+    if (!answered) {
         setStatusText(textNoConnection);
         return;
     }
@@ -208,7 +211,7 @@ void TForm1::ComboBox1Change() {
 
 void TForm1::PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown) {
     Ui::TForm1& u = *ui;
-    u.PageControl1->setCurrentWidget(active);
+    setActivePage(active);
     u.PageControl1->show();
     u.PageControl1->setEnabled(true);
     u.GroupBox7->show();
@@ -217,13 +220,15 @@ void TForm1::PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown) 
         setPageShown(page, std::find(shown.begin(), shown.end(), page) != shown.end());
     }
     // Hiding the other tabs can move the current page; the family's page stays in front.
-    u.PageControl1->setCurrentWidget(active);
+    setActivePage(active);
 }
 
 void TForm1::StartClick() {
     Ui::TForm1& u = *ui;
     APCUPS& unit = *ups;
     bool stepped = false;
+    // The nested call after a restart has run the options already.
+    bool restarted = false;
 
     // Preamble.
     enable({u.Graphics, u.ModelConst}, true);
@@ -231,8 +236,8 @@ void TForm1::StartClick() {
     u.PageControl2->setCurrentWidget(u.Buffer1);
     PageControl2Change();
     u.CompareEE->setEnabled(false);
-    u.PageControl1->setTabVisible(u.PageControl1->indexOf(u.TabSheet9), false);
-    u.PageControl1->setTabVisible(u.PageControl1->indexOf(u.TabSheet8), false);
+    setTabShown(u.TabSheet9, false);
+    setTabShown(u.TabSheet8, false);
     setShown({u.Const_3, u.Const_4, u.Const_5, u.Const_6, u.ConstCTRLD}, false);
     setShown({u.BatteryVoltageMinus, u.BatteryVoltagePlus, u.InputVoltagePlus, u.InputVoltageMinus,
               u.InputVoltageConstantSmart},
@@ -266,11 +271,12 @@ void TForm1::StartClick() {
                 ++steps;
             }
             if (!(unit.selfTestIntervalText == "OFF")) {
+                // No restart: it would identify the unit and step it again, without end.
                 setStatusText(QStringLiteral("Self test could not be switched off."));
-            }
-            if (stepped && unit.family == morlen::FamilySmart2ndGen) {
+            } else if (stepped && unit.family == morlen::FamilySmart2ndGen) {
                 unit.SendZPair();
                 StartClick();
+                restarted = true;
             }
         }
 
@@ -293,7 +299,7 @@ void TForm1::StartClick() {
             default:
                 break;
         }
-        ExtendedConstants(stepped);
+        ExtendedConstants(restarted);
     }
     if (unit.family == morlen::FamilySmart && u.AUTO1->isChecked())
         BatteryConstant();
@@ -388,7 +394,7 @@ void TForm1::FillSmart() {
     u.LowTransferVoltage->setText(textOf(unit.lowTransferText));
     u.OutputVoltageConstant->setText(textOf(unit.outputSettingText));
     u.RunTime->setText(textOf(unit.runTimeText));
-    u.RunTimeBar->setValue(unit.runTimeMinutes);
+    morlen::SetBarPosition(u.RunTimeBar, unit.runTimeMinutes);
     u.BatteryCharged->setText(textOf(unit.batteryCapacityText));
     setBar(u.BatteryChargedBar, unit.batteryCapacity);
     morlen::ShowInputAndOutput(*this);
@@ -580,13 +586,13 @@ void TForm1::FillBackCS() {
     PageSwitch(u.TabSheet4, {u.TabSheet4});
 }
 
-void TForm1::ExtendedConstants(bool stepped) {
+void TForm1::ExtendedConstants(bool restarted) {
     Ui::TForm1& u = *ui;
     APCUPS& unit = *ups;
     if (unit.family != morlen::FamilyBackCS) {
         if (u.HexCodeON->isChecked()) {
             if (unit.family == morlen::FamilySmart2ndGen) {
-                if (!stepped && unit.secondGenVariant == 2)
+                if (!restarted && unit.secondGenVariant == 2)
                     ModelCodeStep();
             } else {
                 unit.ReadModelCode();
@@ -599,7 +605,7 @@ void TForm1::ExtendedConstants(bool stepped) {
             u.Const_3->setText(textOf(unit.constHashText));
         }
         if (unit.noTemperature || unit.isThirdGen || unit.s411FlagA || unit.s411FlagB) {
-            u.PageControl1->setTabVisible(u.PageControl1->indexOf(u.TabSheet8), true);
+            setTabShown(u.TabSheet8, true);
             if (unit.isThirdGen) {
                 if (!(unit.constDollarText == "NA") && !(unit.s411FlagA && unit.s411FlagB)) {
                     u.Const_4->show();
@@ -629,7 +635,7 @@ void TForm1::ExtendedConstants(bool stepped) {
                true);
         if (unit.family != morlen::FamilyBackPro && unit.family != morlen::FamilyBackCS &&
             unit.family != morlen::FamilyUnknown) {
-            u.PageControl1->setTabVisible(u.PageControl1->indexOf(u.TabSheet9), true);
+            setTabShown(u.TabSheet9, true);
         }
     }
 }

@@ -3,18 +3,55 @@
 // EEPROM image, Buffer2 bytes 256 to 511; the poll thread fills them.
 #include <QAbstractButton>
 #include <QColor>
-#include <QFile>
+#include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QSaveFile>
 #include <QTabWidget>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 
 #include "Unit1.h"
 
 namespace {
 
 constexpr int kBufferSize = 256;
+// A read takes the start address and 255 bytes from the unit.
+constexpr int kRepliesPerRead = 256;
+
+QString incompleteReadText(int unread) {
+    return QStringLiteral("EEPROM read incomplete: %1 of %2 bytes could not be read.")
+        .arg(unread)
+        .arg(kRepliesPerRead);
+}
+
+bool isIncompleteReadText(const QString& text) {
+    return text.startsWith(QLatin1String("EEPROM read incomplete: "));
+}
+
+QString unreadText(int unread) {
+    return QStringLiteral("%1 of %2 bytes could not be read from the unit.")
+        .arg(unread)
+        .arg(kRepliesPerRead);
+}
+
+// Writes all of `content` or fails with the file's error set. The system may take part of it
+// (a disk that fills up); writing the rest then fails with the system's reason.
+bool writeAll(QSaveFile& file, const QByteArray& content) {
+    qint64 done = 0;
+    while (done < content.size()) {
+        const qint64 written = file.write(content.constData() + done, content.size() - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
 
 // Column headers and addresses in one colour, byte values in another.
 QColor frameColour() {
@@ -93,7 +130,27 @@ void TForm1::DumpEepromBuffer() {
     }
 }
 
+void TForm1::EepromBufferRead(int unread) {
+    unreadBytes[bufferOffset == 0 ? 0 : 1] = unread;
+    if (unread > 0)
+        setStatusText(incompleteReadText(unread));
+    else if (isIncompleteReadText(statusText()))
+        setStatusText(QString());
+    DumpEepromBuffer();
+}
+
+bool TForm1::askQuestion(const QString& text) {
+    if (questionBox)
+        return questionBox(text);
+    return QMessageBox::question(this, QStringLiteral("Confirm"), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 void TForm1::CompareEepromBuffers() {
+    // The pane keeps this comparison until the next one, whatever is read meanwhile.
+    comparedUnreadBytes[0] = unreadBytes[0];
+    comparedUnreadBytes[1] = unreadBytes[1];
     PaneWriter out(ui->RichEdit6);
     const std::uint8_t* buffer1 = ups->eepromImage;
     const std::uint8_t* buffer2 = ups->eepromImage + kBufferSize;
@@ -115,29 +172,59 @@ void TForm1::CompareEepromBuffers() {
 
 void TForm1::SaveEepromDialog() {
     const bool comparison = ui->PageControl2->currentWidget() == ui->Compare;
+    // A buffer that lost replies holds repeated bytes where the unit's were: not a backup to
+    // keep unless the technician says so.
+    QString question;
+    if (comparison) {
+        for (int buffer = 0; buffer < 2; ++buffer) {
+            if (comparedUnreadBytes[buffer] > 0)
+                question += QStringLiteral("Buffer%1: ").arg(buffer + 1) +
+                            unreadText(comparedUnreadBytes[buffer]) + QLatin1Char('\n');
+        }
+        if (!question.isEmpty())
+            question.prepend(
+                QStringLiteral("The comparison was made from an incomplete buffer.\n"));
+    } else {
+        const int buffer = bufferOffset == 0 ? 0 : 1;
+        if (unreadBytes[buffer] > 0)
+            question = QStringLiteral("Buffer%1 is incomplete: ").arg(buffer + 1) +
+                       unreadText(unreadBytes[buffer]) + QLatin1Char('\n');
+    }
+    if (!question.isEmpty() && !askQuestion(question + QStringLiteral("Save it anyway?")))
+        return;
+
     SaveDialog1->setWindowTitle(QStringLiteral("Save EEPROM as"));
     SaveDialog1->selectFile(QString::fromLatin1(ups->modelName.c_str()) +
                             QString::fromLatin1(ups->serialNumber.c_str()));
     // Dump files first, text files third.
     SaveDialog1->selectNameFilter(SaveDialog1->nameFilters().value(comparison ? 2 : 0));
     // The pane keeps its lines apart with bare line feeds; the file ends them with CR LF.
-    QByteArray text;
-    if (comparison)
-        text = ui->RichEdit6->toPlainText()
-                   .replace(QLatin1Char('\n'), QLatin1String("\r\n"))
-                   .toLatin1();
+    // The page decides what is written, not the file type picked in the dialog.
+    const QByteArray content =
+        comparison ? ui->RichEdit6->toPlainText()
+                         .replace(QLatin1Char('\n'), QLatin1String("\r\n"))
+                         .toLatin1()
+                   : QByteArray(reinterpret_cast<const char*>(ups->eepromImage + bufferOffset),
+                                kBufferSize);
 
     const QString name = runSaveDialog();
     if (name.isEmpty())
         return;
-    QFile file(name);
-    // A file that cannot be created is passed over in silence.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return;
-    // The page decides what is written, not the file type picked in the dialog.
-    if (comparison)
-        file.write(text);
-    else
-        file.write(reinterpret_cast<const char*>(ups->eepromImage + bufferOffset), kBufferSize);
-    file.close();
+    // Written beside the file and put in its place only once complete and on the medium, so a
+    // failed save leaves an earlier file as it was. A technician who saw nothing would take
+    // the backup for made.
+    QSaveFile file(name);
+    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && writeAll(file, content);
+    QString reason = file.errorString();
+    if (saved && ::fsync(file.handle()) != 0) {
+        saved = false;
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (saved) {
+        saved = file.commit();
+        reason = file.errorString();
+    }
+    if (!saved)
+        showErrorBox(QStringLiteral("Could not save \"%1\": %2")
+                         .arg(QDir::toNativeSeparators(name), reason));
 }

@@ -8,6 +8,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSet>
+#include <QValidator>
+#include <algorithm>
 #include <limits>
 
 #include "Tone.h"
@@ -47,6 +49,9 @@ constexpr long long kHighestInputVoltage = 235;
 // The highest true load accepted, as a share of the unit's rating.
 constexpr double kHighestLoadShare = 0.65;
 
+const QString kNoRatingText =
+    QStringLiteral("Load cannot be tuned: the model name gives no rating.");
+
 bool isDigit(QChar c) {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
@@ -64,6 +69,66 @@ bool isLetter(QChar c) {
 bool isEditKey(QChar c) {
     return c == kEnter || c == kEsc || c == kBackspace;
 }
+
+bool isAlphanumeric(QChar c) {
+    return isDigit(c) || isLetter(c);
+}
+
+bool isDigitOrDot(QChar c) {
+    return isDigit(c) || c == QLatin1Char('.');
+}
+
+// The unit keeps one byte per character of its texts: printable ASCII is all it can store.
+bool isStorable(QChar c) {
+    return c >= QLatin1Char(' ') && c <= QLatin1Char('~');
+}
+
+// The characters a field takes from the technician.
+using Accepts = bool (*)(QChar);
+
+bool holdsOnly(const QString& text, Accepts accepts) {
+    return std::all_of(text.begin(), text.end(), accepts);
+}
+
+// Holds a field to its characters whatever way the text comes in: typed, pasted (keys, menu,
+// middle button), dropped or composed by an input method. A text the program sets (the unit's
+// own, shown as it is) may hold other characters; the technician can remove them but add none.
+class FieldCharacters final : public QValidator {
+public:
+    FieldCharacters(QLineEdit* entry, Accepts accepts)
+        : QValidator(entry), entry_(entry), accepts_(accepts), last_(entry->text()) {}
+
+    State validate(QString& input, int&) const override {
+        // setText clears the modified mark before the text is checked, and an undo leaves
+        // something to redo: both bring a text that is not the technician's new input.
+        const bool edit = entry_->isModified() && !entry_->isRedoAvailable();
+        if (edit && !onlyRemovesForeign(input))
+            return Invalid;
+        last_ = input;
+        return Acceptable;
+    }
+
+private:
+    // The characters outside the set are those of the field's text before the change, or
+    // fewer, in the same order.
+    bool onlyRemovesForeign(const QString& input) const {
+        qsizetype next = 0;
+        for (const QChar c : input) {
+            if (accepts_(c))
+                continue;
+            while (next < last_.size() && last_[next] != c)
+                ++next;
+            if (next == last_.size())
+                return false;
+            ++next;
+        }
+        return true;
+    }
+
+    QLineEdit* entry_;
+    Accepts accepts_;
+    mutable QString last_;
+};
 
 // The character a key press types, as the handlers see it. Keys that type nothing (arrows,
 // Delete, Tab, modifiers alone) give null: they reach the field untouched.
@@ -118,13 +183,14 @@ void greenFlash(TForm1& form, QLineEdit* entry) {
 
 using Restore = QString TForm1::UnitValues::*;
 
-// The identity texts take any key; Esc puts back the unit's text with a beep.
+// The identity texts take any key the unit can store; Esc puts back the unit's text with a
+// beep. Enter writes whatever the field holds, as long as the unit can store it.
 void identityKeyPress(TForm1& form, QLineEdit* entry, QChar key, Restore value, char code) {
     if (key == kEsc) {
         restore(entry, form.unitValues().*value);
         beep(form);
     }
-    if (key == kEnter)
+    if (key == kEnter && holdsOnly(entry->text(), isStorable))
         form.requestQueue->Push(code, '-');
 }
 
@@ -136,8 +202,13 @@ void hexKeyPress(TForm1& form, QLineEdit* entry, QChar& key, Restore value, char
         key = QChar();
     if (typed == kEsc)
         restore(entry, form.unitValues().*value);
-    if (typed == kEnter && length == 2)
+    // A target that could not have been typed can never be matched: no walk toward it.
+    if (typed == kEnter && length == 2 && holdsOnly(entry->text(), isHexDigit))
         form.requestQueue->Push(code, '-');
+}
+
+double loadLimit(TForm1& form) {
+    return kHighestLoadShare * double(morlen::Truncate(form.unitValues().ratingVA));
 }
 
 // The true load in watts, read off a meter while the unit carries the load on battery.
@@ -145,15 +216,24 @@ void loadKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
     const QChar typed = key;
     if (!isDigit(typed) && typed != kEnter && typed != kBackspace)
         key = QChar();
-    if (typed == kEnter && !entry->text().isEmpty())
+    if (typed != kEnter)
+        return;
+    // The unit works its watts out from the rating: without one they stay 0 whatever its
+    // meter does, and no walk could reach the target.
+    if (morlen::Truncate(form.unitValues().ratingVA) <= 0) {
+        form.setStatusText(kNoRatingText);
+        return;
+    }
+    const QString text = entry->text();
+    if (!text.isEmpty() && holdsOnly(text, isDigit) &&
+        double(morlen::LeadingInteger(text)) <= loadLimit(form))
         form.requestQueue->Push(code, '-');
 }
 
 // More than the unit may carry while it is calibrated cannot be right: show it red and drop it.
 void loadKeyUp(TForm1& form, QLineEdit* entry) {
     entry->setReadOnly(false);
-    const double limit = kHighestLoadShare * double(morlen::Truncate(form.unitValues().ratingVA));
-    if (double(morlen::LeadingInteger(entry->text())) > limit)
+    if (double(morlen::LeadingInteger(entry->text())) > loadLimit(form))
         redFlash(form, entry);
 }
 
@@ -166,7 +246,8 @@ void voltageKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
         key = QChar();
     if (text.size() == 3 && morlen::LeadingInteger(text) <= kHighestInputVoltage) {
         if (typed == kEnter) {
-            form.requestQueue->Push(code, '-');
+            if (holdsOnly(text, isDigit))
+                form.requestQueue->Push(code, '-');
         } else if (typed != kBackspace) {
             beep(form);
             key = QChar();
@@ -190,10 +271,11 @@ public:
 
     explicit EntryKeys(TForm1& form) : QObject(&form), form_(form) {}
 
-    void watch(QLineEdit* entry, Press press, Handler release = nullptr,
+    void watch(QLineEdit* entry, Accepts accepts, Press press, Handler release = nullptr,
                Handler doubleClick = nullptr) {
         fields_.insert(entry, {press, release, doubleClick});
         entry->installEventFilter(this);
+        entry->setValidator(new FieldCharacters(entry, accepts));
     }
 
 protected:
@@ -218,6 +300,9 @@ protected:
                 return false;
             }
             case QEvent::KeyRelease:
+                // A held key repeats its release too: check and unlock once, when it is let go.
+                if (static_cast<QKeyEvent*>(event)->isAutoRepeat())
+                    return false;
                 if (field->release != nullptr)
                     (form_.*field->release)();
                 refused_.remove(entry);
@@ -228,7 +313,8 @@ protected:
                     entry->setReadOnly(false);
                 return false;
             case QEvent::MouseButtonDblClick:
-                if (field->doubleClick == nullptr)
+                // A disabled field still shows its events to a filter; it must ignore them.
+                if (field->doubleClick == nullptr || !entry->isEnabled())
                     return false;
                 (form_.*field->doubleClick)();
                 return true;  // the new text stays whole, not a selected word of it
@@ -271,7 +357,7 @@ void TForm1::IDKeyPress(QChar& key) {
 
 void TForm1::SerialNumberKeyPress(QChar& key) {
     const QChar typed = key;
-    if (!isDigit(typed) && !isLetter(typed) && !isEditKey(typed))
+    if (!isAlphanumeric(typed) && !isEditKey(typed))
         key = QChar();
     identityKeyPress(*this, ui->SerialNumber, typed, &UnitValues::serialNumber, 'k');
 }
@@ -372,7 +458,7 @@ void TForm1::SU36GKeyPress(QChar& key) {
         restore(ui->SU36G, unitValues().firmwareHead);
         greenFlash(*this, ui->SU36G);
     }
-    if (typed == kEnter)
+    if (typed == kEnter && holdsOnly(ui->SU36G->text(), isStorable))
         requestQueue->Push('O', '-');
 }
 
@@ -386,7 +472,7 @@ void TForm1::BatSmart2ndKeyPress(QChar& key) {
     const qsizetype length = ui->BatSmart2nd->text().size();
     if (!isDigit(typed) && typed != QLatin1Char('.') && !isEditKey(typed))
         key = QChar();
-    if (typed == kEnter && length == 5)
+    if (typed == kEnter && length == 5 && holdsOnly(ui->BatSmart2nd->text(), isDigitOrDot))
         requestQueue->Push('s', '-');
 }
 
@@ -463,33 +549,38 @@ const TForm1::UnitValues& TForm1::unitValues() {
 
 void TForm1::ConnectEntryFields() {
     auto* keys = new EntryKeys(*this);
-    keys->watch(ui->ManufactureDate, &TForm1::ManufactureDateKeyPress);
-    keys->watch(ui->BatteriesReplaseDate, &TForm1::BatteriesReplaseDateKeyPress, nullptr,
-                &TForm1::BatteriesReplaseDateDblClick);
-    keys->watch(ui->ID, &TForm1::IDKeyPress);
-    keys->watch(ui->SerialNumber, &TForm1::SerialNumberKeyPress, &TForm1::SerialNumberKeyUp);
-    keys->watch(ui->Const0, &TForm1::Const0KeyPress, &TForm1::Const0KeyUp);
-    keys->watch(ui->Const4, &TForm1::Const4KeyPress, &TForm1::Const4KeyUp);
-    keys->watch(ui->Const5, &TForm1::Const5KeyPress, &TForm1::Const5KeyUp);
-    keys->watch(ui->Const6, &TForm1::Const6KeyPress, &TForm1::Const6KeyUp);
-    keys->watch(ui->Const02nd, &TForm1::Const02ndKeyPress, &TForm1::Const02ndKeyUp);
-    keys->watch(ui->Const52nd, &TForm1::Const52ndKeyPress, &TForm1::Const52ndKeyUp);
-    keys->watch(ui->Const62nd, &TForm1::Const62ndKeyPress, &TForm1::Const62ndKeyUp);
-    keys->watch(ui->Const_3, &TForm1::Const_3KeyPress, &TForm1::Const_3KeyUp);
-    keys->watch(ui->Const_4, &TForm1::Const_4KeyPress, &TForm1::Const_4KeyUp);
-    keys->watch(ui->Const_5, &TForm1::Const_5KeyPress, &TForm1::Const_5KeyUp);
-    keys->watch(ui->Const_6, &TForm1::Const_6KeyPress, &TForm1::Const_6KeyUp);
-    keys->watch(ui->ConstCTRLD, &TForm1::ConstCTRLDKeyPress, &TForm1::ConstCTRLDKeyUp);
-    keys->watch(ui->ModelConst, &TForm1::ModelConstKeyPress, &TForm1::ModelConstKeyUp);
-    keys->watch(ui->SU36G, &TForm1::SU36GKeyPress, &TForm1::SU36GKeyUp);
-    keys->watch(ui->BatSmart2nd, &TForm1::BatSmart2ndKeyPress, &TForm1::BatSmart2ndKeyUp);
-    keys->watch(ui->LoadSmartConst, &TForm1::LoadSmartConstKeyPress, &TForm1::LoadSmartConstKeyUp);
-    keys->watch(ui->LoadSmart2nd, &TForm1::LoadSmart2ndKeyPress, &TForm1::LoadSmart2ndKeyUp);
-    keys->watch(ui->InputVoltageConstantSmart, &TForm1::InputVoltageConstantSmartKeyPress,
+    keys->watch(ui->ManufactureDate, isStorable, &TForm1::ManufactureDateKeyPress);
+    keys->watch(ui->BatteriesReplaseDate, isStorable, &TForm1::BatteriesReplaseDateKeyPress,
+                nullptr, &TForm1::BatteriesReplaseDateDblClick);
+    keys->watch(ui->ID, isStorable, &TForm1::IDKeyPress);
+    keys->watch(ui->SerialNumber, isAlphanumeric, &TForm1::SerialNumberKeyPress,
+                &TForm1::SerialNumberKeyUp);
+    keys->watch(ui->Const0, isHexDigit, &TForm1::Const0KeyPress, &TForm1::Const0KeyUp);
+    keys->watch(ui->Const4, isHexDigit, &TForm1::Const4KeyPress, &TForm1::Const4KeyUp);
+    keys->watch(ui->Const5, isHexDigit, &TForm1::Const5KeyPress, &TForm1::Const5KeyUp);
+    keys->watch(ui->Const6, isHexDigit, &TForm1::Const6KeyPress, &TForm1::Const6KeyUp);
+    keys->watch(ui->Const02nd, isHexDigit, &TForm1::Const02ndKeyPress, &TForm1::Const02ndKeyUp);
+    keys->watch(ui->Const52nd, isHexDigit, &TForm1::Const52ndKeyPress, &TForm1::Const52ndKeyUp);
+    keys->watch(ui->Const62nd, isHexDigit, &TForm1::Const62ndKeyPress, &TForm1::Const62ndKeyUp);
+    keys->watch(ui->Const_3, isHexDigit, &TForm1::Const_3KeyPress, &TForm1::Const_3KeyUp);
+    keys->watch(ui->Const_4, isHexDigit, &TForm1::Const_4KeyPress, &TForm1::Const_4KeyUp);
+    keys->watch(ui->Const_5, isHexDigit, &TForm1::Const_5KeyPress, &TForm1::Const_5KeyUp);
+    keys->watch(ui->Const_6, isHexDigit, &TForm1::Const_6KeyPress, &TForm1::Const_6KeyUp);
+    keys->watch(ui->ConstCTRLD, isHexDigit, &TForm1::ConstCTRLDKeyPress, &TForm1::ConstCTRLDKeyUp);
+    keys->watch(ui->ModelConst, isHexDigit, &TForm1::ModelConstKeyPress, &TForm1::ModelConstKeyUp);
+    keys->watch(ui->SU36G, isDigit, &TForm1::SU36GKeyPress, &TForm1::SU36GKeyUp);
+    keys->watch(ui->BatSmart2nd, isDigitOrDot, &TForm1::BatSmart2ndKeyPress,
+                &TForm1::BatSmart2ndKeyUp);
+    keys->watch(ui->LoadSmartConst, isDigit, &TForm1::LoadSmartConstKeyPress,
+                &TForm1::LoadSmartConstKeyUp);
+    keys->watch(ui->LoadSmart2nd, isDigit, &TForm1::LoadSmart2ndKeyPress,
+                &TForm1::LoadSmart2ndKeyUp);
+    keys->watch(ui->InputVoltageConstantSmart, isDigit, &TForm1::InputVoltageConstantSmartKeyPress,
                 &TForm1::InputVoltageConstantSmartKeyUp);
-    keys->watch(ui->InputVoltageConstantSmart2nd, &TForm1::InputVoltageConstantSmart2ndKeyPress,
+    keys->watch(ui->InputVoltageConstantSmart2nd, isDigit,
+                &TForm1::InputVoltageConstantSmart2ndKeyPress,
                 &TForm1::InputVoltageConstantSmart2ndKeyUp);
-    keys->watch(ui->InputVoltageConstantBP, &TForm1::InputVoltageConstantBPKeyPress,
+    keys->watch(ui->InputVoltageConstantBP, isDigit, &TForm1::InputVoltageConstantBPKeyPress,
                 &TForm1::InputVoltageConstantBPKeyUp);
 
     // Each refresh runs while the poll thread waits: a safe moment to copy the unit's values.

@@ -9,8 +9,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
-#include <QPushButton>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadialGradient>
 #include <QSettings>
 #include <QTabBar>
@@ -114,6 +114,11 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
     connect(ui->ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     connect(ui->Reconnect, &QPushButton::clicked, this, &TForm1::ReconnectClick);
     connect(ui->PageControl2, &QTabWidget::currentChanged, this, &TForm1::PageControl2Change);
+    connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (!changingTabs_)
+            activePage_ = ui->PageControl1->widget(index);
+    });
+    activePage_ = ui->PageControl1->currentWidget();
     fillPortList();
     tone = std::make_unique<morlen::SystemTone>(morlen::systemClock());
     // A child of the window, so it outlives the tab bar that uses it.
@@ -158,8 +163,13 @@ QString TForm1::statusText() const {
     return ui->StatusBar1->panelText(0);
 }
 
+void TForm1::setActivePage(QWidget* page) {
+    activePage_ = page;
+    ui->PageControl1->setCurrentWidget(page);
+}
+
 void TForm1::showDisconnected() {
-    ui->PageControl1->setCurrentWidget(ui->TabSheet1);
+    setActivePage(ui->TabSheet1);
     ui->PageControl1->hide();
     ui->GroupBox7->hide();
     ui->GroupBox7->setEnabled(false);
@@ -174,8 +184,16 @@ void TForm1::setPageShown(QWidget* page, bool shown) {
     if (index < 0) {
         return;
     }
+    changingTabs_ = true;
     ui->PageControl1->setTabEnabled(index, shown);
-    ui->PageControl1->setTabVisible(index, shown);
+    changingTabs_ = false;
+    setTabShown(page, shown);
+}
+
+void TForm1::setTabShown(QWidget* page, bool shown) {
+    changingTabs_ = true;
+    ui->PageControl1->setTabVisible(ui->PageControl1->indexOf(page), shown);
+    changingTabs_ = false;
 }
 
 void TForm1::setFontColor(QWidget* control, const QColor& color) {
@@ -314,7 +332,7 @@ void TForm1::StatusBar1DrawPanel(QPainter& painter, int index, const QRect& rect
     if (index != 1) {
         return;
     }
-    const bool ok = ups != nullptr && ups->smartModeOk;
+    const bool ok = lampOk;
     painter.drawPixmap(rect.topLeft(), ImageList1.at(ok ? 0 : 1));
 }
 

@@ -65,6 +65,18 @@ public:
     void showDisconnected();
     // Enables a page of PageControl1 and shows its tab, or disables it and hides the tab.
     void setPageShown(QWidget* page, bool shown);
+    // Shows or hides a page's tab only.
+    void setTabShown(QWidget* page, bool shown);
+    // The page of PageControl1 that is active: what the poll thread reads and the refresh
+    // shows. It stays the page made active even while its tab is hidden (an unidentified
+    // unit's), where the tab control itself moves on to a page whose tab shows.
+    QWidget* activePage() const { return activePage_; }
+    void setActivePage(QWidget* page);
+
+    // The link lamp's state, copied from the unit while the window thread owns the link (at
+    // connection, in each refresh and at a lost connection), so painting never reads the
+    // unit while the poll thread writes it.
+    bool lampOk = false;
 
     // Text colour of a field, label, check box or memo.
     static void setFontColor(QWidget* control, const QColor& color);
@@ -219,11 +231,25 @@ public:
     // Buffer1 against Buffer2 byte by byte into RichEdit6, whichever buffer is shown.
     void CompareEepromBuffers();
     // Asks for a file and writes the shown buffer (256 bytes) or, on the Compare page, the
-    // comparison text to it.
+    // comparison text to it. An incomplete buffer, or a comparison made from one, is saved only
+    // when the technician says so. The file is replaced whole or not at all; a failure is
+    // reported in an error box.
     void SaveEepromDialog();
     // Runs SaveDialog1 as set up by SaveEepromDialog and returns the chosen file, empty when
     // cancelled. Tests replace it so that no modal dialog waits for them.
     std::function<QString()> runSaveDialog;
+    // A read takes 256 replies from the unit: the start address ("#") and 255 bytes ("+").
+    // How many of them could not be read in the last read into each buffer (Buffer1, Buffer2);
+    // 0 for a complete read and for a buffer never read.
+    int unreadBytes[2] = {0, 0};
+    // The two counts as they stood when the comparison in RichEdit6 was made.
+    int comparedUnreadBytes[2] = {0, 0};
+    // After a read into the buffer at bufferOffset: remembers how many replies could not be
+    // read, says so in the status text when there were any, and shows the dump.
+    void EepromBufferRead(int unread);
+    // A modal Yes/No question; true for Yes. Tests may replace it.
+    std::function<bool(const QString&)> questionBox;
+    bool askQuestion(const QString& text);
     // Binds the page's buttons; called once by the constructor.
     void ConnectEepromPage();
     // The EEPROM page's buffer choice.
@@ -307,6 +333,9 @@ private:
 
     // Fields and the labels that travel with them.
     QMultiHash<const QWidget*, QLabel*> fieldLabels;
+    QWidget* activePage_ = nullptr;
+    // Set while tabs are shown or hidden: the page the tab control moves to then is not chosen.
+    bool changingTabs_ = false;
     // Where the settings put the window; kept when the display server places windows itself.
     QPoint restoredPosition;
 };

@@ -16,11 +16,23 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <numeric>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "EngineBench.h"
+
+// Texts in failure messages as text.
+static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace morlen::test {
 namespace {
@@ -71,6 +83,7 @@ struct Read {
     int maximum = -1;
     bool barHiddenAfter = false;
     bool tabsEnabledAfter = false;
+    QString statusAfter;  // the status text at the refresh after the read
 };
 
 // Clicks "Read EEPROM" at a display refresh, after `prepare` (which may choose the page),
@@ -99,6 +112,7 @@ Read readEeprom(EngineBench& bench, const std::function<void()>& prepare = {}) {
             read.wire = bench.takeCommands();
             read.barHiddenAfter = ui.ProgressBar1->isHidden();
             read.tabsEnabledAfter = ui.PageControl2->isEnabled();
+            read.statusAfter = bench.form().statusText();
         },
     });
     QObject::disconnect(tracking);
@@ -219,6 +233,10 @@ TEST(EepromRead, AReplyThatIsNoHexByteRepeatsTheByteBeforeIt) {
     // Inside '0'..'f' a character that is no hex digit counts -1: 16 x -1 + 10.
     EXPECT_EQ(image[20], 250);
     EXPECT_EQ(image[21], read.unit[21]);
+    // "z", "zz" and "0g" could not be read; "NA" could.
+    EXPECT_EQ(bench.form().unreadBytes[0], 3);
+    EXPECT_EQ(read.statusAfter,
+              QStringLiteral("EEPROM read incomplete: 3 of 256 bytes could not be read."));
 }
 
 TEST(EepromRead, AStartReplyThatIsNoHexByteStartsTheRoundAtZero) {
@@ -247,6 +265,10 @@ TEST(EepromRead, AStartReplyThatIsNoHexByteStartsTheRoundAtZero) {
     ASSERT_FALSE(read.positions.empty());
     EXPECT_EQ(read.positions.front(), 1);
     EXPECT_EQ(read.positions.back(), 255);
+    // Every byte after it came, but the start address did not.
+    EXPECT_EQ(bench.form().unreadBytes[0], 1);
+    EXPECT_EQ(read.statusAfter,
+              QStringLiteral("EEPROM read incomplete: 1 of 256 bytes could not be read."));
 }
 
 struct BufferRow {
@@ -525,7 +547,7 @@ TEST(EepromSave, ComparisonReplacesALongerFileWithItsTextInCrLfLines) {
     EXPECT_EQ(seen.title, QStringLiteral("Save EEPROM as"));
 }
 
-TEST(EepromSave, CancelOrAFileThatCannotBeCreatedWritesNothingAndSaysNothing) {
+TEST(EepromSave, CancelWritesNothingAndSaysNothing) {
     EngineBench bench("su1000");
     QTemporaryDir folder;
     const QString existing = folder.filePath(QStringLiteral("kept.bin"));
@@ -536,21 +558,141 @@ TEST(EepromSave, CancelOrAFileThatCannotBeCreatedWritesNothingAndSaysNothing) {
     }
     std::memset(bench.form().ups->eepromImage, 0x33, 512);
     bench.form().setStatusText(QStringLiteral("before"));
-    for (const QString& choice : {QString(), folder.filePath(QStringLiteral("missing/dump.bin"))}) {
-        SCOPED_TRACE(choice.toStdString());
-        for (QWidget* page : {bench.ui().Buffer1, bench.ui().Compare}) {
-            bench.ui().PageControl2->setCurrentWidget(page);
-            DialogSeen seen;
-            chooseFile(bench, seen, choice);
-            bench.form().SaveEepromDialog();
-            EXPECT_EQ(seen.runs, 1);
-        }
+    for (QWidget* page : {bench.ui().Buffer1, bench.ui().Compare}) {
+        bench.ui().PageControl2->setCurrentWidget(page);
+        DialogSeen seen;
+        chooseFile(bench, seen, QString());
+        bench.form().SaveEepromDialog();
+        EXPECT_EQ(seen.runs, 1);
     }
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{QStringLiteral("kept.bin")});
     EXPECT_EQ(fileContent(existing), QByteArray("old"));
     EXPECT_TRUE(bench.errors().empty());
     EXPECT_EQ(bench.form().statusText(), QStringLiteral("before"));
+}
+
+// A folder this thread cannot write to. Root may write anywhere, so as root the thread takes
+// an ordinary user's file-system identity while the condition holds (Linux keeps it per
+// thread, and the save runs on this thread).
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(const QString& path) : path_(path) {
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::ExeOwner);
+        if (::geteuid() == 0)
+            ::setfsuid(65534);
+    }
+    ~UnwritableFolder() {
+        if (::geteuid() == 0)
+            ::setfsuid(0);
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    // Whether the condition really holds here.
+    bool holds() const {
+        const QByteArray probe = QFile::encodeName(path_ + QStringLiteral("/probe"));
+        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd < 0)
+            return errno == EACCES;
+        ::close(fd);
+        ::unlink(probe.constData());
+        return false;
+    }
+
+private:
+    QString path_;
+};
+
+// Files of this process can grow to `bytes` only: a write beyond fails as on a full disk
+// (with "File too large" as the reason), instead of the signal that would end the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        signalBefore_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = before_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &before_);
+        std::signal(SIGXFSZ, signalBefore_);
+    }
+
+private:
+    rlimit before_{};
+    void (*signalBefore_)(int) = nullptr;
+};
+
+enum class Failure { UnwritableFolder, MissingFolder, DiskFull };
+
+struct FailedSaveRow {
+    const char* name;
+    Failure failure;
+    int reason;  // the errno whose text the box gives
+};
+
+TEST(EepromSave, AFailedSaveNamesTheFileAndTheReasonAndKeepsTheEarlierFile) {
+    const FailedSaveRow rows[] = {
+        {"missing folder", Failure::MissingFolder, ENOENT},
+        {"disk full", Failure::DiskFull, EFBIG},
+        // Last: where it cannot be brought about, the test ends here.
+        {"unwritable folder", Failure::UnwritableFolder, EACCES},
+    };
+    EngineBench bench("su1000");
+    std::uint8_t* image = bench.form().ups->eepromImage;
+    for (int i = 0; i < 512; ++i)
+        image[i] = static_cast<std::uint8_t>(i);
+    // A comparison long enough not to fit under the size limit.
+    image[256] = 0xFF;
+    image[300] = 0xFF;
+    image[400] = 0xFF;
+    bench.form().CompareEepromBuffers();
+    for (const FailedSaveRow& row : rows) {
+        for (QWidget* page : {bench.ui().Buffer1, bench.ui().Buffer2, bench.ui().Compare}) {
+            SCOPED_TRACE(std::string(row.name) + " on " + page->objectName().toStdString());
+            QTemporaryDir temporary;
+            const QString folder = temporary.filePath(QStringLiteral("backup"));
+            ASSERT_TRUE(QDir().mkdir(folder));
+            const QString path = row.failure == Failure::MissingFolder
+                                     ? temporary.filePath(QStringLiteral("missing/dump.bin"))
+                                     : folder + QStringLiteral("/dump.bin");
+            const QByteArray earlier(100, 'e');
+            if (row.failure != Failure::MissingFolder) {
+                QFile old(path);
+                ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+                old.write(earlier);
+            }
+            bench.ui().PageControl2->setCurrentWidget(page);
+            DialogSeen seen;
+            chooseFile(bench, seen, path);
+            const std::size_t errorsBefore = bench.errors().size();
+            if (row.failure == Failure::UnwritableFolder) {
+                UnwritableFolder locked(folder);
+                if (!locked.holds())
+                    GTEST_SKIP() << "this process can write to a folder it may only read";
+                bench.form().SaveEepromDialog();
+            } else if (row.failure == Failure::DiskFull) {
+                FileSizeLimit full(120);
+                bench.form().SaveEepromDialog();
+            } else {
+                bench.form().SaveEepromDialog();
+            }
+            EXPECT_EQ(seen.runs, 1);
+            ASSERT_EQ(bench.errors().size(), errorsBefore + 1);
+            const QString& error = bench.errors().back();
+            EXPECT_TRUE(error.contains(path)) << error.toStdString();
+            EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(row.reason))))
+                << error.toStdString();
+            if (row.failure == Failure::MissingFolder) {
+                EXPECT_FALSE(QFile::exists(path));
+            } else {
+                EXPECT_EQ(fileContent(path), earlier) << "the earlier file is kept as it was";
+                EXPECT_EQ(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                          QStringList{QStringLiteral("dump.bin")})
+                    << "no half-written file is left behind";
+            }
+        }
+    }
 }
 
 TEST(EepromSave, TheWindowsOwnDialogProposesTheNameAndIsAnsweredByKeys) {
@@ -597,6 +739,257 @@ TEST(EepromSave, TheWindowsOwnDialogProposesTheNameAndIsAnsweredByKeys) {
     }
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("typed.bin")});
     EXPECT_EQ(fileContent(folder.filePath(QStringLiteral("typed.bin"))), QByteArray(256, 0x42));
+}
+
+// Pulls the cable when the bar reaches `step`, just before that step's "+" goes out.
+QMetaObject::Connection pullCableAt(EngineBench& bench, int step) {
+    return QObject::connect(bench.ui().ProgressBar1, &QProgressBar::valueChanged,
+                            [&bench, step](int position) {
+                                if (position == step)
+                                    bench.unit().unplug();
+                            });
+}
+
+// Replaces the question box: records each question and gives `answer`.
+void answerQuestions(EngineBench& bench, std::vector<QString>& asked, bool answer) {
+    bench.form().questionBox = [&asked, answer](const QString& text) {
+        asked.push_back(text);
+        return answer;
+    };
+}
+
+std::size_t countOf(const std::string& wire, char command) {
+    return static_cast<std::size_t>(std::count(wire.begin(), wire.end(), command));
+}
+
+TEST(EepromIncomplete, ACablePulledAtStep100IsCountedShownAndAskedAboutBeforeSaving) {
+    EngineBench bench("su1000");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    const auto pull = pullCableAt(bench, 100);
+    // Put back at the refresh after the read, before the link check: the connection goes on.
+    const auto plug = QObject::connect(&bench.form(), &TForm1::displayRefreshed,
+                                       [&bench] { bench.unit().plug(); });
+    const Read read = readEeprom(bench);
+    QObject::disconnect(pull);
+    QObject::disconnect(plug);
+    ASSERT_EQ(read.start, 0);
+    // The walk is the same whatever the replies.
+    EXPECT_EQ(countOf(read.wire, '#'), 1u) << read.wire;
+    EXPECT_EQ(countOf(read.wire, '+'), 255u) << read.wire;
+    const std::uint8_t* image = bench.form().ups->eepromImage;
+    EXPECT_EQ(image[99], read.unit[99]);
+    EXPECT_EQ(image[255], read.unit[99]) << "each unanswered step repeats the last byte read";
+
+    // Steps 100 to 255 went unanswered.
+    EXPECT_EQ(bench.form().unreadBytes[0], 156);
+    EXPECT_EQ(bench.form().unreadBytes[1], 0);
+    const QString incomplete =
+        QStringLiteral("EEPROM read incomplete: 156 of 256 bytes could not be read.");
+    EXPECT_EQ(read.statusAfter, incomplete);
+    EXPECT_EQ(ui.RichEdit1->toPlainText().split(QLatin1Char('\n')).size(), 18)
+        << "the dump is still shown";
+    atRefresh(bench, [] {});
+    EXPECT_EQ(bench.form().statusText(), incomplete) << "the connection went on";
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("dump.bin"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
+    DialogSeen seen;
+    chooseFile(bench, seen, path);
+    const QString question = QStringLiteral(
+        "Buffer1 is incomplete: 156 of 256 bytes could not be read from the unit.\n"
+        "Save it anyway?");
+    std::vector<QString> asked;
+    answerQuestions(bench, asked, false);
+    atRefresh(bench, [&] { ui.SaveEE->click(); });
+    atRefresh(bench, [] {});
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], question);
+    EXPECT_EQ(seen.runs, 0) << "\"No\" asks for no file";
+    EXPECT_EQ(fileContent(path), QByteArray("old"));
+
+    answerQuestions(bench, asked, true);
+    atRefresh(bench, [&] { ui.SaveEE->click(); });
+    atRefresh(bench, [] {});
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1], question);
+    EXPECT_EQ(seen.runs, 1);
+    EXPECT_EQ(fileContent(path),
+              QByteArray(reinterpret_cast<const char*>(bench.form().ups->eepromImage), 256));
+}
+
+TEST(EepromIncomplete, AGarbledReplyCountsOneAndTheWalkGoesOn) {
+    EngineBench bench("su1000");
+    bench.connectUnit();
+    const auto spoil = QObject::connect(bench.ui().ProgressBar1, &QProgressBar::valueChanged,
+                                        [&bench](int position) {
+                                            if (position == 50) {
+                                                bench.unit().garbleReplyByte(0, 'z');
+                                                bench.unit().garbleReplyByte(1, 'z');
+                                            }
+                                        });
+    const Read read = readEeprom(bench);
+    QObject::disconnect(spoil);
+    ASSERT_EQ(read.start, 0);
+    EXPECT_EQ(countOf(read.wire, '+'), 255u);
+    const std::uint8_t* image = bench.form().ups->eepromImage;
+    EXPECT_EQ(image[50], read.unit[49]);
+    for (int p = 51; p < 256; ++p)
+        EXPECT_EQ(image[p], read.unit[p]) << "position " << p;
+    EXPECT_EQ(bench.form().unreadBytes[0], 1);
+    EXPECT_EQ(read.statusAfter,
+              QStringLiteral("EEPROM read incomplete: 1 of 256 bytes could not be read."));
+}
+
+struct WholeReadRow {
+    const char* name;
+    bool incompleteBefore;  // a read that lost its unit went into the buffer first
+    const char* statusAfter;
+};
+
+TEST(EepromIncomplete, AWholeReadLeavesNoMarkAndSavesWithoutAsking) {
+    const WholeReadRow rows[] = {
+        {"first read", false, "Connection to UPS established."},
+        // The complete read clears the mark and the text that told of it.
+        {"after an incomplete read", true, ""},
+    };
+    for (const WholeReadRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineBench bench("su1000");
+        bench.connectUnit();
+        Ui::TForm1& ui = bench.ui();
+        if (row.incompleteBefore) {
+            const auto pull = pullCableAt(bench, 200);
+            const auto plug = QObject::connect(&bench.form(), &TForm1::displayRefreshed,
+                                               [&bench] { bench.unit().plug(); });
+            readEeprom(bench);
+            QObject::disconnect(pull);
+            QObject::disconnect(plug);
+            ASSERT_EQ(bench.form().unreadBytes[0], 56);
+        }
+        const Read read = readEeprom(bench);
+        EXPECT_EQ(countOf(read.wire, '+'), 255u);
+        EXPECT_EQ(bench.form().unreadBytes[0], 0);
+        EXPECT_EQ(read.statusAfter, QLatin1String(row.statusAfter));
+
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("dump.bin"));
+        DialogSeen seen;
+        chooseFile(bench, seen, path);
+        std::vector<QString> asked;
+        answerQuestions(bench, asked, false);
+        atRefresh(bench, [&] { ui.SaveEE->click(); });
+        atRefresh(bench, [] {});
+        EXPECT_TRUE(asked.empty());
+        EXPECT_EQ(seen.runs, 1);
+        EXPECT_EQ(fileContent(path).size(), 256);
+    }
+}
+
+TEST(EepromIncomplete, TheMarkIsPerBufferAndOutlivesTheLostConnection) {
+    EngineBench bench("su1000");
+    bench.connectUnit();
+    Ui::TForm1& ui = bench.ui();
+    TForm1& form = bench.form();
+    // The cable stays out: after the read the link check loses the unit.
+    const auto pull = pullCableAt(bench, 100);
+    ui.ReadEE->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return form.statusText() == form.textNoConnection; }));
+    QObject::disconnect(pull);
+    EXPECT_EQ(form.unreadBytes[0], 156);
+
+    bench.unit().plug();
+    bench.connectUnit();
+    const Read read = readEeprom(bench, [&] { ui.PageControl2->setCurrentWidget(ui.Buffer2); });
+    EXPECT_EQ(form.unreadBytes[0], 156);
+    EXPECT_EQ(form.unreadBytes[1], 0);
+
+    QTemporaryDir folder;
+    std::vector<QString> asked;
+    answerQuestions(bench, asked, false);
+    DialogSeen seen;
+    chooseFile(bench, seen, folder.filePath(QStringLiteral("buffer2.bin")));
+    atRefresh(bench, [&] { ui.SaveEE->click(); });
+    atRefresh(bench, [] {});
+    EXPECT_TRUE(asked.empty());
+    EXPECT_EQ(seen.runs, 1);
+
+    chooseFile(bench, seen, folder.filePath(QStringLiteral("buffer1.bin")));
+    atRefresh(bench, [&] {
+        ui.PageControl2->setCurrentWidget(ui.Buffer1);
+        ui.SaveEE->click();
+    });
+    atRefresh(bench, [] {});
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], QStringLiteral("Buffer1 is incomplete: 156 of 256 bytes could not be "
+                                       "read from the unit.\nSave it anyway?"));
+    EXPECT_EQ(seen.runs, 1);
+    EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("buffer1.bin"))));
+}
+
+struct ComparisonRow {
+    const char* name;
+    int unreadWhenCompared[2];
+    int unreadWhenSaved[2];
+    const char* question;  // null: none
+};
+
+TEST(EepromIncomplete, SavingAComparisonMadeFromAnIncompleteBufferAsksFirst) {
+    const ComparisonRow rows[] = {
+        {"both complete", {0, 0}, {0, 0}, nullptr},
+        {"Buffer2 incomplete",
+         {0, 7},
+         {0, 7},
+         "The comparison was made from an incomplete buffer.\n"
+         "Buffer2: 7 of 256 bytes could not be read from the unit.\nSave it anyway?"},
+        {"both incomplete",
+         {256, 1},
+         {256, 1},
+         "The comparison was made from an incomplete buffer.\n"
+         "Buffer1: 256 of 256 bytes could not be read from the unit.\n"
+         "Buffer2: 1 of 256 bytes could not be read from the unit.\nSave it anyway?"},
+        // The pane still shows the comparison of the incomplete buffer.
+        {"re-read whole since",
+         {3, 0},
+         {0, 0},
+         "The comparison was made from an incomplete buffer.\n"
+         "Buffer1: 3 of 256 bytes could not be read from the unit.\nSave it anyway?"},
+        // The pane shows a comparison of two complete buffers.
+        {"read incomplete since", {0, 0}, {3, 0}, nullptr},
+    };
+    for (const ComparisonRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineBench bench("su1000");
+        TForm1& form = bench.form();
+        form.ui->PageControl2->setCurrentWidget(form.ui->Compare);
+        std::copy_n(row.unreadWhenCompared, 2, form.unreadBytes);
+        form.CompareEepromBuffers();
+        std::copy_n(row.unreadWhenSaved, 2, form.unreadBytes);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("compare.txt"));
+        for (const bool answer : {false, true}) {
+            std::vector<QString> asked;
+            answerQuestions(bench, asked, answer);
+            DialogSeen seen;
+            chooseFile(bench, seen, path);
+            form.SaveEepromDialog();
+            if (row.question == nullptr) {
+                EXPECT_TRUE(asked.empty());
+            } else {
+                ASSERT_EQ(asked.size(), 1u);
+                EXPECT_EQ(asked[0], QLatin1String(row.question));
+            }
+            const bool saved = row.question == nullptr || answer;
+            EXPECT_EQ(seen.runs, saved ? 1 : 0);
+            EXPECT_EQ(QFile::exists(path), saved);
+        }
+        EXPECT_EQ(fileContent(path), QByteArray("NO Difference found!\r\n"));
+    }
 }
 
 }  // namespace

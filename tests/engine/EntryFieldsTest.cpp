@@ -4,8 +4,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
+#include <QMimeData>
 #include <QTest>
 #include <functional>
 #include <limits>
@@ -179,6 +183,219 @@ TEST_F(EntryFieldTest, RefusedKeysDoNotPasteButCopyStillWorks) {
     EXPECT_EQ(date->text(), QStringLiteral("ZZ")) << "a field that takes any key takes a paste";
 }
 
+// ---- Text that arrives other than by a typed key ----
+
+// The ways a text gets into a field without its key filter seeing the characters.
+struct Way {
+    const char* name;
+    void (*put)(QLineEdit*, const QString&);
+};
+
+void putByPaste(QLineEdit* entry, const QString& text) {
+    QApplication::clipboard()->setText(text);
+    entry->paste();
+}
+void putByContextMenu(QLineEdit* entry, const QString& text) {
+    QApplication::clipboard()->setText(text);
+    const std::unique_ptr<QMenu> menu(entry->createStandardContextMenu());
+    QAction* paste = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->text().remove(QLatin1Char('&')).startsWith(QLatin1String("Paste")))
+            paste = action;
+    }
+    ASSERT_NE(paste, nullptr);
+    paste->trigger();
+}
+void putByShiftInsert(QLineEdit* entry, const QString& text) {
+    QApplication::clipboard()->setText(text);
+    QTest::keyClick(entry, Qt::Key_Insert, Qt::ShiftModifier);
+}
+void putByMiddleClick(QLineEdit* entry, const QString& text) {
+    QApplication::clipboard()->setText(text, QClipboard::Selection);
+    QTest::mouseClick(entry, Qt::MiddleButton, Qt::NoModifier, entry->rect().center());
+}
+void putByDrop(QLineEdit* entry, const QString& text) {
+    QMimeData mime;
+    mime.setText(text);
+    const QPoint at = entry->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(entry, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(entry, &move);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(entry, &drop);
+}
+void putByInputMethod(QLineEdit* entry, const QString& text) {  // dead keys, composing
+    QInputMethodEvent compose(text, {});
+    QApplication::sendEvent(entry, &compose);
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QApplication::sendEvent(entry, &commit);
+}
+
+std::vector<Way> waysIn() {
+    std::vector<Way> ways = {{"paste", putByPaste},
+                             {"context menu", putByContextMenu},
+                             {"Shift+Insert", putByShiftInsert},
+                             {"drop", putByDrop},
+                             {"input method", putByInputMethod}};
+    if (QApplication::clipboard()->supportsSelection())
+        ways.push_back({"middle click", putByMiddleClick});
+    return ways;
+}
+
+TEST_F(EntryFieldTest, EveryWayInTakesOnlyTheFieldsCharacters) {
+    struct Row {
+        const char* name;
+        QString taken;  // arrives whole (upper case in the hexadecimal fields)
+        std::vector<QString> refused;
+    };
+    const std::vector<QString> notAscii = {"\u00e9", "\u0416", "\u20ac", "1\t2"};
+    const std::vector<QString> notHex = {" 9", "G0", "x0", "\u00e9"};
+    const std::vector<QString> notDigits = {" 9", "1e", "-1", "\u0663"};  // the last: Arabic 3
+    const Row rows[] = {
+        {"ManufactureDate", "1 b-/*", notAscii},
+        {"BatteriesReplaseDate", "12/06/26", notAscii},
+        {"ID", "UPS_IDEN", notAscii},
+        {"SerialNumber", "QA12cd", {"QA 12", "QA-1", "\u00c41", "1.2"}},
+        {"Const0", "a0", notHex},
+        {"Const4", "35", notHex},
+        {"Const5", "EF", notHex},
+        {"Const6", "f9", notHex},
+        {"Const02nd", "9F", notHex},
+        {"Const52nd", "EE", notHex},
+        {"Const62nd", "FA", notHex},
+        {"Const_3", "7d", notHex},
+        {"Const_4", "5A", notHex},
+        {"Const_5", "62", notHex},
+        {"Const_6", "80", notHex},
+        {"ConstCTRLD", "11", notHex},
+        {"ModelConst", "0b", notHex},
+        {"SU36G", "652", {"6.5", "6a", " 65"}},
+        {"BatSmart2nd", "27.60", {"27,60", "27V", " 27"}},
+        {"LoadSmartConst", "500", notDigits},
+        {"LoadSmart2nd", "650", notDigits},
+        {"InputVoltageConstantSmart", "220", notDigits},
+        {"InputVoltageConstantSmart2nd", "230", notDigits},
+        {"InputVoltageConstantBP", "235", notDigits},
+    };
+    for (const Way& way : waysIn()) {
+        for (const Row& row : rows) {
+            QLineEdit* entry = field(row.name);
+            const bool upper =
+                QByteArray(row.name).startsWith("Const") || QByteArray(row.name) == "ModelConst";
+            for (const QString& text : row.refused) {
+                SCOPED_TRACE(std::string(way.name) + " " + row.name + " \"" + text.toStdString() +
+                             "\"");
+                entry->setText(QStringLiteral("1"));
+                entry->end(false);
+                way.put(entry, text);
+                EXPECT_EQ(entry->text(), QStringLiteral("1"));
+            }
+            SCOPED_TRACE(std::string(way.name) + " " + row.name + " takes \"" +
+                         row.taken.toStdString() + "\"");
+            entry->clear();
+            way.put(entry, row.taken);
+            EXPECT_EQ(entry->text(), upper ? row.taken.toUpper() : row.taken);
+        }
+    }
+    EXPECT_EQ(tone->beeps, 0);
+    EXPECT_TRUE(posted().empty());
+}
+
+// A text the unit gave may hold what the technician cannot type; it can be edited down, but
+// nothing more from outside the field's set gets in.
+TEST_F(EntryFieldTest, TheUnitsOwnTextStaysEditableButTakesNothingForeign) {
+    struct Row {
+        const char* name;
+        QString fromUnit;
+        QString afterBackspace;
+        QString pasted;
+    };
+    const Row rows[] = {
+        {"SerialNumber", "QA1234        ", "QA1234       ", "-"},
+        {"Const0", "NA", "N", "N"},
+        {"ID", "UPS\u00e9", "UPS", "\u00e9"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QLineEdit* entry = field(row.name);
+        entry->setText(row.fromUnit);
+        EXPECT_EQ(entry->text(), row.fromUnit);
+        entry->end(false);
+        QTest::keyClick(entry, Qt::Key_Backspace);
+        EXPECT_EQ(entry->text(), row.afterBackspace);
+        putByPaste(entry, row.pasted);
+        EXPECT_EQ(entry->text(), row.afterBackspace);
+        // Undo brings the unit's text back, after which nothing foreign gets in either.
+        entry->undo();
+        EXPECT_EQ(entry->text(), row.fromUnit);
+        entry->redo();
+        EXPECT_EQ(entry->text(), row.afterBackspace);
+        entry->undo();
+        entry->setSelection(int(row.fromUnit.size()) - 1, 1);  // the paste replaces the last
+        putByPaste(entry, row.pasted);
+        EXPECT_EQ(entry->text(), row.fromUnit);
+    }
+}
+
+TEST_F(EntryFieldTest, UndoBringsBackOnlyWhatTheFieldHeld) {
+    struct Row {
+        const char* name;
+        QString fromUnit;
+        int foreignAt;  // where the unit's text holds a character that cannot be typed
+        QString afterTyping, afterDelete;
+    };
+    const Row rows[] = {
+        {"SerialNumber", "QA 12", 2, "QA 123", "QA123"},
+        {"ID", "UPS\u00e9", 3, "UPS\u00e91", "UPS1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QLineEdit* entry = field(row.name);
+        entry->setText(row.fromUnit);
+        entry->end(false);
+        QTest::keyClick(entry, row.afterTyping.back().toLatin1());
+        entry->setCursorPosition(row.foreignAt);
+        QTest::keyClick(entry, Qt::Key_Delete);
+        EXPECT_EQ(entry->text(), row.afterDelete);
+        entry->undo();  // only the delete: the typed character stays
+        EXPECT_EQ(entry->text(), row.afterTyping);
+        entry->redo();
+        EXPECT_EQ(entry->text(), row.afterDelete);
+        entry->undo();
+        entry->end(false);
+        putByPaste(entry, row.fromUnit.mid(row.foreignAt, 1));
+        EXPECT_EQ(entry->text(), row.afterTyping);
+    }
+}
+
+TEST_F(EntryFieldTest, AnyKeyFieldsRefuseWhatTheUnitCannotStore) {
+    // The unit keeps one byte per character: printable ASCII only, typed or composed.
+    struct Key {
+        Qt::Key code;
+        QString text;
+    };
+    const Key keys[] = {{Qt::Key_Eacute, "\u00e9"},
+                        {Qt::Key_unknown, "\u0416"},
+                        {Qt::Key_unknown, "\u20ac"},
+                        {Qt::Key_Adiaeresis, "\u00c4"}};
+    for (const char* name : {"ManufactureDate", "BatteriesReplaseDate", "ID"}) {
+        QLineEdit* entry = field(name);
+        entry->setText(QStringLiteral("A"));
+        entry->end(false);
+        for (const Key& key : keys) {
+            SCOPED_TRACE(std::string(name) + " " + key.text.toStdString());
+            QTest::sendKeyEvent(QTest::Click, entry, key.code, key.text, Qt::NoModifier);
+            EXPECT_EQ(entry->text(), QStringLiteral("A"));
+            EXPECT_FALSE(entry->isReadOnly());
+        }
+        QTest::keyClicks(entry, "~ 1");
+        EXPECT_EQ(entry->text(), QStringLiteral("A~ 1"));
+    }
+    EXPECT_TRUE(posted().empty());
+}
+
 // ---- Esc ----
 
 TEST_F(EntryFieldTest, EscPutsBackTheUnitsValueWithTheFieldsSignal) {
@@ -330,6 +547,42 @@ TEST_F(EntryFieldTest, EnterPostsTheFieldsCodeOnlyWhenItsConditionHolds) {
     }
 }
 
+TEST_F(EntryFieldTest, EnterPostsNothingForATextThatCouldNotHaveBeenTyped) {
+    // However the text got there (an earlier paste, the unit), a target that could not have
+    // been typed is never walked toward, and nothing the unit cannot store is written.
+    struct Row {
+        const char* name;
+        QString text;
+    };
+    const Row rows[] = {
+        {"Const0", " 9"},
+        {"Const0", "G0"},
+        {"Const_5", "9 "},
+        {"ModelConst", "0X"},
+        {"BatSmart2nd", "27,60"},
+        {"BatSmart2nd", "27 60"},
+        {"LoadSmartConst", " 10"},
+        {"LoadSmartConst", "6x"},
+        {"LoadSmart2nd", "651"},  // above the limit: typing it clears it
+        {"InputVoltageConstantSmart", "2 3"},
+        {"InputVoltageConstantSmart2nd", " 99"},
+        {"InputVoltageConstantBP", "1-1"},
+        {"ManufactureDate", "12/06/\u00e9"},
+        {"BatteriesReplaseDate", "\u20ac"},
+        {"ID", "\u0416"},
+        {"SerialNumber", "QA\u00e9"},
+        {"SU36G", "6\u00e9"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " \"" + row.text.toStdString() + "\"");
+        QLineEdit* entry = field(row.name);
+        entry->setText(row.text);
+        ASSERT_EQ(entry->text(), row.text);
+        QTest::keyClick(entry, Qt::Key_Return);
+        EXPECT_TRUE(posted().empty());
+    }
+}
+
 // ---- The load check ----
 
 TEST_F(EntryFieldTest, LoadAboveTheLimitFlashesRedAndIsCleared) {
@@ -365,6 +618,73 @@ TEST_F(EntryFieldTest, WithoutARatingEveryLoadIsCleared) {
     QTest::keyClick(load, '1');
     EXPECT_TRUE(load->text().isEmpty());
     EXPECT_EQ(tone->beeps, 1);
+}
+
+TEST_F(EntryFieldTest, LoadCannotBeTunedWithoutARating) {
+    // Without a rating the unit's watts stay 0 whatever its meter does: no walk could end.
+    ups().ratingVA = 0;
+    for (const char* name : {"LoadSmartConst", "LoadSmart2nd"}) {
+        SCOPED_TRACE(name);
+        form().setStatusText(QString());
+        QLineEdit* load = field(name);
+        load->clear();
+        QTest::keyClicks(load, "0");
+        QTest::keyClick(load, Qt::Key_Return);
+        EXPECT_TRUE(posted().empty());
+        EXPECT_EQ(form().statusText(),
+                  QStringLiteral("Load cannot be tuned: the model name gives no rating."));
+    }
+}
+
+// ---- A held key ----
+
+void sendKey(QLineEdit* entry, QEvent::Type type, Qt::Key key, const QString& text, bool repeat) {
+    QKeyEvent event(type, key, Qt::NoModifier, text, repeat);
+    QApplication::sendEvent(entry, &event);
+}
+
+TEST_F(EntryFieldTest, AHeldKeyIsCheckedOnceOnItsRealRelease) {
+    struct Row {
+        const char* name;
+        QString held;  // the text while the key is still down
+    };
+    const Row rows[] = {
+        {"InputVoltageConstantSmart", "999"},
+        {"InputVoltageConstantBP", "999"},
+        {"LoadSmartConst", "9999"},  // limit 650 W
+        {"LoadSmart2nd", "9999"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QLineEdit* entry = field(row.name);
+        entry->clear();
+        const int beeps = tone->beeps;
+        sendKey(entry, QEvent::KeyPress, Qt::Key_9, QStringLiteral("9"), false);
+        for (int i = 0; i < 6; ++i) {
+            sendKey(entry, QEvent::KeyRelease, Qt::Key_9, QStringLiteral("9"), true);
+            sendKey(entry, QEvent::KeyPress, Qt::Key_9, QStringLiteral("9"), true);
+        }
+        EXPECT_EQ(entry->text(), row.held);
+        EXPECT_EQ(tone->beeps - beeps, 0) << "no check while the key is held";
+        sendKey(entry, QEvent::KeyRelease, Qt::Key_9, QStringLiteral("9"), false);
+        EXPECT_TRUE(entry->text().isEmpty());
+        EXPECT_EQ(tone->beeps - beeps, 1);
+        EXPECT_FALSE(entry->isReadOnly());
+    }
+}
+
+TEST_F(EntryFieldTest, AHeldRefusedKeyKeepsTheFieldLockedUntilItsRelease) {
+    QLineEdit* constant = field("Const0");
+    constant->setText(QStringLiteral("A"));
+    sendKey(constant, QEvent::KeyPress, Qt::Key_G, QStringLiteral("g"), false);
+    for (int i = 0; i < 3; ++i) {
+        sendKey(constant, QEvent::KeyRelease, Qt::Key_G, QStringLiteral("g"), true);
+        EXPECT_TRUE(constant->isReadOnly());
+        sendKey(constant, QEvent::KeyPress, Qt::Key_G, QStringLiteral("g"), true);
+    }
+    sendKey(constant, QEvent::KeyRelease, Qt::Key_G, QStringLiteral("g"), false);
+    EXPECT_FALSE(constant->isReadOnly());
+    EXPECT_EQ(constant->text(), QStringLiteral("A"));
 }
 
 // ---- The voltage check ----
@@ -448,6 +768,19 @@ TEST_F(EntryFieldTest, DoubleClickFillsInTodayWithoutPosting) {
     EXPECT_TRUE(posted().empty());
     QTest::keyClick(date, Qt::Key_Return);
     EXPECT_EQ(posted(), (std::vector<Request>{{'i', '-'}}));
+}
+
+TEST_F(EntryFieldTest, DoubleClickOnADisabledDateDoesNothing) {
+    QLineEdit* date = field("BatteriesReplaseDate");
+    date->setText(QStringLiteral("11/29/96"));
+    date->setEnabled(false);
+    QTest::mouseDClick(date, Qt::LeftButton);
+    EXPECT_EQ(date->text(), QStringLiteral("11/29/96"));
+    date->parentWidget()->setEnabled(false);  // disabled with its group
+    date->setEnabled(true);
+    QTest::mouseDClick(date, Qt::LeftButton);
+    EXPECT_EQ(date->text(), QStringLiteral("11/29/96"));
+    EXPECT_TRUE(posted().empty());
 }
 
 TEST(LeadingInteger, DigitsUpToTheFirstOtherCharacter) {

@@ -264,6 +264,33 @@ TEST(Options, SecondGenerationUnitIsRestartedAndIdentifiedAgain) {
     EXPECT_TRUE(bench.form().requestQueue->IsEmpty());
 }
 
+TEST(Options, SecondGenerationUnitThatNeverReadsOffIsNotRestarted) {
+    // Restarting would identify it again and step eight more times, for ever: a unit whose
+    // interval never reads "OFF" gets no "Z" pair and is connected as it is.
+    const struct {
+        const char* profile;
+        const char* interval;
+    } rows[] = {{"gen2-test-on", "ON "}, {"gen2-no-e", ""}};
+    for (const auto& row : rows) {
+        EngineBench bench(row.profile);
+        bench.ui().SelfTestON1->setChecked(true);
+        bench.connectUnit();
+        EXPECT_EQ(bench.form().statusText(), QStringLiteral("Self test could not be switched off."))
+            << row.profile;
+        EXPECT_EQ(bench.form().ups->selfTestIntervalText.str(), row.interval) << row.profile;
+        EXPECT_EQ(bench.ui().PageControl1->currentWidget(), bench.ui().TabSheet3) << row.profile;
+        ASSERT_NE(bench.form().worker, nullptr) << row.profile;
+        ASSERT_TRUE(bench.atRefresh([&] {
+            const std::string wire = bench.takeCommands();
+            EXPECT_EQ(wire.find('Z'), std::string::npos) << row.profile;
+            EXPECT_EQ(std::count(wire.begin(), wire.end(), '\r'), 1)
+                << row.profile << ": identified once";
+            EXPECT_EQ(std::count(wire.begin(), wire.end(), 'E'), 1 + 8 + 8)
+                << row.profile << ": read, eight steps and their read-backs";
+        })) << row.profile;
+    }
+}
+
 TEST(Options, HexCodeDetectionOnSecondGenerationPostsTheNextCode) {
     EngineBench bench("gen2-v2");
     bench.ui().HexCodeON->setChecked(true);

@@ -126,6 +126,48 @@ std::string repeat(const std::string& part, int times) {
 
 const QString kMark = QStringLiteral("#");
 
+// ---- What the window shows ----
+
+TEST(Display, BarsShowAReadingOutsideTheirRangeAtTheNearestEnd) {
+    // A progress bar ignores a value outside its range and would keep a stale position.
+    Rig rig("su1000", [](sim::Profile& p) {
+        p.loadPercent = 135.0;   // load bars end at 130
+        p.runTimeFull = 4000.0;  // run-time bars end at 500
+    });
+    Ui::TForm1& ui = rig.ui();
+    ASSERT_TRUE(rig.bench().atRefresh([&] {
+        EXPECT_EQ(ui.LoadBar->value(), ui.LoadBar->maximum());
+        EXPECT_EQ(ui.RunTimeBar->value(), ui.RunTimeBar->maximum());
+        EXPECT_GT(rig.form().ups->loadPercent, 130.0f);
+        EXPECT_GT(rig.form().ups->runTimeMinutes, 500);
+    }));
+    // The load step shows its reading on the same bar.
+    rig.statusPass(
+        {{'2', '+'}}, [&] { EXPECT_EQ(ui.LoadBar->value(), 130); },
+        [&] { ui.LoadBar->setValue(7); });
+}
+
+TEST(Display, AnUnidentifiedUnitIsPolledForItsMeasurements) {
+    // A unit that answers the programming-mode request with something else stays unidentified:
+    // its page stays hidden, the "Smart-UPS" page stays the active one, so it is polled for
+    // measurements and not for the status registers, whatever page the hidden tabs leave in
+    // front.
+    Rig rig("su1000", [](sim::Profile& p) { p.progReply = "BUSY"; });
+    TForm1& form = rig.form();
+    ASSERT_EQ(form.ups->family, FamilyUnknown);
+    EXPECT_EQ(form.activePage(), rig.ui().TabSheet1);
+    std::size_t from = 0;
+    std::string pass;
+    ASSERT_TRUE(rig.bench().atRefreshes({
+        [&] { from = rig.unit().log().size(); },
+        [&] {
+            for (std::size_t i = from; i < rig.unit().log().size(); ++i)
+                pass.push_back(static_cast<char>(rig.unit().log()[i].command));
+        },
+    }));
+    EXPECT_EQ(pass, "YOLPCFjfB") << "the link check, then the measurements";
+}
+
 // ---- Step requests ----
 
 TEST(StepRequests, SmartUnitMetersAndBatteryPacks) {
@@ -561,21 +603,94 @@ TEST(MeterWalks, EachMeterWalksToItsTargetAndClearsTheEntry) {
     }
 }
 
-TEST(MeterWalks, UnreachableTargetEndsAtTheBoundAndSaysSo) {
+TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
+    // Green and the tone mean "confirmed": a walk stopped by its bound, by a value that no
+    // longer moves or by a crossed target gets neither. It shows where it ended, and the status
+    // text says why until the next request begins.
+    struct Row {
+        const char* what;
+        const char* profile;
+        char code;
+        const char* entry;  // the target's entry
+        const char* target;
+        std::string wire;   // the walk's commands, then the change request's
+        const char* shown;  // the entry that shows the final value
+        std::string value;
+        QString status;
+    };
+    const Row rows[] = {
+        // The input meter moves at most 25 V from the truth: from 205 V on it stands still.
+        {"meter at its end stop", "su1000", 'J', "InputVoltageConstantSmart", "100",
+         repeat("L-L", 25 + kStillWalkBound), "InputVoltage", "205.0",
+         RequestHandler::WalkEndText({WalkEnd::Still, 0})},
+        // The unit reports codes E0 to FF only, each "H" the next: "10" never comes.
+        {"code the unit never reports", "gen2-v2", 't', "ModelConst", "10",
+         repeat("H", kModelCodeWalkBound), "ModelConst", "",
+         RequestHandler::BoundReachedText(kModelCodeWalkBound)},
+        // No model of the line has code 50: the walk crosses it and stops at 47.
+        {"code the product line lacks", "su1000", 'Q', "ModelConst", "50", "", "ModelConst", "47",
+         RequestHandler::BoundReachedText(9)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Rig rig(row.profile);
+        TForm1& form = rig.form();
+        auto* entry = form.findChild<QLineEdit*>(row.entry);
+        auto* shown = form.findChild<QLineEdit*>(row.shown);
+        ASSERT_TRUE(entry && shown);
+        const int beeps = rig.beeps();
+        const std::string wire = rig.statusPass(
+            {{row.code, '-'}},
+            [&] {
+                EXPECT_EQ(form.statusText(), row.status);
+                if (!row.value.empty()) {
+                    EXPECT_EQ(text(shown), row.value);
+                }
+                EXPECT_EQ(fontOf(shown), kBlack);
+            },
+            [&] { entry->setText(QString::fromLatin1(row.target)); });
+        if (!row.wire.empty()) {
+            EXPECT_EQ(wire, row.wire);
+        }
+        EXPECT_EQ(rig.beeps(), beeps) << "no tone for a walk that did not arrive";
+
+        // The next request clears the explanation.
+        rig.statusPass({{'8', '-'}}, [&] { EXPECT_TRUE(form.statusText().isEmpty()); });
+    }
+}
+
+TEST(Walks, AReachedWalkLeavesTheStatusTextAlone) {
     Rig rig("su1000");
+    const QString before = rig.form().statusText();
+    const int beeps = rig.beeps();
+    rig.statusPass(
+        {{'l', '-'}}, [&] { EXPECT_EQ(rig.form().statusText(), before); },
+        [&] { rig.ui().Const0->setText(QStringLiteral("A3")); });
+    EXPECT_EQ(rig.beeps(), beeps + 1);
+}
+
+TEST(ModelCodeWalks, BackUpsProReachesTheTypedCode) {
+    // Each step asks for the firmware first; all of its reply is read, so every code read
+    // back is a code.
+    Rig rig("backpro");
     Ui::TForm1& ui = rig.ui();
     const int beeps = rig.beeps();
-    // The unit's input meter moves at most 25 V from the truth: 100 V is out of its reach.
-    const std::string wire = rig.statusPass(
-        {{'J', '-'}},
+    std::vector<std::string> shown;
+    const auto watch =
+        QObject::connect(ui.ModelConst, &QLineEdit::textChanged,
+                         [&](const QString& t) { shown.push_back(t.toStdString()); });
+    rig.statusPass(
+        {{'Q', '-'}},
         [&] {
-            EXPECT_EQ(rig.form().statusText(), RequestHandler::BoundReachedText(kMeterWalkBound));
-            EXPECT_EQ(text(ui.InputVoltage), "205.0");
-            EXPECT_TRUE(ui.InputVoltageConstantSmart->text().isEmpty());
+            EXPECT_EQ(text(ui.ModelConst), "26");
+            EXPECT_EQ(text(ui.Model), "Back-UPS Pro 500");
         },
-        [&] { ui.InputVoltageConstantSmart->setText(QStringLiteral("100")); });
-    EXPECT_EQ(wire, repeat("L-L", kMeterWalkBound));
+        [&] { ui.ModelConst->setText(QStringLiteral("26")); });
+    QObject::disconnect(watch);
+    EXPECT_EQ(rig.unit().model().modelCode(), 0x26);
     EXPECT_EQ(rig.beeps(), beeps + 1);
+    for (const std::string& code : shown)
+        EXPECT_TRUE(code.empty() || IsModelCode(code.c_str())) << '"' << code << '"';
 }
 
 TEST(MeterWalks, UnitThatStopsAnsweringMidWalkShowsTheEmptyValueAndTheLinkIsLost) {
@@ -601,7 +716,7 @@ TEST(MeterWalks, UnitThatStopsAnsweringMidWalkShowsTheEmptyValueAndTheLinkIsLost
     EXPECT_EQ(shown, 4) << "three steps, then the empty value";
     EXPECT_TRUE(ui.InputVoltage->text().isEmpty());
     EXPECT_TRUE(ui.InputVoltageConstantSmart->text().isEmpty());
-    EXPECT_EQ(rig.beeps(), beeps + 1) << "the empty value is flashed like any other";
+    EXPECT_EQ(rig.beeps(), beeps) << "an unanswered walk is not confirmed";
     EXPECT_EQ(rig.form().statusText(), rig.form().textNoConnection);
 }
 

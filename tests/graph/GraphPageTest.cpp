@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <array>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -78,6 +80,20 @@ INSTANTIATE_TEST_SUITE_P(
         PointsCase{"BatteryTextWithoutDigits", 0, 0.0f, "NA", 0, 0.0f, 0.0f, {true, 0, 0}},
         PointsCase{"BatteryTextMissing", 0, 0.0f, nullptr, 0, 0.0f, 0.0f, {true, 0, 0}},
         PointsCase{"NegativeHalvesTowardZero", 3, -3.7f, "0", 0, 0.0f, -5.0f, {true, -1, -2}},
+        // "nan" and "1e99" read as numbers: the points stay defined.
+        PointsCase{"NanReadingsGiveZero", 3, NAN, "0", 0, NAN, NAN, {true, 0, 0}},
+        PointsCase{"NanLoadGivesZero", 2, 0.0f, "0", 1, NAN, 0.0f, {true, 3, 0}},
+        PointsCase{
+            "HugeReadingsGiveTheTopOfTheRange",
+            3,
+            INFINITY,
+            "0",
+            0,
+            0.0f,
+            -INFINITY,
+            {true, std::numeric_limits<int>::max() / 2, std::numeric_limits<int>::min() / 2}},
+        PointsCase{
+            "HugeLoad", 2, 0.0f, "0", 0, 1e30f, 0.0f, {true, 0, std::numeric_limits<int>::max()}},
         PointsCase{"NoSelection", -1, 231.4f, "100.0", 42, 50.0f, 229.0f, {false, 0, 0}},
         PointsCase{"BeyondTheList", 4, 231.4f, "100.0", 42, 50.0f, 229.0f, {false, 0, 0}}),
     [](const ::testing::TestParamInfo<PointsCase>& info) { return info.param.name; });

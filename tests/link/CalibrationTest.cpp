@@ -2,7 +2,9 @@
 // bounds, exact on the wire.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "ScriptedUnit.h"
@@ -100,6 +102,68 @@ TEST(Constants, UnreachableTargetStopsAtTheBound) {
         [&] { return ups.const0Text.empty(); }, nullptr);
     EXPECT_EQ(r.end, WalkEnd::Bound);
     EXPECT_EQ(r.steps, kConstantWalkBound);
+}
+
+TEST(Walks, AValueThatStopsMovingEndsTheWalk) {
+    // A unit at an end stop, or one that ignores the step, answers the same value: sixteen
+    // unchanged steps end the walk instead of the full bound.
+    struct Row {
+        const char* what;
+        std::function<void(ScriptedUnit&)> script;
+        std::function<bool(APCUPS&)> step;
+        std::function<std::string(APCUPS&)> compared;
+        WalkEnd end;
+        int steps;
+    };
+    int value = 0x90;
+    const Row rows[] = {
+        {"constant held at 9F",
+         [&](ScriptedUnit& u) {
+             u.setHandler([&](char c) -> std::optional<std::string> {
+                 if (c == '+')
+                     value = std::min(value + 1, 0x9F);
+                 if (c == '+' || c == '-' || c == '0')
+                     return hex2(value);
+                 return std::nullopt;
+             });
+         },
+         [](APCUPS& ups) { return ups.TuneConst0("C0"); },
+         [](APCUPS& ups) { return ups.const0Text.str(); }, WalkEnd::Still, 15 + kStillWalkBound},
+        {"load on a unit without rating",
+         [](ScriptedUnit& u) { u.on('P', "050.0").on('+', "050.5"); },
+         [](APCUPS& ups) { return ups.TuneLoad("300"); },
+         [](APCUPS& ups) { return std::to_string(ups.loadWatts); }, WalkEnd::Still,
+         kStillWalkBound},
+        {"input voltage the unit ignores",
+         [](ScriptedUnit& u) { u.on('L', "228.0").on('+', "228.0"); },
+         [](APCUPS& ups) { return ups.TuneInputVoltage("235"); },
+         [](APCUPS& ups) { return std::to_string(ups.inputVoltage); }, WalkEnd::Still,
+         kStillWalkBound},
+        {"a value that keeps moving runs to the bound",
+         [](ScriptedUnit& u) {
+             u.setHandler([n = 0](char c) mutable -> std::optional<std::string> {
+                 if (c == '+' || c == '-')
+                     return hex2(n++ % 0x40);
+                 return std::nullopt;
+             });
+         },
+         [](APCUPS& ups) { return ups.TuneConst0("C0"); },
+         [](APCUPS& ups) { return ups.const0Text.str(); }, WalkEnd::Bound, kConstantWalkBound},
+    };
+    for (const Row& row : rows) {
+        value = 0x90;
+        ScriptedUnit unit;
+        row.script(unit);
+        APCUPS& ups = unit.ups();
+        ups.ReadConst0();
+        ups.ReadLoad();
+        ups.ReadInputVoltage();
+        const WalkResult r = RunWalk(
+            kConstantWalkBound, [&] { return row.step(ups); }, [] { return false; }, nullptr,
+            [&] { return row.compared(ups); });
+        EXPECT_EQ(r.end, row.end) << row.what;
+        EXPECT_EQ(r.steps, row.steps) << row.what;
+    }
 }
 
 TEST(Constants, SilentUnitEndsTheWalkOnTheEmptyReply) {

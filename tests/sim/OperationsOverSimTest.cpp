@@ -2,9 +2,11 @@
 // their targets, writes read back, the model code moves the model, the EEPROM reads whole.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Apcups.h"
 #include "SimUps.h"
@@ -145,6 +147,31 @@ TEST(ModelCode, ACodeNotInTheTableIsCrossedAndTheWalkStops) {
                      [&] { return s.ups->modelCodeText.empty(); }),
               0);
     EXPECT_EQ(s.ups->modelCodeText.str(), "77");
+}
+
+TEST(ModelCode, BackUpsProWalkReachesItsTargetAndEveryReplyIsACode) {
+    // Each step first asks for the firmware; its whole reply must be consumed, or its tail
+    // lands in the next reply and the code read back is garbage.
+    Session s("backpro");
+    ASSERT_EQ(s.ups->family, FamilyBackPro);
+    EXPECT_STREQ(s.ups->ReadModelCode(), "0A");
+    s.clearDirections();
+    s.ups->Transact('b', 8);
+    std::vector<std::string> codes;
+    ASSERT_NE(s.walk(
+                  [&] {
+                      const bool over = s.ups->TuneModelCode("26");
+                      codes.push_back(s.ups->modelCodeText.str());
+                      return over;
+                  },
+                  [&] { return s.ups->modelCodeText.empty(); }),
+              0);
+    EXPECT_EQ(s.ups->modelCodeText.str(), "26");
+    for (const std::string& code : codes)
+        EXPECT_TRUE(code.size() == 2 && std::isxdigit(static_cast<unsigned char>(code[0])) &&
+                    std::isxdigit(static_cast<unsigned char>(code[1])))
+            << '"' << code << '"';
+    EXPECT_STREQ(s.ups->ReadModelName(), "Back-UPS Pro 500");
 }
 
 TEST(ModelCode, ThirdGenerationWalkWithCtrlBMovesFirmwareToo) {

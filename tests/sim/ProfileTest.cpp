@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 #include "Profile.h"
@@ -57,8 +58,10 @@ TEST(Profiles, ModelNamesCarryTheRatingAndFitTheReply) {
 TEST(Profiles, SelfTestIntervalCanReachOff) {
     // Switching the self-test off steps "E" until it reads "OFF": a unit without that value
     // would keep the connection step going for ever.
+    // Two profiles lack it on purpose, so that the switch-off's bound can be seen at work.
+    const std::set<std::string> without = {"gen2-test-on", "gen2-no-e"};
     for (const Profile& p : Profiles()) {
-        if (!p.hasSettings)
+        if (!p.hasSettings || without.count(p.name) != 0)
             continue;
         const auto it = std::find_if(p.settings.begin(), p.settings.end(),
                                      [](const Setting& s) { return s.command == 'E'; });

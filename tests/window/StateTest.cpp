@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <memory>
 
+#include "DisplayRefresh.h"
 #include "Tag.h"
 #include "Unit1.h"
 #include "WindowTestSupport.h"
@@ -201,25 +202,27 @@ TEST_F(StateTest, FieldLabelsFollowTheirField) {
 
 // The lamp panel of the status bar shows green after a successful smart-mode check, red
 // otherwise.
-TEST_F(StateTest, LinkLampFollowsSmartMode) {
+TEST_F(StateTest, LinkLampShowsTheStateCopiedForTheWindow) {
+    // The poll thread writes the unit's smart-mode state while the window paints: the lamp
+    // reads the window's own copy, taken while the window thread owns the link.
     TStatusBar* bar = form->ui->StatusBar1;
     const QPoint centre = bar->panelRect(1).topLeft() + QPoint(7, 7);
     auto lampColour = [&] { return QColor(bar->grab().toImage().pixel(centre)); };
+    auto isRed = [](const QColor& c) { return c.red() > 150 && c.green() < 80; };
+    auto isGreen = [](const QColor& c) { return c.green() > 150 && c.red() < 80; };
 
     ASSERT_FALSE(form->ups->smartModeOk);
-    QColor c = lampColour();
-    EXPECT_GT(c.red(), 150);
-    EXPECT_LT(c.green(), 80);
+    EXPECT_TRUE(isRed(lampColour()));
 
-    form->ups->smartModeOk = true;
-    c = lampColour();
-    EXPECT_GT(c.green(), 150);
-    EXPECT_LT(c.red(), 80);
+    form->ups->smartModeOk = true;  // as the poll thread's link check writes it
+    EXPECT_TRUE(isRed(lampColour())) << "not read while the poll thread may write it";
+
+    morlen::RefreshDisplay(*form);  // the hand-off of the next pass
+    EXPECT_TRUE(isGreen(lampColour()));
 
     form->ups->smartModeOk = false;
-    c = lampColour();
-    EXPECT_GT(c.red(), 150);
-    EXPECT_LT(c.green(), 80);
+    morlen::RefreshDisplay(*form);
+    EXPECT_TRUE(isRed(lampColour()));
 }
 
 TEST_F(StateTest, StatusBarHasFivePanels) {
