@@ -335,7 +335,7 @@ private:
     void FillBackPro();
     void FillSmart2ndGen();
     void FillBackCS();
-    void ExtendedConstants(bool stepped);
+    void ExtendedConstants(bool restarted);
     void ModelCodeStep();
     void BatteryConstant();
     [[noreturn]] static void missingControl(const char* name);
