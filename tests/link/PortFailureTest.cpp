@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "AdapterPorts.h"
+#include "Pty.h"
 #include "TermiosPort.h"
 
 namespace morlen::test {
@@ -28,23 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Reason = OpenFailure::Reason;
-
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    Pty() {
-        char name[128];
-        if (::openpty(&master, &slave, name, nullptr, nullptr) == 0)
-            path = name;
-    }
-    ~Pty() {
-        if (master >= 0)
-            ::close(master);
-        if (slave >= 0)
-            ::close(slave);
-    }
-};
 
 // A process of another program ("sleep") that the test ends again.
 struct OtherProgram {
