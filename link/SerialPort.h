@@ -37,6 +37,24 @@ private:
     Micros end_;
 };
 
+// Why the last open of a port failed, in terms a technician can act on. It only explains:
+// the open's result and everything sent on the line stay as they are.
+struct OpenFailure {
+    enum class Reason : std::uint8_t {
+        None,              // the last open succeeded, or the port cannot tell
+        PermissionDenied,  // the user may not use the device
+        HeldByOther,       // another program has the port (lock file or exclusive lock)
+        NoDevice,          // nothing at that name: adapter not plugged in, name points nowhere
+        Other,             // anything else; `message` is the system's text
+    };
+    Reason reason = Reason::None;
+    std::string device;   // the device path the open was for (empty for an unknown name)
+    std::string group;    // PermissionDenied: the group that owns the device
+    std::string holder;   // HeldByOther: the holding program's name, when known
+    long holderPid = 0;   // HeldByOther: its process id, 0 when not known
+    std::string message;  // Other: the system's message
+};
+
 // One serial port as the UPS link uses it. Implementations: the termios port, and the
 // in-process simulated line used by tests.
 //
@@ -51,6 +69,8 @@ public:
 
     // Opens the named port exclusively ("COM1".."COM4" or a device path).
     virtual bool open(const std::string& name) = 0;
+    // Why the last open failed; Reason::None after a successful one.
+    virtual OpenFailure lastOpenFailure() const { return {}; }
     // Releases the port; false if the release failed.
     virtual bool close() = 0;
     virtual bool isOpen() const = 0;

@@ -1,11 +1,14 @@
 #include "TermiosPort.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,7 +16,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 
 namespace morlen {
 
@@ -35,6 +41,81 @@ bool processAlive(long pid) {
     if (pid <= 0)
         return false;
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// The name the kernel keeps for a process (its command, at most 15 characters), or empty.
+std::string processName(long pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+// The process holding an exclusive flock on the device, from the kernel's lock table: each
+// line names the locking pid and the locked file as major:minor:inode (hexadecimal device).
+long flockHolder(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0)
+        return 0;
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%lu", ::major(st.st_dev), ::minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, file;
+        long pid = 0;
+        if (fields >> number >> kind >> mode >> access >> pid >> file && kind == "FLOCK" &&
+            file == id)
+            return pid;
+    }
+    return 0;
+}
+
+// Some other process with the device open: looked for only when the device itself says it is
+// busy and no lock names its holder.
+long openedBy(const std::string& device) {
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return 0;
+    long found = 0;
+    while (dirent* entry = ::readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0' || pid == ::getpid())
+            continue;
+        const std::string fdDir = std::string("/proc/") + entry->d_name + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (fds == nullptr)
+            continue;
+        while (dirent* fd = ::readdir(fds)) {
+            char target[PATH_MAX];
+            const std::string link = fdDir + "/" + fd->d_name;
+            const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+            if (n > 0 && device.compare(0, std::string::npos, target, std::size_t(n)) == 0) {
+                found = pid;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (found != 0)
+            break;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+std::string groupName(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0)
+        return {};
+    group entry{};
+    group* result = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &result) == 0 && result != nullptr)
+        return result->gr_name;
+    return std::to_string(st.st_gid);
 }
 
 }  // namespace
@@ -75,12 +156,47 @@ TermiosPort::~TermiosPort() {
     close();
 }
 
+void TermiosPort::failed(const std::string& device, int error) {
+    failure_ = OpenFailure{};
+    failure_.device = device;
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            failure_.reason = OpenFailure::Reason::PermissionDenied;
+            failure_.group = groupName(device);
+            break;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+            failure_.reason = OpenFailure::Reason::NoDevice;
+            break;
+        case EBUSY:
+        case EWOULDBLOCK:
+            failure_.reason = OpenFailure::Reason::HeldByOther;
+            failure_.holderPid = flockHolder(device);
+            if (failure_.holderPid == 0 && error == EBUSY)
+                failure_.holderPid = openedBy(device);
+            break;
+        default:
+            failure_.reason = OpenFailure::Reason::Other;
+            failure_.message = std::strerror(error);
+            break;
+    }
+    if (failure_.holderPid != 0)
+        failure_.holder = processName(failure_.holderPid);
+}
+
 bool TermiosPort::open(const std::string& name) {
     if (fd_ >= 0)
         return false;
+    failure_ = OpenFailure{};
     const std::string path = ResolvePortName(name);
-    if (path.empty())
+    if (path.empty()) {
+        failure_.reason = OpenFailure::Reason::NoDevice;
+        failure_.device = name;
         return false;
+    }
 
     char real[PATH_MAX];
     const std::string device = ::realpath(path.c_str(), real) != nullptr ? real : path;
@@ -118,15 +234,22 @@ bool TermiosPort::open(const std::string& name) {
                 pid = 0;
             std::fclose(f);
         }
-        if (processAlive(pid))
-            return false;  // held by another program
+        if (processAlive(pid)) {
+            failure_.reason = OpenFailure::Reason::HeldByOther;
+            failure_.device = device;
+            failure_.holderPid = pid;
+            failure_.holder = processName(pid);
+            return false;
+        }
         ::unlink(lockPath.c_str());
     }
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         if (fd >= 0)
             ::close(fd);
+        failed(device, error);
         if (haveLockFile)
             ::unlink(lockPath.c_str());
         return false;

@@ -25,6 +25,7 @@ public:
 
     bool open(const std::string& name) override;
     bool close() override;
+    OpenFailure lastOpenFailure() const override { return failure_; }
     bool isOpen() const override { return fd_ >= 0; }
     bool configure() override;
     void setTimeouts(const PortTimeouts& timeouts) override { timeouts_ = timeouts; }
@@ -37,11 +38,14 @@ public:
 
 private:
     void releaseLockFile();
+    // Records why an open of `device` failed with the system error `error`.
+    void failed(const std::string& device, int error);
 
     Clock& clock_;
     int fd_ = -1;
     PortTimeouts timeouts_;
     std::string lockFile_;
+    OpenFailure failure_;
     bool lastWasCR_ = false;
 };
 

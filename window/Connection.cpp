@@ -2,7 +2,6 @@
 // chosen options and start the poll thread. All of it runs on the window thread.
 #include <QApplication>
 #include <QColor>
-#include <QDir>
 #include <QMessageBox>
 #include <QPalette>
 #include <algorithm>
@@ -11,10 +10,12 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "AdapterPorts.h"
 #include "Apcdynamicdata.h"
 #include "Connection.h"
 #include "DisplayRefresh.h"
 #include "Performancegraph.h"
+#include "PortFailureText.h"
 #include "Tag.h"
 #include "Unit1.h"
 
@@ -144,20 +145,39 @@ bool NextModelCode(const char* code, char* out) {
 }  // namespace morlen
 
 void TForm1::fillPortList() {
-    // COM1..COM4 come from the form; adapters present now are listed by their path.
-    const QDir dev(QStringLiteral("/dev"));
-    for (const QString& pattern : {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}) {
-        for (const QString& name : dev.entryList({pattern}, QDir::System, QDir::Name))
-            ui->ComboBox1->addItem(dev.filePath(name));
+    // COM1..COM4 come from the form and stay; adapters follow, as they are now. An adapter
+    // shows its short name and keeps its whole path for the open.
+    QComboBox* list = ui->ComboBox1;
+    const QString chosen = list->currentIndex() >= 4 ? list->currentData().toString() : QString();
+    while (list->count() > 4)
+        list->removeItem(list->count() - 1);
+    for (const morlen::AdapterPort& port :
+         morlen::ListAdapterPorts(portDeviceFolder.toStdString(), portSysfsRoot.toStdString())) {
+        const QString path = QString::fromStdString(port.path);
+        QString tip = path;
+        const QString about = QString::fromStdString(port.maker.empty() || port.product.empty()
+                                                         ? port.maker + port.product
+                                                         : port.maker + " " + port.product);
+        if (!about.isEmpty())
+            tip += QStringLiteral("\n") + about;
+        list->addItem(QString::fromStdString(port.name), path);
+        list->setItemData(list->count() - 1, tip, Qt::ToolTipRole);
     }
+    if (!chosen.isEmpty())
+        list->setCurrentIndex(list->findData(chosen));
 }
 
-void TForm1::showErrorBox(const QString& text) {
+void TForm1::showErrorBox(const QString& text, const QString& reason) {
+    if (errorBoxWithReason) {
+        errorBoxWithReason(text, reason);
+        return;
+    }
     if (errorBox) {
         errorBox(text);
         return;
     }
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    box.setInformativeText(reason);
     box.exec();
 }
 
@@ -186,9 +206,12 @@ void TForm1::ComboBox1Change() {
         ups->clock().sleepMs(500);
     }
     const int index = ui->ComboBox1->currentIndex();
-    const QString name = index >= 0 ? ui->ComboBox1->itemText(index) : QString();
+    // An adapter's item carries its whole path; COM1..COM4 are their own names.
+    QString name = index >= 0 ? ui->ComboBox1->itemData(index).toString() : QString();
+    if (name.isEmpty() && index >= 0)
+        name = ui->ComboBox1->itemText(index);
     if (!ups->OpenPort(name.toStdString())) {
-        showErrorBox(textPortOpenFailed);
+        showErrorBox(textPortOpenFailed, morlen::OpenFailureText(ups->port().lastOpenFailure()));
         return;
     }
     const bool answered = ups->CheckSmartMode();

@@ -112,6 +112,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
     ConnectEepromPage();
     connect(ui->Graphics, &QComboBox::activated, this, &TForm1::GraphicsChange);
     connect(ui->ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
+    connect(ui->ComboBox1, &PortComboBox::aboutToShowPopup, this, &TForm1::fillPortList);
     connect(ui->Reconnect, &QPushButton::clicked, this, &TForm1::ReconnectClick);
     connect(ui->PageControl2, &QTabWidget::currentChanged, this, &TForm1::PageControl2Change);
     connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this](int index) {

@@ -257,9 +257,17 @@ public:
     // Offset of the EEPROM buffer being worked on: 0 for Buffer1, 256 for Buffer2.
     std::uint16_t bufferOffset = 0;
 
-    // A modal box captioned "Error" with an OK button. Tests may replace it.
+    // A modal box captioned "Error" with an OK button; `reason`, when not empty, is its
+    // informative text below `text`. Tests may replace it: errorBoxWithReason sees both texts,
+    // errorBox the text alone.
+    std::function<void(const QString& text, const QString& reason)> errorBoxWithReason;
     std::function<void(const QString&)> errorBox;
-    void showErrorBox(const QString& text);
+    void showErrorBox(const QString& text, const QString& reason = QString());
+
+    // Where the port list looks for USB and ACM adapters and their makers; tests point them at
+    // folders of their own.
+    QString portDeviceFolder = QStringLiteral("/dev");
+    QString portSysfsRoot = QStringLiteral("/sys");
 
     // The confirmation tone (2000 Hz, 500 ms); tests put a silent one in virtual time here.
     std::unique_ptr<morlen::Tone> tone;
@@ -316,6 +324,7 @@ private:
     void requestWorkerStop();
 
     // Connection helpers.
+    // COM1..COM4, then the adapters present now; called again each time the list opens.
     void fillPortList();
     void FinishPreviousWorker();
     void PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown);
@@ -326,7 +335,7 @@ private:
     void FillBackPro();
     void FillSmart2ndGen();
     void FillBackCS();
-    void ExtendedConstants(bool stepped);
+    void ExtendedConstants(bool restarted);
     void ModelCodeStep();
     void BatteryConstant();
     [[noreturn]] static void missingControl(const char* name);

@@ -1,0 +1,115 @@
+// Morlen ended from outside (kill, Ctrl+C, a logout) while connected to the simulated unit on
+// a pseudo-terminal: the first signal closes it as its window would be closed, a second one
+// during that close ends it at once.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QPointer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "Settings.h"
+#include "SignalClose.h"
+#include "TermiosPort.h"
+#include "Unit1.h"
+#include "UpsSimProcess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string fileText(const fs::path& file) {
+    std::ifstream in(file);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool folderEmpty(const fs::path& folder) {
+    return fs::is_empty(folder);
+}
+
+// The simulated unit on COM1 (with a trace of what it received), a private lock folder, and
+// the window connected to the unit.
+struct Connected {
+    fs::path trace;
+    fs::path locks;
+    morlen::test::UpsSimProcess sim;
+    TForm1* form = nullptr;
+
+    explicit Connected(const fs::path& folder)
+        : trace(folder / "trace"),
+          locks(folder / "lock"),
+          sim({"--profile", "su1000", "--latency", "10", "--no-drift", "--port", "COM1", "--trace",
+               trace.string()}) {
+        fs::create_directories(locks);
+        morlen::TermiosPort::setLockDirectory(locks.string());
+        form = new TForm1;
+        form->errorBox = [](const QString& text) { ADD_FAILURE() << text.toStdString(); };
+        morlen::CloseOnSignals(form);
+        form->ui->ComboBox1->setCurrentIndex(0);
+        form->ComboBox1Change();
+    }
+    ~Connected() { morlen::TermiosPort::setLockDirectory("/run/lock"); }
+    bool connected() const { return form->statusText() == form->textConnected; }
+};
+
+TEST(SignalClose, TerminatedMorlenLeavesSmartModeReleasesThePortAndWritesItsSettings) {
+    QTemporaryDir dir;
+    Connected c(dir.path().toStdString());
+    ASSERT_TRUE(c.sim.started()) << c.sim.error();
+    ASSERT_TRUE(c.connected()) << c.form->statusText().toStdString();
+    ASSERT_FALSE(folderEmpty(c.locks)) << "the port's lock file while connected";
+    c.form->ui->HexCodeON->setChecked(true);  // a setting that must reach the file
+    ASSERT_EQ(fileText(c.trace).find("R -> "), std::string::npos);
+
+    QPointer<TForm1> window(c.form);
+    ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 20000)) << "the window closed";
+
+    EXPECT_NE(fileText(c.trace).find("R -> \"BYE"), std::string::npos) << fileText(c.trace);
+    EXPECT_TRUE(folderEmpty(c.locks)) << "lock file released";
+    const QSettings written(morlen::settingsFilePath(), QSettings::IniFormat);
+    EXPECT_EQ(written.value("HexCode").toInt(), 1);
+}
+
+// In a child process: a second signal while the first one's close waits for the poll thread.
+void SecondSignalDuringTheClose(const fs::path& folder) {
+    Connected c(folder);
+    if (!c.connected())
+        std::_Exit(3);
+    QPointer<TForm1> window(c.form);
+    ::kill(::getpid(), SIGTERM);
+    // The close is pending (Tag 1) until the poll thread has ended its pass.
+    if (!QTest::qWaitFor([&] { return !window.isNull() && window->Tag == 1; }, 5000))
+        std::_Exit(4);
+    ::kill(::getpid(), SIGTERM);
+    QTest::qWait(5000);
+    std::_Exit(0);
+}
+
+TEST(SignalCloseDeathTest, ASecondSignalDuringTheCloseEndsMorlenAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The child runs this test from its start again: it finds the parent's folder here.
+    QTemporaryDir dir;
+    if (!qEnvironmentVariableIsSet("MORLEN_SIGNAL_TEST_FOLDER"))
+        qputenv("MORLEN_SIGNAL_TEST_FOLDER", dir.path().toLocal8Bit());
+    const fs::path folder = qEnvironmentVariable("MORLEN_SIGNAL_TEST_FOLDER").toStdString();
+    EXPECT_EXIT(SecondSignalDuringTheClose(folder), ::testing::KilledBySignal(SIGTERM), "");
+    qunsetenv("MORLEN_SIGNAL_TEST_FOLDER");
+    // It had connected, and ended before the close could tell the unit anything: no "R", and
+    // the lock file is still there.
+    const std::string trace = fileText(folder / "trace");
+    EXPECT_NE(trace.find("Y -> \"SM"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("R -> "), std::string::npos) << trace;
+    EXPECT_FALSE(folderEmpty(folder / "lock"));
+}
+
+}  // namespace
