@@ -90,6 +90,13 @@ bool holdsOnly(const QString& text, Accepts accepts) {
     return std::all_of(text.begin(), text.end(), accepts);
 }
 
+// Digits with at most one decimal point: a text like "....." reads as 0 V, a target the
+// walk could never reach.
+bool isVoltage(const QString& text) {
+    return holdsOnly(text, isDigitOrDot) && text.count(QLatin1Char('.')) <= 1 &&
+           std::any_of(text.begin(), text.end(), isDigit);
+}
+
 // Holds a field to its characters whatever way the text comes in: typed, pasted (keys, menu,
 // middle button), dropped or composed by an input method. A text the program sets (the unit's
 // own, shown as it is) may hold other characters; the technician can remove them but add none.
@@ -472,7 +479,7 @@ void TForm1::BatSmart2ndKeyPress(QChar& key) {
     const qsizetype length = ui->BatSmart2nd->text().size();
     if (!isDigit(typed) && typed != QLatin1Char('.') && !isEditKey(typed))
         key = QChar();
-    if (typed == kEnter && length == 5 && holdsOnly(ui->BatSmart2nd->text(), isDigitOrDot))
+    if (typed == kEnter && length == 5 && isVoltage(ui->BatSmart2nd->text()))
         requestQueue->Push('s', '-');
 }
 

@@ -561,6 +561,9 @@ TEST_F(EntryFieldTest, EnterPostsNothingForATextThatCouldNotHaveBeenTyped) {
         {"ModelConst", "0X"},
         {"BatSmart2nd", "27,60"},
         {"BatSmart2nd", "27 60"},
+        // Dots anywhere can be typed, but only a number is a voltage to walk toward.
+        {"BatSmart2nd", "....."},
+        {"BatSmart2nd", "2.7.6"},
         {"LoadSmartConst", " 10"},
         {"LoadSmartConst", "6x"},
         {"LoadSmart2nd", "651"},  // above the limit: typing it clears it
