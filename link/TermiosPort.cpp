@@ -172,19 +172,27 @@ void TermiosPort::failed(const std::string& device, int error) {
             failure_.reason = OpenFailure::Reason::NoDevice;
             break;
         case EBUSY:
-        case EWOULDBLOCK:
-            failure_.reason = OpenFailure::Reason::HeldByOther;
-            failure_.holderPid = flockHolder(device);
-            if (failure_.holderPid == 0 && error == EBUSY)
-                failure_.holderPid = openedBy(device);
+        case EWOULDBLOCK: {
+            long pid = flockHolder(device);
+            if (pid == 0 && error == EBUSY)
+                pid = openedBy(device);
+            heldBy(device, pid);
             break;
+        }
         default:
             failure_.reason = OpenFailure::Reason::Other;
             failure_.message = std::strerror(error);
             break;
     }
-    if (failure_.holderPid != 0)
-        failure_.holder = processName(failure_.holderPid);
+}
+
+void TermiosPort::heldBy(const std::string& device, long pid) {
+    failure_ = OpenFailure{};
+    failure_.reason = OpenFailure::Reason::HeldByOther;
+    failure_.device = device;
+    failure_.holderPid = pid;
+    if (pid != 0)
+        failure_.holder = processName(pid);
 }
 
 bool TermiosPort::open(const std::string& name) {
@@ -235,10 +243,7 @@ bool TermiosPort::open(const std::string& name) {
             std::fclose(f);
         }
         if (processAlive(pid)) {
-            failure_.reason = OpenFailure::Reason::HeldByOther;
-            failure_.device = device;
-            failure_.holderPid = pid;
-            failure_.holder = processName(pid);
+            heldBy(device, pid);
             return false;
         }
         ::unlink(lockPath.c_str());

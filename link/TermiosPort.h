@@ -40,6 +40,8 @@ private:
     void releaseLockFile();
     // Records why an open of `device` failed with the system error `error`.
     void failed(const std::string& device, int error);
+    // Records that another program, `pid` when known (else 0), holds `device`.
+    void heldBy(const std::string& device, long pid);
 
     Clock& clock_;
     int fd_ = -1;
