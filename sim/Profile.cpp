@@ -247,7 +247,12 @@ std::vector<Profile> BuildProfiles() {
         Profile p =
             SecondGen("gen2-no-e",
                       "second-generation Smart-UPS 600 that ignores the self-test interval", '6');
-        p.dipSwitches = "08";
+        // Variant 2 (no DIP switches, no temperature), so that its model code is asked for.
+        p.dipSwitches = "00";
+        p.hasTemperature = false;
+        p.hasCodeWalk = true;
+        p.modelCodeFirst = 0xE0;
+        p.modelCodeLast = 0xFF;
         p.serial = "QS604177";
         p.constants = {{'5', 0xEA}, {'6', 0xF4}, {'0', 0x9F}};
         p.settings.erase(std::remove_if(p.settings.begin(), p.settings.end(),

@@ -266,15 +266,19 @@ TEST(Options, SecondGenerationUnitIsRestartedAndIdentifiedAgain) {
 
 TEST(Options, SecondGenerationUnitThatNeverReadsOffIsNotRestarted) {
     // Restarting would identify it again and step eight more times, for ever: a unit whose
-    // interval never reads "OFF" gets no "Z" pair and is connected as it is.
+    // interval never reads "OFF" gets no "Z" pair and is connected as it is, its other options
+    // included (a variant-2 unit is asked for its next model code, as no restart did it).
     const struct {
         const char* profile;
         const char* interval;
-    } rows[] = {{"gen2-test-on", "ON "}, {"gen2-no-e", ""}};
+        bool modelCodeAsked;
+    } rows[] = {{"gen2-test-on", "ON ", false}, {"gen2-no-e", "", true}};
     for (const auto& row : rows) {
         EngineBench bench(row.profile);
         bench.ui().SelfTestON1->setChecked(true);
+        bench.ui().HexCodeON->setChecked(true);
         bench.connectUnit();
+        EXPECT_EQ(bench.ui().ModelConst->text().size(), row.modelCodeAsked ? 2 : 0) << row.profile;
         EXPECT_EQ(bench.form().statusText(), QStringLiteral("Self test could not be switched off."))
             << row.profile;
         EXPECT_EQ(bench.form().ups->selfTestIntervalText.str(), row.interval) << row.profile;

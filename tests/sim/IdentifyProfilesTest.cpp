@@ -60,7 +60,7 @@ const Expected kExpected[] = {
     {"gen2-v1", FamilySmart2ndGen, "Smart-UPS 900I", 900, 3, "QS905117", "7QI", "", 1},
     {"gen2-v2", FamilySmart2ndGen, "Smart-UPS 1250I", 1250, 4, "QS125220", "8QI", "", 2},
     {"gen2-test-on", FamilySmart2ndGen, "Smart-UPS 900I", 900, 3, "QS905342", "7QI", "", 1},
-    {"gen2-no-e", FamilySmart2ndGen, "Smart-UPS 600I", 600, 3, "QS604177", "6QI", "", 0},
+    {"gen2-no-e", FamilySmart2ndGen, "Smart-UPS 600I", 600, 3, "QS604177", "6QI", "", 2},
     {"matrix5000", FamilySmart2ndGen, "Matrix 5000I", 5000, 4, "MX5G0112", "5ZI", "", 1},
     {"backpro", FamilyBackPro, "Back-UPS Pro 650", 650, 3, "QB9921034512", "12.3.I", "", 0},
     {"backcs", FamilyBackCS, "Back-UPS CS 500", 500, 3, "BB0512345678", "808.q9.I", "", 0},
