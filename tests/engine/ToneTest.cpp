@@ -56,16 +56,17 @@ TEST(Tone, AStalledDeviceHoldsNobodyLongerThanTheToneItself) {
     Steady::time_point start = Steady::now();
     tone->Beep(2000, 500);
     EXPECT_EQ(clock.now(), Millis(500)) << "the caller is held for the tone's length";
-    EXPECT_LT(realMs(start), 300) << "and no longer: the device plays on its own thread";
+    EXPECT_LT(realMs(start), 450) << "and no longer: the device plays on its own thread";
 
     // The first tone's player is stuck; the next waits for it only until its 500 ms are over.
     tone->Beep(2000, 500);
     EXPECT_EQ(clock.now(), Millis(1000));
-    EXPECT_LT(realMs(start), 900);
+    // A stuck device never returns by itself: the margins only allow for a busy machine.
+    EXPECT_LT(realMs(start), 1500);
 
     start = Steady::now();
     tone.reset();  // the window's close
-    EXPECT_LT(realMs(start), 700);
+    EXPECT_LT(realMs(start), 1500);
 
     device.releaseAndWait();
     EXPECT_EQ(device.finished, 2);
@@ -86,7 +87,7 @@ TEST(Tone, EachToneGetsADeadlineAtItsOwnLength) {
         const Steady::time_point start = Steady::now();
         tone.Beep(2000, 500);
         tone.Beep(2000, 250);
-        EXPECT_LT(realMs(start), 300) << "a tone that has finished is not waited for";
+        EXPECT_LT(realMs(start), 450) << "a tone that has finished is not waited for";
         EXPECT_EQ(clock.now(), Millis(750));
     }
     ASSERT_EQ(lengths.size(), 2u);
