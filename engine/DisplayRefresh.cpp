@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <algorithm>
-#include <cmath>
 
 #include "GraphPage.h"
 #include "Performancegraph.h"
@@ -26,16 +25,10 @@ void showBits(std::uint8_t byte, std::initializer_list<QCheckBox*> boxes) {
     }
 }
 
-void setBar(QProgressBar* bar, float value) {
-    SetBarPosition(bar, value);
-}
-
 }  // namespace
 
-void SetBarPosition(QProgressBar* bar, double value) {
-    const double truncated = std::isnan(value) ? 0.0 : std::trunc(value);
-    bar->setValue(
-        static_cast<int>(std::clamp(truncated, double(bar->minimum()), double(bar->maximum()))));
+void SetBarPosition(QProgressBar* bar, float value) {
+    bar->setValue(int(std::clamp(Truncate(value), long(bar->minimum()), long(bar->maximum()))));
 }
 
 void SetFieldColour(QWidget* field, const QColor& colour) {
@@ -51,9 +44,9 @@ void ShowInputAndOutput(TForm1& form) {
     Ui::TForm1& ui = *form.ui;
     const APCUPS& ups = *form.ups;
     ui.InputVoltage->setText(QString::fromLatin1(ups.inputVoltageText.c_str()));
-    setBar(ui.InputVoltageBar, ups.inputVoltage);
+    SetBarPosition(ui.InputVoltageBar, ups.inputVoltage);
     ui.OutputVoltage->setText(QString::fromLatin1(ups.outputVoltageText.c_str()));
-    setBar(ui.OutputVoltageBar, ups.outputVoltage);
+    SetBarPosition(ui.OutputVoltageBar, ups.outputVoltage);
 }
 
 void ShowSecondGenerationValues(TForm1& form) {
@@ -64,14 +57,14 @@ void ShowSecondGenerationValues(TForm1& form) {
     ui.RunTime2nd->setText(text(ups.runTimeText));
     SetBarPosition(ui.RunTime2ndBar, ups.runTimeMinutes);
     ui.BatteryCharged2nd->setText(text(ups.batteryCapacityText));
-    setBar(ui.BatteryCharged2ndBar, ups.batteryCapacity);
+    SetBarPosition(ui.BatteryCharged2ndBar, ups.batteryCapacity);
     ui.LoadPercent2nd->setText(text(ups.loadPercentText));
-    setBar(ui.Load2ndBar, ups.loadPercent);
+    SetBarPosition(ui.Load2ndBar, ups.loadPercent);
     ui.LoadW2nd->setText(text(ups.loadWattsText));
     ui.InputVoltage2nd->setText(text(ups.inputVoltageText));
-    setBar(ui.InputVoltage2ndBar, ups.inputVoltage);
+    SetBarPosition(ui.InputVoltage2ndBar, ups.inputVoltage);
     ui.OutputVoltage2nd->setText(text(ups.outputVoltageText));
-    setBar(ui.OutputVoltage2ndBar, ups.outputVoltage);
+    SetBarPosition(ui.OutputVoltage2ndBar, ups.outputVoltage);
 }
 
 void ColourLoad(TForm1&, float loadPercent, QWidget* percent, QWidget* watts) {
@@ -122,11 +115,11 @@ void RefreshPage(TForm1& form) {
             ui.RunTime->setText(text(ups.runTimeText));
             SetBarPosition(ui.RunTimeBar, ups.runTimeMinutes);
             ui.BatteryCharged->setText(text(ups.batteryCapacityText));
-            setBar(ui.BatteryChargedBar, ups.batteryCapacity);
+            SetBarPosition(ui.BatteryChargedBar, ups.batteryCapacity);
             ui.LoadPercent->setText(text(ups.loadPercentText));
             ColourLoad(form, ups.loadPercent, ui.LoadPercent, ui.LoadW);
             ui.LoadW->setText(text(ups.loadWattsText));
-            setBar(ui.LoadBar, ups.loadPercent);
+            SetBarPosition(ui.LoadBar, ups.loadPercent);
             ui.LoadBar->repaint();
             ShowInputAndOutput(form);
             ui.BatteryVoltageSmart->setText(QString::fromLatin1(ups.ReadBatteryVoltage()));
@@ -145,12 +138,12 @@ void RefreshPage(TForm1& form) {
             ui.BBDVoltage->setText(text(ups.bbdVoltageText));
             ui.LoadPercentBackPro->setText(text(ups.loadPercentText));
             ColourLoad(form, ups.loadPercent, ui.LoadPercentBackPro, ui.LoadWBackPro);
-            setBar(ui.LoadBackProBar, ups.loadPercent);
+            SetBarPosition(ui.LoadBackProBar, ups.loadPercent);
             ui.LoadWBackPro->setText(text(ups.loadWattsText));
             ui.InputVoltageBackPro->setText(text(ups.inputVoltageText));
-            setBar(ui.InputVoltageBackProBar, ups.inputVoltage);
+            SetBarPosition(ui.InputVoltageBackProBar, ups.inputVoltage);
             ui.OutputVoltageBackPro->setText(text(ups.outputVoltageText));
-            setBar(ui.OutputVoltageBackProBar, ups.outputVoltage);
+            SetBarPosition(ui.OutputVoltageBackProBar, ups.outputVoltage);
             break;
         case FamilySmart2ndGen:
             ui.LineFrequency->setText(text(ups.lineFrequencyText));

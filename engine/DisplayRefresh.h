@@ -25,7 +25,7 @@ void ShowSecondGenerationValues(TForm1& form);
 
 // A reading on a progress bar: truncated toward zero, and a reading outside the bar's range
 // shows as the nearest end of it (the bar would otherwise ignore it and keep a stale position).
-void SetBarPosition(QProgressBar* bar, double value);
+void SetBarPosition(QProgressBar* bar, float value);
 
 // Font colour of a field and of every label that names it.
 void SetFieldColour(QWidget* field, const QColor& colour);

@@ -81,11 +81,7 @@ void RequestHandler::Handle(char code, char argument) {
     const auto row = table_.find(code);
     if (row == table_.end())
         return;
-    if (walkEndShown_) {
-        // How the last walk ended stays until the next request begins.
-        walkEndShown_ = false;
-        thread_.RunOnWindowThread([this] { form_.setStatusText(QString()); });
-    }
+    thread_.RunOnWindowThread([this] { form_.clearRequestNote(); });
     row->second(argument);
     // What the request changed in the unit is what Esc puts back from now on.
     thread_.RunOnWindowThread([this] { form_.takeUnitValues(); });
@@ -505,8 +501,7 @@ void RequestHandler::ReportWalkEnd(const WalkResult& walk) {
     const QString message = WalkEndText(walk);
     if (message.isEmpty())
         return;
-    walkEndShown_ = true;
-    thread_.RunOnWindowThread([&] { form_.setStatusText(message); });
+    thread_.RunOnWindowThread([&] { form_.showRequestNote(message); });
 }
 
 }  // namespace morlen

@@ -90,7 +90,6 @@ private:
     APCDynamicData& thread_;
     APCUPS& ups_;
     std::unordered_map<char, Row> table_;
-    bool walkEndShown_ = false;
 };
 
 // Two hexadecimal digits and nothing else: what a unit answers for its model code.

@@ -5,11 +5,9 @@
 #include <QLabel>
 #include <QString>
 #include <QWidget>
-#include <algorithm>
 #include <array>
-#include <cmath>
-#include <limits>
 
+#include "Apcups.h"
 #include "Performancegraph.h"
 #include "Tag.h"
 
@@ -35,22 +33,13 @@ long leadingNumber(const char* text) {
     return number;
 }
 
-// Toward zero, as the readings are: "nan" gives 0 and a reading past the int range its
-// nearest end, where a plain conversion would be undefined.
-int truncated(double value) {
-    if (std::isnan(value))
-        return 0;
-    constexpr double kMax = std::numeric_limits<int>::max();
-    constexpr double kMin = std::numeric_limits<int>::min();
-    return static_cast<int>(std::clamp(std::trunc(value), kMin, kMax));
-}
-
+// Truncated as the readings are, so "nan" or "1e99" gives a defined point.
 int halfOfTruncated(float value) {
-    return truncated(value) / 2;
+    return static_cast<int>(Truncate(value) / 2);
 }
 
-int timesOneAndAHalf(double value) {
-    return truncated(value * 1.5);
+int timesOneAndAHalf(float value) {
+    return static_cast<int>(Truncate(value * 1.5f));
 }
 
 struct Mark {
@@ -133,7 +122,7 @@ GraphPoints pointsFor(int choice, float inputVoltage, const char* batteryCapacit
                       unsigned runTimeMinutes, float loadPercent, float outputVoltage) {
     GraphPoints points;
     const int runTime = static_cast<int>(runTimeMinutes) * 3;
-    const int battery = timesOneAndAHalf(static_cast<double>(leadingNumber(batteryCapacityText)));
+    const int battery = timesOneAndAHalf(static_cast<float>(leadingNumber(batteryCapacityText)));
     switch (choice) {
         case GraphInputBattery:
             points = {true, halfOfTruncated(inputVoltage), battery};

@@ -28,10 +28,6 @@ QString textOf(const morlen::FixedText<N>& field) {
     return QString::fromLatin1(field.c_str());
 }
 
-void setBar(QProgressBar* bar, float value) {
-    morlen::SetBarPosition(bar, value);
-}
-
 void setBackground(QWidget* field, const QColor& colour) {
     QPalette p = field->palette();
     p.setColor(QPalette::Base, colour);
@@ -168,12 +164,8 @@ void TForm1::fillPortList() {
 }
 
 void TForm1::showErrorBox(const QString& text, const QString& reason) {
-    if (errorBoxWithReason) {
-        errorBoxWithReason(text, reason);
-        return;
-    }
     if (errorBox) {
-        errorBox(text);
+        errorBox(text, reason);
         return;
     }
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, this);
@@ -419,7 +411,7 @@ void TForm1::FillSmart() {
     u.RunTime->setText(textOf(unit.runTimeText));
     morlen::SetBarPosition(u.RunTimeBar, unit.runTimeMinutes);
     u.BatteryCharged->setText(textOf(unit.batteryCapacityText));
-    setBar(u.BatteryChargedBar, unit.batteryCapacity);
+    morlen::SetBarPosition(u.BatteryChargedBar, unit.batteryCapacity);
     morlen::ShowInputAndOutput(*this);
     enable({u.BatSysVolt, u.Label16}, true);
     if (unit.noTemperature || unit.isStack) {
@@ -530,12 +522,12 @@ void TForm1::FillBackPro() {
     u.BatteryVoltagePRO->setText(textOf(unit.batteryVoltageText));
     u.BBDVoltage->setText(textOf(unit.bbdVoltageText));
     u.LoadPercentBackPro->setText(textOf(unit.loadPercentText));
-    setBar(u.LoadBackProBar, unit.loadPercent);
+    morlen::SetBarPosition(u.LoadBackProBar, unit.loadPercent);
     u.LoadWBackPro->setText(textOf(unit.loadWattsText));
     u.InputVoltageBackPro->setText(textOf(unit.inputVoltageText));
-    setBar(u.InputVoltageBackProBar, unit.inputVoltage);
+    morlen::SetBarPosition(u.InputVoltageBackProBar, unit.inputVoltage);
     u.OutputVoltageBackPro->setText(textOf(unit.outputVoltageText));
-    setBar(u.OutputVoltageBackProBar, unit.outputVoltage);
+    morlen::SetBarPosition(u.OutputVoltageBackProBar, unit.outputVoltage);
     PageSwitch(u.TabSheet2, {u.TabSheet2, u.TabSheet7});
     enable({u.ModelMinus, u.ModelPlus}, true);
 }

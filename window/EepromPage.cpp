@@ -30,10 +30,6 @@ QString incompleteReadText(int unread) {
         .arg(kRepliesPerRead);
 }
 
-bool isIncompleteReadText(const QString& text) {
-    return text.startsWith(QLatin1String("EEPROM read incomplete: "));
-}
-
 QString unreadText(int unread) {
     return QStringLiteral("%1 of %2 bytes could not be read from the unit.")
         .arg(unread)
@@ -133,9 +129,7 @@ void TForm1::DumpEepromBuffer() {
 void TForm1::EepromBufferRead(int unread) {
     unreadBytes[bufferOffset == 0 ? 0 : 1] = unread;
     if (unread > 0)
-        setStatusText(incompleteReadText(unread));
-    else if (isIncompleteReadText(statusText()))
-        setStatusText(QString());
+        showRequestNote(incompleteReadText(unread));
     DumpEepromBuffer();
 }
 

@@ -164,6 +164,17 @@ QString TForm1::statusText() const {
     return ui->StatusBar1->panelText(0);
 }
 
+void TForm1::showRequestNote(const QString& text) {
+    requestNote_ = text;
+    setStatusText(text);
+}
+
+void TForm1::clearRequestNote() {
+    if (!requestNote_.isEmpty() && statusText() == requestNote_)
+        setStatusText(QString());
+    requestNote_.clear();
+}
+
 void TForm1::setActivePage(QWidget* page) {
     activePage_ = page;
     ui->PageControl1->setCurrentWidget(page);

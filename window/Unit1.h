@@ -59,6 +59,11 @@ public:
     // Panel 0 of the status bar, repainted at once so it shows while the window thread is busy.
     void setStatusText(const QString& text);
     QString statusText() const;
+    // How the last request ended where it did not do what was asked (a walk that did not
+    // arrive, an EEPROM read with unanswered bytes): in the status text until the next request
+    // begins, unless something else has been said there meanwhile.
+    void showRequestNote(const QString& text);
+    void clearRequestNote();
 
     // The look before any unit is connected: page control and unit information hidden, the
     // family pages and the settings page disabled with their tabs hidden.
@@ -258,10 +263,8 @@ public:
     std::uint16_t bufferOffset = 0;
 
     // A modal box captioned "Error" with an OK button; `reason`, when not empty, is its
-    // informative text below `text`. Tests may replace it: errorBoxWithReason sees both texts,
-    // errorBox the text alone.
-    std::function<void(const QString& text, const QString& reason)> errorBoxWithReason;
-    std::function<void(const QString&)> errorBox;
+    // informative text below `text`. Tests may replace it.
+    std::function<void(const QString& text, const QString& reason)> errorBox;
     void showErrorBox(const QString& text, const QString& reason = QString());
 
     // Where the port list looks for USB and ACM adapters and their makers; tests point them at
@@ -343,6 +346,7 @@ private:
     // Fields and the labels that travel with them.
     QMultiHash<const QWidget*, QLabel*> fieldLabels;
     QWidget* activePage_ = nullptr;
+    QString requestNote_;
     // Set while tabs are shown or hidden: the page the tab control moves to then is not chosen.
     bool changingTabs_ = false;
     // Where the settings put the window; kept when the display server places windows itself.

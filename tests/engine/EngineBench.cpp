@@ -15,7 +15,7 @@ EngineBench::EngineBench(const std::string& profile) {
     auto tone = std::make_unique<CountingTone>(clock_);
     tone_ = tone.get();
     form_->tone = std::move(tone);
-    form_->errorBox = [this](const QString& text) { errors_.push_back(text); };
+    form_->errorBox = [this](const QString& text, const QString&) { errors_.push_back(text); };
 }
 
 EngineBench::~EngineBench() {

@@ -42,7 +42,7 @@ protected:
         form = new TForm1;
         form->portDeviceFolder = QString::fromStdString((root / "dev").string());
         form->portSysfsRoot = QString::fromStdString((root / "sys").string());
-        form->errorBoxWithReason = [this](const QString& text, const QString& reason) {
+        form->errorBox = [this](const QString& text, const QString& reason) {
             errors.emplace_back(text, reason);
         };
     }

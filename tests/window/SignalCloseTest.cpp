@@ -52,7 +52,9 @@ struct Connected {
         fs::create_directories(locks);
         morlen::TermiosPort::setLockDirectory(locks.string());
         form = new TForm1;
-        form->errorBox = [](const QString& text) { ADD_FAILURE() << text.toStdString(); };
+        form->errorBox = [](const QString& text, const QString&) {
+            ADD_FAILURE() << text.toStdString();
+        };
         morlen::CloseOnSignals(form);
         form->ui->ComboBox1->setCurrentIndex(0);
         form->ComboBox1Change();
