@@ -32,6 +32,12 @@ void paint(QWidget* control, const QColor& colour) {
 const QColor kGreen(0, 255, 0);
 const QColor kBlack(0, 0, 0);
 
+// A meter reading as the unit gives it ("229.0", "27.30"). "NA" or garbage would read as 0:
+// no reading to walk on from.
+bool IsReading(const char* text) {
+    return std::isdigit(static_cast<unsigned char>(text[0])) != 0;
+}
+
 }  // namespace
 
 RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
@@ -247,7 +253,7 @@ void RequestHandler::AddMeterRows() {
                      return MeterProgress([this] { return ups_.loadWatts; },
                                           kLoadWander * ups_.wattsPerPercent);
                  },
-                 nullptr});
+                 [this] { return !IsReading(ups_.loadPercentText.c_str()); }});
             if (!walk)
                 return;  // the entry keeps what the technician changed it to
             if (Confirmed(*walk))
@@ -275,7 +281,7 @@ void RequestHandler::AddMeterRows() {
                  [this] {
                      return MeterProgress([this] { return ups_.inputVoltage; }, kInputWander);
                  },
-                 nullptr});
+                 [this] { return !IsReading(ups_.inputVoltageText.c_str()); }});
             if (!walk)
                 return;
             if (Confirmed(*walk))
@@ -300,7 +306,9 @@ void RequestHandler::AddMeterRows() {
              [this] {
                  return MeterProgress([this] { return ups_.batteryVoltage; }, kBatteryWander);
              },
-             nullptr});
+             [this] {
+                 return ups_.step2ndText.empty() || !IsReading(ups_.batteryVoltageText.c_str());
+             }});
         if (!walk)
             return;
         if (Confirmed(*walk))
@@ -322,7 +330,7 @@ void RequestHandler::AddModelCodeRows() {
             {ui.ModelConst, nullptr, [this](const char* t) { return ups_.CheckModelCode2nd(t); },
              [this] { return ups_.modelCode2ndText.c_str(); }, show, show, kModelCodeWalkBound,
              [this] { return ValueChanges([this] { return ups_.modelCode2ndText.str(); }); },
-             nullptr});
+             [this] { return !IsModelCode(ups_.modelCode2ndText.c_str()); }});
         if (walk && Confirmed(*walk))
             Flash(ui.ModelConst);
     });

@@ -690,10 +690,10 @@ TEST(MeterWalks, EachMeterWalksToItsTargetAndClearsTheEntry) {
 
 TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
     // Green and the tone mean "confirmed": a walk stopped by its bound, by a value that no
-    // longer moves or by a crossed target gets neither, nor one whose meter reading jumped (a
-    // read answered "NA" or garbage reads as 0, a mains dip) or whose constant came back as no
-    // value. It shows where it ended, sends nothing more, and the status text says why until
-    // the next request begins.
+    // longer moves or by a crossed target gets neither, nor one that got "NA" or garbage where
+    // a value belongs (a meter would read it as 0), nor one whose meter reading jumped (a mains
+    // dip). It shows where it ended, sends nothing more, and the status text says why until the
+    // next request begins.
     struct Row {
         const char* what;
         const char* profile;
@@ -711,6 +711,7 @@ TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
         return [=](sim::SimUps& unit) { unit.answerOnce(command, reply, skip); };
     };
     const QString jumped = RequestHandler::WalkEndText({WalkEnd::Jumped, 0});
+    const QString noValue = RequestHandler::WalkEndText({WalkEnd::NoAnswer, 0});
     const Row rows[] = {
         // The input meter moves at most 25 V from the truth: from 205 V on it stands still.
         // The last step that came 3 V closer than any before was the 24th.
@@ -728,15 +729,15 @@ TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
         {"code beyond the end of the table", "su1000", 'Q', "ModelConst", "FF", "", "ModelConst",
          "", RequestHandler::WalkEndText({WalkEnd::Unmoved, 0})},
         {"input read answered NA", "su1000", 'J', "InputVoltageConstantSmart", "210",
-         repeat("L-L", 4), "InputVoltage", "NA", jumped, answer('L', "NA", 1)},
+         repeat("L-L", 4), "InputVoltage", "NA", noValue, answer('L', "NA", 1)},
         {"input read answered garbage", "su1000", 'J', "InputVoltageConstantSmart", "210",
-         repeat("L-L", 4), "InputVoltage", "xy", jumped, answer('L', "xy", 1)},
+         repeat("L-L", 4), "InputVoltage", "xy", noValue, answer('L', "xy", 1)},
         {"mains dip of 40 V", "su1000", 'J', "InputVoltageConstantSmart", "210", repeat("L-L", 4),
          "InputVoltage", "187.0", jumped, answer('L', "187.0", 1)},
         {"second-generation read answered NA", "gen2-v2", 'K', "InputVoltageConstantSmart2nd",
-         "215", repeat("aL", 4), "InputVoltage2nd", "NA", jumped, answer('L', "NA", 0)},
+         "215", repeat("aL", 4), "InputVoltage2nd", "NA", noValue, answer('L', "NA", 0)},
         {"constant step answered NA", "su1000", 'l', "Const0", "FF", "0++++", "Const0", "NA",
-         RequestHandler::WalkEndText({WalkEnd::NoAnswer, 0}), answer('+', "NA", 0)},
+         noValue, answer('+', "NA", 0)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
