@@ -74,8 +74,7 @@ std::unique_ptr<QMessageBox> SettingsErrorBox(const SettingsError& error) {
     box->setInformativeText(
         QStringLiteral("The settings are kept in ") + error.file +
         QStringLiteral(". Removing the line that starts with \"HexCode=\" from that file, or the "
-                       "whole file, "
-                       "brings back the default settings."));
+                       "whole file, brings back the default settings."));
     return box;
 }
 

@@ -45,8 +45,8 @@ void onSignal(int sig) {
 void closeTarget() {
     if (target.isNull())
         return;
-    // An open menu (the Options menu, a context menu) holds the input and keeps the window
-    // from closing: put it away first.
+    // An open menu (the Options menu, a context menu) is put away first, so that nothing of
+    // the window is left holding the input while it closes.
     for (int i = 0; i < 8; ++i) {
         QWidget* popup = QApplication::activePopupWidget();
         if (popup == nullptr)
