@@ -44,7 +44,7 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
         return [this, entry, select, tune, &field](char) {
             const auto show = [this, entry, &field] { setText(entry, field.c_str()); };
             if (Confirmed(
-                    RunTuning({entry, [this, select] { ups_.Transact(select, 2); },
+                    RunTuning({entry, [this, select] { return ups_.Select(select, 2); },
                                [this, tune](const char* t) { return (ups_.*tune)(t); },
                                [&field] { return field.c_str(); }, show, show, kConstantWalkBound,
                                [&field] { return field.str(); }, nullptr})))
@@ -206,6 +206,7 @@ void RequestHandler::AddMeterRows() {
     const auto fresh = [this] {
         ups_.steppedDown = false;
         ups_.steppedUp = false;
+        return true;
     };
 
     const auto load = [this, fresh](QLineEdit* target, QLineEdit* percent, QProgressBar* bar,
@@ -295,13 +296,11 @@ void RequestHandler::AddModelCodeRows() {
         const auto select = [this] {
             ups_.steppedDown = false;
             ups_.steppedUp = false;
-            if (ups_.usesCtrlB) {
-                ups_.Transact(cmd::CtrlB, 2);
-            } else if (ups_.family == FamilySmart2ndGen) {
-                ups_.Transact('H', 2);
-            } else {
-                ups_.Transact('b', 8);
-            }
+            if (ups_.usesCtrlB)
+                return ups_.Select(cmd::CtrlB, 2);
+            if (ups_.family == FamilySmart2ndGen)
+                return ups_.Select('H', 2);
+            return ups_.Select('b', 8);
         };
         // The walk also stops where the unit does not move or the target is crossed (a code
         // the product line does not have): only the code itself confirms it.
@@ -483,8 +482,14 @@ WalkResult RequestHandler::RunTuning(const Walk& walk) {
     const QByteArray target = textOf(walk.entry).toLatin1().left(5);
     std::memset(form_.codeBuffer, 0, sizeof form_.codeBuffer);
     std::memcpy(form_.codeBuffer, target.constData(), std::size_t(target.size()));
-    if (walk.select)
-        walk.select();
+    if (walk.select && !walk.select()) {
+        // A step now would move whatever the unit had selected before.
+        const WalkResult none{WalkEnd::NoAnswer, 0};
+        if (walk.showFinal)
+            walk.showFinal();
+        ReportWalkEnd(none);
+        return none;
+    }
     std::function<bool()> noAnswer = walk.noAnswer;
     if (!noAnswer)
         noAnswer = [&] { return walk.value()[0] == '\0'; };
