@@ -21,6 +21,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "EngineBench.h"
@@ -59,133 +60,36 @@ private:
 };
 
 // What a request may change in the unit, by the command whose value changes (a sign after a
-// selection, or one of a second-generation unit's own step bytes), and how often.
+// selection, or one of a second-generation unit's own step bytes), and how often; "M" stands
+// for the model code's command. A walk may take its bound and two more.
 struct Allowance {
+    char code;
     const char* targets;
     int times;
 };
+constexpr int kWalk = 260, kMeterWalk = 514;
+// clang-format off
+const Allowance kAllowances[] = {
+    {'1', "M", 1}, {'Q', "M", kWalk}, {'t', "M", kWalk},
+    {'2', "P", 1}, {'f', "P", 1}, {'H', "P", kMeterWalk}, {'6', "b", 1}, {'I', "b", kMeterWalk},
+    {'3', "L", 1}, {'g', "L", 1}, {'J', "L", kMeterWalk}, {'L', "L", kMeterWalk},
+    {'7', "a", 1}, {'K', "a", kMeterWalk}, {'4', "Bd", 1}, {'D', "Bd", 1}, {'R', "Bd", 1},
+    {'s', "d", kMeterWalk}, {'5', ">", 1}, {'A', "w", 1}, {'B', "2", 1}, {'C', "v", 1},
+    {'E', "e", 1}, {'F', "d", 1}, {'G', "c", 1}, {'8', "u", 1}, {'b', "u", 1}, {'9', "l", 1},
+    {'c', "l", 1}, {'a', "o", 1}, {'d', "o", 1}, {'M', "e", 1}, {'S', "q", 1}, {'u', "p", 1},
+    {'v', "r", 1}, {'w', "E", 1}, {'x', "s", 1}, {'y', "k", 1},
+    {'!', "\x04", kWalk}, {'@', "#", kWalk}, {'U', "$", kWalk}, {'Z', "%", kWalk},
+    {'V', "^", kWalk}, {'l', "04", kWalk}, {'p', "04", kWalk}, {'m', "4", kWalk},
+    {'n', "52", kWalk}, {'q', "52", kWalk}, {'o', "63", kWalk}, {'r', "63", kWalk},
+    {'h', "m", 1}, {'i', "x", 1}, {'j', "c", 1}, {'k', "n", 1}, {'O', "b", 1},
+};
+// clang-format on
 
-Allowance ChangesOf(char code, bool secondGen, bool ctrlB) {
-    const char* model = secondGen ? "H" : ctrlB ? "\x02" : "b";
-    constexpr int kWalk = 260, kMeterWalk = 514;
-    switch (code) {
-        case '1':
-            return {model, 1};
-        case 'Q':
-        case 't':
-            return {model, kWalk};
-        case '2':
-        case 'f':
-            return {"P", 1};
-        case 'H':
-            return {"P", kMeterWalk};
-        case '6':
-            return {"b", 1};
-        case 'I':
-            return {"b", kMeterWalk};
-        case '3':
-        case 'g':
-            return {"L", 1};
-        case 'J':
-        case 'L':
-            return {"L", kMeterWalk};
-        case '7':
-            return {"a", 1};
-        case 'K':
-            return {"a", kMeterWalk};
-        case '4':
-        case 'D':
-        case 'R':
-            return {"Bd", 1};
-        case 's':
-            return {"d", kMeterWalk};
-        case '5':
-            return {">", 1};
-        case 'A':
-            return {"w", 1};
-        case 'B':
-            return {"2", 1};
-        case 'C':
-            return {"v", 1};
-        case 'E':
-            return {"e", 1};
-        case 'F':
-            return {"d", 1};
-        case 'G':
-            return {"c", 1};
-        case '8':
-        case 'b':
-            return {"u", 1};
-        case '9':
-        case 'c':
-            return {"l", 1};
-        case 'a':
-        case 'd':
-            return {"o", 1};
-        case 'M':
-            return {"e", 1};
-        case 'S':
-            return {"q", 1};
-        case 'u':
-            return {"p", 1};
-        case 'v':
-            return {"r", 1};
-        case 'w':
-            return {"E", 1};
-        case 'x':
-            return {"s", 1};
-        case 'y':
-            return {"k", 1};
-        case '!':
-            return {"\x04", kWalk};
-        case '@':
-            return {"#", kWalk};
-        case 'U':
-            return {"$", kWalk};
-        case 'Z':
-            return {"%", kWalk};
-        case 'V':
-            return {"^", kWalk};
-        case 'l':
-        case 'p':
-            return {"04", kWalk};
-        case 'm':
-            return {"4", kWalk};
-        case 'n':
-        case 'q':
-            return {"52", kWalk};
-        case 'o':
-        case 'r':
-            return {"63", kWalk};
-        case 'h':
-            return {"m", 1};
-        case 'i':
-            return {"x", 1};
-        case 'j':
-            return {"c", 1};
-        case 'k':
-            return {"n", 1};
-        case 'O':
-            return {"b", 1};
-        default:
-            return {"", 0};
-    }
-}
-
-// The one-shot commands a request sends on purpose.
+// The one-shot commands a request sends on purpose: self-test, panel test, reset, bypass.
 char CommandOf(char code) {
-    switch (code) {
-        case 'P':
-            return 'W';
-        case 'z':
-            return 'A';
-        case 'N':
-            return 'z';
-        case '~':
-            return '^';
-        default:
-            return 0;
-    }
+    const std::string_view codes = "PzN~", commands = "WAz^";
+    const std::size_t i = codes.find(code);
+    return i == std::string_view::npos ? 0 : commands[i];
 }
 
 // Shut down, restart, runtime calibration, simulated power failure: no request asks for them.
@@ -199,86 +103,35 @@ std::string Printable(std::uint8_t c) {
     return "^" + std::string(1, static_cast<char>(c + 64));
 }
 
+// clang-format off
 const char* const kButtons[] = {
-    "ModelMinus",
-    "ModelPlus",
-    "LoadPlus",
-    "LoadMinus",
-    "InputVoltagePlus",
-    "InputVoltageMinus",
-    "BatteryVoltagePlus",
-    "BatteryVoltageMinus",
-    "BatteryPacksPlus",
-    "BatteryPacksMinus",
-    "UpVoltageConstChange",
-    "LowVoltageConstChange",
-    "OutVoltageConstChange",
-    "LoadBackProPlus",
-    "LoadBackProMinus",
-    "InputVoltageBackProPlus",
-    "InputVoltageBackProMinus",
-    "RatioPlus",
-    "RatioMinus",
-    "BBDVoltagePlus",
-    "BBDVoltageMinus",
-    "EUTVoltagePlus",
-    "EUTVoltageMinus",
-    "BatteryVoltageBackProPlus",
-    "BatteryVoltageBackProMinus",
-    "FloatBackProPlus",
-    "FloatBackProMinus",
-    "DCOffsetPlus",
-    "DCOffsetMinus",
-    "CapasitorLoadPlus",
-    "CapasitorLoadMinus",
-    "Load2ndMinus",
-    "InputVoltage2ndMinus",
-    "Bat2ndMinus",
-    "UpVoltageChange2nd",
-    "LowVoltageChange2nd",
-    "OutVoltageChange2nd",
-    "LowBatWarningChange",
-    "ShutDownDelayChange",
-    "WakeUpDelayChange",
-    "SelfTestChange",
-    "ThresholdChange",
-    "SensitivityChange",
-    "AlarmDelayChange",
-    "ResetAll",
-    "Leds",
-    "Test",
-    "ByPass",
-    "ReadEE",
+    "ModelMinus", "ModelPlus", "LoadPlus", "LoadMinus", "InputVoltagePlus", "InputVoltageMinus",
+    "BatteryVoltagePlus", "BatteryVoltageMinus", "BatteryPacksPlus", "BatteryPacksMinus",
+    "UpVoltageConstChange", "LowVoltageConstChange", "OutVoltageConstChange", "LoadBackProPlus",
+    "LoadBackProMinus", "InputVoltageBackProPlus", "InputVoltageBackProMinus", "RatioPlus",
+    "RatioMinus", "BBDVoltagePlus", "BBDVoltageMinus", "EUTVoltagePlus", "EUTVoltageMinus",
+    "BatteryVoltageBackProPlus", "BatteryVoltageBackProMinus", "FloatBackProPlus",
+    "FloatBackProMinus", "DCOffsetPlus", "DCOffsetMinus", "CapasitorLoadPlus",
+    "CapasitorLoadMinus", "Load2ndMinus", "InputVoltage2ndMinus", "Bat2ndMinus",
+    "UpVoltageChange2nd", "LowVoltageChange2nd", "OutVoltageChange2nd", "LowBatWarningChange",
+    "ShutDownDelayChange", "WakeUpDelayChange", "SelfTestChange", "ThresholdChange",
+    "SensitivityChange", "AlarmDelayChange", "ResetAll", "Leds", "Test", "ByPass", "ReadEE",
 };
 
 // The entry fields and what a technician types into each.
 enum class Kind { Text, Hex, Digits3, Load, Voltage, Battery };
 const std::pair<const char*, Kind> kFields[] = {
-    {"ManufactureDate", Kind::Text},
-    {"BatteriesReplaseDate", Kind::Text},
-    {"ID", Kind::Text},
-    {"SerialNumber", Kind::Text},
-    {"Const0", Kind::Hex},
-    {"Const4", Kind::Hex},
-    {"Const5", Kind::Hex},
-    {"Const6", Kind::Hex},
-    {"Const02nd", Kind::Hex},
-    {"Const52nd", Kind::Hex},
-    {"Const62nd", Kind::Hex},
-    {"Const_3", Kind::Hex},
-    {"Const_4", Kind::Hex},
-    {"Const_5", Kind::Hex},
-    {"Const_6", Kind::Hex},
-    {"ConstCTRLD", Kind::Hex},
-    {"ModelConst", Kind::Hex},
-    {"SU36G", Kind::Digits3},
-    {"BatSmart2nd", Kind::Battery},
-    {"LoadSmartConst", Kind::Load},
-    {"LoadSmart2nd", Kind::Load},
-    {"InputVoltageConstantSmart", Kind::Voltage},
-    {"InputVoltageConstantSmart2nd", Kind::Voltage},
+    {"ManufactureDate", Kind::Text}, {"BatteriesReplaseDate", Kind::Text}, {"ID", Kind::Text},
+    {"SerialNumber", Kind::Text}, {"Const0", Kind::Hex}, {"Const4", Kind::Hex},
+    {"Const5", Kind::Hex}, {"Const6", Kind::Hex}, {"Const02nd", Kind::Hex},
+    {"Const52nd", Kind::Hex}, {"Const62nd", Kind::Hex}, {"Const_3", Kind::Hex},
+    {"Const_4", Kind::Hex}, {"Const_5", Kind::Hex}, {"Const_6", Kind::Hex},
+    {"ConstCTRLD", Kind::Hex}, {"ModelConst", Kind::Hex}, {"SU36G", Kind::Digits3},
+    {"BatSmart2nd", Kind::Battery}, {"LoadSmartConst", Kind::Load}, {"LoadSmart2nd", Kind::Load},
+    {"InputVoltageConstantSmart", Kind::Voltage}, {"InputVoltageConstantSmart2nd", Kind::Voltage},
     {"InputVoltageConstantBP", Kind::Voltage},
 };
+// clang-format on
 
 QString Typed(Random& r, Kind kind) {
     QString s;
@@ -494,13 +347,16 @@ private:
         requests_.clear();
         allowed_.clear();
         commands_.clear();
-        const APCUPS& ups = *form.ups;
+        const char model = secondGen_ ? 'H' : form.ups->usesCtrlB ? cmd::CtrlB : 'b';
         for (const APCommandToSend& q : posted) {
             queue.Push(q.code, q.argument);
             requests_ += q.code;
-            const Allowance a = ChangesOf(q.code, secondGen_, ups.usesCtrlB);
-            for (const char* t = a.targets; *t != '\0'; ++t)
-                allowed_[*t] += a.times;
+            for (const Allowance& a : kAllowances) {
+                if (a.code != q.code)
+                    continue;
+                for (const char* t = a.targets; *t != '\0'; ++t)
+                    allowed_[*t == 'M' ? model : *t] += a.times;
+            }
             if (const char c = CommandOf(q.code))
                 commands_ += c;
         }
