@@ -12,6 +12,11 @@
 namespace morlen {
 namespace {
 
+const QString kEepromNotReadText =
+    QStringLiteral("The UPS did not answer: the EEPROM was not read.");
+const QString kEepromHashConstantText =
+    QStringLiteral("The EEPROM cannot be read on this UPS: \"#\" is a calibration constant here.");
+
 // The unit reports the address it stands at ("#"); each "+" moves it on by one and answers the
 // byte there. One round of 255 steps stores every byte at its own address in the buffer at
 // `offset`, except the byte at the start address, which keeps what the buffer held.
@@ -26,7 +31,13 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
     // read over and over.
     int unread = 0;
     std::uint8_t start = 0;
-    if (!HexByte(ups.EepromBegin(), start))
+    const char* begin = ups.EepromBegin();
+    if (begin[0] == '\0') {
+        // The unit did not hear "#": each "+" would step whatever it had selected before.
+        thread.RunOnWindowThread([&form] { form.showRequestNote(kEepromNotReadText); });
+        return;
+    }
+    if (!HexByte(begin, start))
         ++unread;
     thread.RunOnWindowThread([bar] { bar->show(); });
 
@@ -50,6 +61,11 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
 
 void RequestHandler::AddEepromRows() {
     add('W', [this](char) {
+        // On these units "#" is a calibration constant: 255 "+" would step it round.
+        if (ups_.usesConstHash) {
+            thread_.RunOnWindowThread([this] { form_.showRequestNote(kEepromHashConstantText); });
+            return;
+        }
         // The buffer is chosen once; with the page control disabled it cannot change under the
         // read. The poll loop enables it again after every request.
         std::uint16_t offset = 0;

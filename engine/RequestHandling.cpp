@@ -51,7 +51,7 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
         return [this, entry, select, tune, &field](char) {
             const auto show = [this, entry, &field] { setText(entry, field.c_str()); };
             const auto walk =
-                RunTuning({entry, [this, select] { ups_.Transact(select, 2); },
+                RunTuning({entry, [this, select] { return ups_.Select(select, 2); },
                            [this, tune](const char* t) { return (ups_.*tune)(t); },
                            [&field] { return field.c_str(); }, show, show, kConstantWalkBound,
                            [&field] { return ValueChanges([&field] { return field.str(); }); },
@@ -231,6 +231,7 @@ void RequestHandler::AddMeterRows() {
     const auto fresh = [this] {
         ups_.steppedDown = false;
         ups_.steppedUp = false;
+        return true;
     };
 
     const auto load = [this, fresh](QLineEdit* target, QLineEdit* percent, QProgressBar* bar,
@@ -341,13 +342,11 @@ void RequestHandler::AddModelCodeRows() {
         const auto select = [this] {
             ups_.steppedDown = false;
             ups_.steppedUp = false;
-            if (ups_.usesCtrlB) {
-                ups_.Transact(cmd::CtrlB, 2);
-            } else if (ups_.family == FamilySmart2ndGen) {
-                ups_.Transact('H', 2);
-            } else {
-                ups_.Transact('b', 8);
-            }
+            if (ups_.usesCtrlB)
+                return ups_.Select(cmd::CtrlB, 2);
+            if (ups_.family == FamilySmart2ndGen)
+                return ups_.Select('H', 2);
+            return ups_.Select('b', 8);
         };
         // The walk also stops where the unit does not move or the target is crossed (a code
         // the product line does not have): only the code itself confirms it.
@@ -542,8 +541,14 @@ std::optional<WalkResult> RequestHandler::RunTuning(const Walk& walk) {
     const std::string target = confirmed_->substr(0, 5);
     std::memset(form_.codeBuffer, 0, sizeof form_.codeBuffer);
     std::memcpy(form_.codeBuffer, target.data(), target.size());
-    if (walk.select)
-        walk.select();
+    if (walk.select && !walk.select()) {
+        // A step now would move whatever the unit had selected before.
+        const WalkResult none{WalkEnd::NoAnswer, 0};
+        if (walk.showFinal)
+            walk.showFinal();
+        ReportWalkEnd(none);
+        return none;
+    }
     std::function<bool()> noAnswer = walk.noAnswer;
     if (!noAnswer)
         noAnswer = [&] { return walk.value()[0] == '\0'; };

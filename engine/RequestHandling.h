@@ -74,7 +74,8 @@ private:
     // The tuning loop shared by the constant, meter and model-code requests.
     struct Walk {
         QLineEdit* entry;                        // the target's entry
-        std::function<void()> select;            // selection sent once, may be empty
+        std::function<bool()> select;            // selection sent once, may be empty;
+                                                 // false: the unit did not take it
         std::function<bool(const char*)> tune;   // one step toward the target
         std::function<const char*()> value;      // the value text after a step
         std::function<void()> showIntermediate;  // after each step that is not the last

@@ -158,6 +158,11 @@ const char* APCUPS::TransactImpl(char command, int replyLength, bool filterAlert
     return replyBuffer;
 }
 
+bool APCUPS::Select(char command, int replyLength) {
+    const char* reply = Transact(command, replyLength);
+    return reply[0] != '\0' && std::strcmp(reply, "NA") != 0;
+}
+
 bool APCUPS::CheckSmartMode() {
     if (Transact('Y', 2)[0] == 'S') {
         smartModeOk = true;

@@ -75,6 +75,10 @@ public:
     bool PortHandleValid() const { return portHandle == PortHandle::Open; }
     const char* Transact(char command, int replyLength);
     const char* TransactRaw(char command, int replyLength);
+    // Sends the command that selects a value before a "+" or "-". False when the unit did not
+    // take it (no answer, or "NA"): a sign sent then would step whatever it had selected
+    // before, after a poll pass its battery-voltage meter.
+    bool Select(char command, int replyLength);
     // Sets the per-byte read timeout and re-applies the whole timeout record.
     void SetReadTotalMultiplier(std::uint32_t ms);
     SerialPort& port() { return *port_; }

@@ -75,8 +75,8 @@ bool APCUPS::TuneConstCtrlD(const char* t) {
 
 const char* APCUPS::StepBackPro(char command, char sign, const char* (APCUPS::*read)()) {
     // Select the value first: a bare sign would step whatever was asked last.
-    Transact(command, 5);
-    Transact(sign, 2);
+    if (Select(command, 5))
+        Transact(sign, 2);
     return (this->*read)();
 }
 
@@ -120,22 +120,21 @@ const char* APCUPS::StepCapacitorLoad(char s) {
 // ---- Meters ----
 
 const char* APCUPS::StepInputVoltage(char sign) {
-    Transact('L', 5);
-    Transact(sign, 5);
+    if (Select('L', 5))
+        Transact(sign, 5);
     return ReadInputVoltage();
 }
 
 const char* APCUPS::StepLoad(char sign) {
-    Transact('P', 5);
-    Transact(sign, 5);
+    if (Select('P', 5))
+        Transact(sign, 5);
     return ReadLoad();
 }
 
 const char* APCUPS::StepBatteryVoltage(char sign) {
     if (family == FamilySmart2ndGen) {
         StepBatteryVoltage2nd();  // the unit picks the direction
-    } else {
-        Transact('B', 5);
+    } else if (Select('B', 5)) {
         Transact(sign, 2);
     }
     return ReadBatteryVoltage();
@@ -229,7 +228,10 @@ const char* APCUPS::ReadModelCode() {
     if (family == FamilySmart2ndGen)
         return ReadModelCode2nd();
     // Older units tell their code only as the answer to a step: one up and back down.
-    Transact('b', 8);
+    if (!Select('b', 8)) {
+        modelCodeText.clear();
+        return modelCodeText.c_str();
+    }
     Transact('+', 2);
     if (family == FamilyBackPro)
         Transact('b', 8);
@@ -238,10 +240,9 @@ const char* APCUPS::ReadModelCode() {
 
 const char* APCUPS::StepModel(char sign) {
     if (usesCtrlB) {
-        Transact(cmd::CtrlB, 2);
-        ReadInto(sign, 2, modelCodeText);
-    } else {
-        Transact('b', 8);
+        if (Select(cmd::CtrlB, 2))
+            ReadInto(sign, 2, modelCodeText);
+    } else if (Select('b', 8)) {
         ReadInto(sign, 4, modelCodeText);
     }
     ReadInto('b', 8, firmwareText);

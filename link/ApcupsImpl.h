@@ -15,8 +15,8 @@ const char* APCUPS::ReadInto(char command, int replyLength, FixedText<N>& field)
 // Select the setting, ask for its next value, read it back.
 inline const char* APCUPS::StepSetting(char command, int replyLength, int stepReplyLength,
                                        const char* (APCUPS::*read)()) {
-    Transact(command, replyLength);
-    Transact('-', stepReplyLength);
+    if (Select(command, replyLength))
+        Transact('-', stepReplyLength);
     return (this->*read)();
 }
 

@@ -106,8 +106,8 @@ const char* APCUPS::ReadBatteryPacks() {
 }
 
 const char* APCUPS::StepBatteryPacks(char sign) {
-    Transact('>', 3);
-    Transact(sign, 3);
+    if (Select('>', 3))
+        Transact(sign, 3);
     return ReadBatteryPacks();
 }
 

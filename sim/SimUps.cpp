@@ -81,20 +81,70 @@ std::string SimUps::applyFaults(std::string reply) {
     return reply;
 }
 
+void SimUps::clearFaults() {
+    faults_.clear();
+    pending_.clear();
+    override_.reset();
+    refuseStep_ = false;
+}
+
 void SimUps::onByte(std::uint8_t byte, Micros received, SimLine& line) {
-    if (!plugged_) {
-        log_.push_back({received, byte, std::nullopt, false});
+    // The faults due at this byte, in the order they were asked for.
+    bool lose = false, refuse = false;
+    std::optional<std::string> replacement;
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (it->skip-- > 0) {
+            ++it;
+            continue;
+        }
+        switch (it->kind) {
+            case Pending::Lose:
+                lose = true;
+                break;
+            case Pending::Refuse:
+                refuse = true;
+                break;
+            case Pending::Replace:
+                replacement = it->bytes;
+                break;
+            case Pending::Restart:
+                model_.restart(received);
+                break;
+            case Pending::Unplug:
+                plugged_ = false;
+                break;
+        }
+        it = pending_.erase(it);
+    }
+    if (!plugged_ || lose) {
+        log_.push_back({received, byte, std::nullopt, plugged_});
+        return;
+    }
+    // A step is a step only where the unit is not in the middle of a text.
+    if (refuseStep_ && (byte == '+' || byte == '-') && model_.smartMode() && !model_.inText()) {
+        refuseStep_ = false;
+        refuse = true;
+    }
+    if (refuse) {
+        const std::string na = "NA\r\n";
+        log_.push_back({received, byte, na, true, Taken::Refused, 0});
+        send(na, received, line);
         return;
     }
     std::optional<std::string> reply = model_.receive(byte, received);
+    if (replacement && reply)
+        reply = replacement;
     if (override_ && override_->command == byte && override_->skip-- == 0) {
         reply = override_->reply + "\r\n";
         override_.reset();
     }
-    log_.push_back({received, byte, reply, true});
+    log_.push_back({received, byte, reply, true, model_.lastTaken(), model_.lastTarget()});
     if (!reply || reply->empty())
         return;
-    const std::string bytes = applyFaults(*reply);
+    send(applyFaults(*reply), received, line);
+}
+
+void SimUps::send(const std::string& bytes, Micros received, SimLine& line) {
     Micros t = std::max(received + latency_, busyUntil_);
     replyStart_ = t;
     for (std::size_t i = 0; i < bytes.size(); ++i) {

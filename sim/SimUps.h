@@ -20,7 +20,9 @@ struct Exchange {
     Micros at;  // when the command byte had fully arrived
     std::uint8_t command;
     std::optional<std::string> reply;
-    bool plugged = true;  // false: the cable was out, the unit never saw the byte
+    bool plugged = true;           // false: the cable was out, the unit never saw the byte
+    Taken taken = Taken::Ignored;  // how the unit took it
+    char target = 0;               // for a change or a text write: whose value
 };
 
 // The in-process front end: a UpsModel at the far end of a SimLine, in virtual time. Replies
@@ -72,6 +74,27 @@ public:
     void answerOnce(char command, std::string reply, int skip = 0) {
         override_ = Override{static_cast<std::uint8_t>(command), std::move(reply), skip};
     }
+    // Faults on a coming byte, after `skip` bytes have passed untouched:
+    //   loseByte: the byte is lost on the line; the unit neither hears nor answers it;
+    //   refuseByte: the unit answers "NA" and does nothing else (it does not even select);
+    //   replaceReply: the unit acts on the byte, but `bytes` go out instead of its reply;
+    //   restartBefore: the unit restarts just before the byte reaches it;
+    //   unplugBefore: the cable is pulled just before the byte.
+    void loseByte(int skip = 0) { pend(Pending::Lose, skip); }
+    void refuseByte(int skip = 0) { pend(Pending::Refuse, skip); }
+    void replaceReply(std::string bytes, int skip = 0) {
+        pend(Pending::Replace, skip, std::move(bytes));
+    }
+    void restartBefore(int skip = 0) { pend(Pending::Restart, skip); }
+    void unplugBefore(int skip = 0) { pend(Pending::Unplug, skip); }
+    // The next "+" or "-" taken as a step (not as a character of a text) is refused: a unit
+    // that does not take that setting, constant or text answers "NA".
+    void refuseNextStep() { refuseStep_ = true; }
+    // Restarts the unit now.
+    void restart() { model_.restart(clock_.now()); }
+    // Drops every fault not yet applied.
+    void clearFaults();
+
     // An unsolicited alert character sent at `at`.
     void scheduleAlert(char alert, Micros at) { model_.scheduleAlert(alert, at); }
     void powerFail() { model_.powerFail(clock_.now()); }
@@ -95,6 +118,15 @@ private:
         std::string reply;
         int skip;
     };
+    struct Pending {
+        enum Kind : std::uint8_t { Lose, Refuse, Replace, Restart, Unplug } kind;
+        int skip;
+        std::string bytes;
+    };
+    void pend(Pending::Kind kind, int skip, std::string bytes = {}) {
+        pending_.push_back({kind, skip, std::move(bytes)});
+    }
+    void send(const std::string& reply, Micros received, SimLine& line);
 
     void onByte(std::uint8_t byte, Micros received, SimLine& line);
     void pump(Micros upTo, SimLine& line);
@@ -110,6 +142,8 @@ private:
     bool plugged_ = true;
     std::vector<Fault> faults_;
     std::optional<Override> override_;
+    std::vector<Pending> pending_;
+    bool refuseStep_ = false;
     std::vector<Exchange> log_;
 };
 

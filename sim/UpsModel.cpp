@@ -100,27 +100,49 @@ UpsModel::UpsModel(const Profile& profile) : profile_(profile) {
 
 std::optional<std::string> UpsModel::receive(std::uint8_t byte, Micros at) {
     advance(at);
+    taken_ = Taken::Ignored;
+    target_ = 0;
     if (off_)
         return std::nullopt;
     if (entry_) {
-        if (at - entry_->last > kTextTimeout)
+        if (at - entry_->last > kTextTimeout) {
             entry_.reset();  // abandoned: this byte is a command again
-        else
+        } else {
+            taken_ = Taken::Text;
+            target_ = entry_->command;
             return typeText(byte, at);
+        }
     }
     if (!smart_) {
         if (byte != 'Y')
             return std::nullopt;
+        taken_ = Taken::Command;
         smart_ = true;
         selected_ = byte;
         return Line("SM");
     }
+    taken_ = Taken::Command;
     if (byte == '+' || byte == '-') {
         firstOne_.reset();
         firstZ_.reset();
         return step(byte == '+' ? +1 : -1, at);
     }
     return command(byte, at);
+}
+
+void UpsModel::restart(Micros at) {
+    advance(at);
+    smart_ = false;
+    programming_ = false;
+    bypass_ = false;
+    entry_.reset();
+    firstOne_.reset();
+    firstZ_.reset();
+}
+
+void UpsModel::changed(char target) {
+    taken_ = Taken::Changed;
+    target_ = target;
 }
 
 std::optional<std::string> UpsModel::unknown() const {
@@ -148,12 +170,15 @@ std::optional<std::string> UpsModel::command(std::uint8_t byte, Micros at) {
         switch (byte) {
             case 'a':
                 inputOffset_ = WrapDown(inputOffset_, kInputStep, kInputLimit2nd);
+                changed('a');
                 return Line("OK");
             case 'b':
                 loadOffset_ = WrapDown(loadOffset_, kLoadStep, kLoadLimit2nd);
+                changed('b');
                 return Line("OK");
             case 'd':
                 batteryOffset_ = WrapDown(batteryOffset_, kBatteryStep, kBatteryLimit2nd);
+                changed('d');
                 return Line("OK");
             case '4':
             case '2':
@@ -163,6 +188,7 @@ std::optional<std::string> UpsModel::command(std::uint8_t byte, Micros at) {
                 if (c == nullptr)
                     return unknown();
                 ++c->value;  // the unit's own direction: up, wrapping at FF
+                changed(static_cast<char>(byte));
                 return Line(Hex2(c->value));
             }
             case 'H': {
@@ -178,6 +204,7 @@ std::optional<std::string> UpsModel::command(std::uint8_t byte, Micros at) {
                     if (profile_.models[i].code <= code2nd_)
                         index = i;
                 profile_.modelIndex = index;
+                changed('H');
                 return Line(Hex2(current));
             }
             case '0':
@@ -206,9 +233,7 @@ std::optional<std::string> UpsModel::command(std::uint8_t byte, Micros at) {
         case 'Z':
             if (paired(previousZ)) {
                 // Shutdown and restart: the unit comes back at once, out of smart mode.
-                smart_ = false;
-                programming_ = false;
-                bypass_ = false;
+                restart(at);
                 return std::nullopt;
             }
             firstZ_ = at;
@@ -343,6 +368,7 @@ std::optional<std::string> UpsModel::step(int direction, Micros at) {
         if (!programming_)
             return no();
         v->value = std::max(0.0, v->value + direction * v->step);
+        changed(sel);
         return Line("OK");
     }
     if (profile_.hasSettings) {
@@ -352,21 +378,27 @@ std::optional<std::string> UpsModel::step(int direction, Micros at) {
             // "-" moves to the next value, "+" to the previous one.
             settingIndex_[i] = (settingIndex_[i] + (direction < 0 ? 1 : n - 1)) % n;
             addAlert('|', at + kChangeAlertDelay);
+            changed(sel);
             return Line("OK");
         }
     }
     if (sel == '>' && profile_.hasBatteryPacks) {
         packs_ = std::clamp(packs_ + direction, 0, 10);
         addAlert('|', at + kChangeAlertDelay);
+        changed(sel);
         return Line("OK");
     }
     if (direction < 0 && hasText(sel)) {
         const std::size_t width = sel == 'n' ? static_cast<std::size_t>(profile_.serialWidth) : 8;
         entry_ = TextEntry{sel, width, {}, at};
+        taken_ = Taken::TextBegun;
+        target_ = sel;
         return std::nullopt;
     }
     if (direction < 0 && third && sel == 'b') {
         entry_ = TextEntry{'b', 3, {}, at};
+        taken_ = Taken::TextBegun;
+        target_ = 'b';
         return std::nullopt;
     }
     if (sel == '#' && profile_.hash == HashMeaning::Eeprom) {
@@ -386,8 +418,11 @@ std::optional<std::string> UpsModel::step(int direction, Micros at) {
         if (c == nullptr)
             return Line("NA");
         c->value = static_cast<std::uint8_t>(c->value + direction);
+        changed(sel);
         return Line(Hex2(c->value));
     }
+    if (sel == 'L' || sel == 'P' || sel == 'B')
+        changed(sel);
     switch (sel) {
         case 'L':
             inputOffset_ =
@@ -405,6 +440,7 @@ std::optional<std::string> UpsModel::step(int direction, Micros at) {
     }
     if ((third && sel == kCtrlB) || (!third && sel == 'b')) {
         moveModel(direction);
+        changed(sel);
         return Line(Hex2(modelCode()));
     }
     return no();

@@ -11,6 +11,16 @@
 
 namespace morlen::sim {
 
+// How the unit took a byte it received: what a test checks against what the host meant.
+enum class Taken : std::uint8_t {
+    Ignored,    // switched off, out of smart mode, or (a front end's fault) never heard
+    Command,    // a command, which may only read a value
+    Changed,    // changed a stored value: a setting, constant, meter, model code or the packs
+    TextBegun,  // the "-" that starts a text write
+    Text,       // a character of a text write
+    Refused,    // (a front end's fault) answered "NA" without reaching the unit
+};
+
 // An unsolicited alert character and the time the unit sends it.
 struct Alert {
     Micros at;
@@ -43,11 +53,22 @@ public:
     void setReplaceBattery(bool replace, Micros at);
     // Live values drift a little with time unless switched off (for exact walks in tests).
     void setDrift(bool on) { drift_ = on; }
+    // The unit restarts at `at` (a power glitch, its own watchdog): it comes back out of smart
+    // mode and programming mode, and a text write under way is lost. Settings are kept.
+    void restart(Micros at);
+
+    // How the last byte received was taken, and for a change or a text write the command
+    // whose value it changed ("u" for a step of the upper transfer voltage, "a" for an input
+    // meter step of a second-generation unit).
+    Taken lastTaken() const { return taken_; }
+    char lastTarget() const { return target_; }
 
     // ---- Inspection, mainly for tests ----
     const Profile& profile() const { return profile_; }
     bool smartMode() const { return smart_; }
     bool programmingMode() const { return programming_; }
+    // A text write is under way: the next bytes are its characters.
+    bool inText() const { return entry_.has_value(); }
     bool onBattery() const { return onBattery_; }
     bool switchedOff() const { return off_; }
     // Current value of a cycled setting ("" when the unit has none).
@@ -96,6 +117,8 @@ private:
     bool isPublicCommand(std::uint8_t byte) const;
     Selection selectionOf(std::uint8_t byte) const;
     bool hasText(char command) const;
+    // The byte being taken changed the value of `target`.
+    void changed(char target);
 
     void advance(Micros to);
     std::optional<Micros> nextStateEvent() const;
@@ -122,6 +145,8 @@ private:
     bool off_ = false;
     bool drift_ = true;
     std::uint8_t selected_ = 0;
+    Taken taken_ = Taken::Ignored;
+    char target_ = 0;
     std::optional<TextEntry> entry_;
     std::optional<Micros> firstOne_;  // first "1" of a programming-mode pair
     std::optional<Micros> firstZ_;    // first "Z" of a restart pair

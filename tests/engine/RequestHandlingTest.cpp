@@ -786,6 +786,47 @@ TEST(Walks, AReachedWalkLeavesTheStatusTextAlone) {
     EXPECT_EQ(rig.beeps(), beeps + 1);
 }
 
+// A walk or an EEPROM read whose selection the unit did not hear steps nothing (the sign would
+// move what the unit had selected before), is not confirmed and says why. On a unit whose "#"
+// is a calibration constant the EEPROM read sends nothing at all.
+TEST(Walks, ASelectionTheUnitDidNotHearStepsNothingAndSaysWhy) {
+    const struct {
+        const char* profile;
+        char code;
+        const char* entry;
+        const char* target;
+        bool lose;  // the selection is lost on the line
+        std::string wire;
+        const char* note;
+    } rows[] = {
+        {"su1000", 'l', "Const0", "A5", true, "0",
+         "Target not reached: the UPS did not answer with a value."},
+        {"su1000-3g", 'Z', "Const_5", "66", true, "%",
+         "Target not reached: the UPS did not answer with a value."},
+        {"su1000", 'W', nullptr, nullptr, true, "#",
+         "The UPS did not answer: the EEPROM was not read."},
+        {"sc1000", 'W', nullptr, nullptr, false, "",
+         "The EEPROM cannot be read on this UPS: \"#\" is a calibration constant here."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.profile) + " " + row.code);
+        Rig rig(row.profile);
+        const int beeps = rig.beeps();
+        QString note;
+        const std::string wire = rig.statusPass(
+            {{row.code, '-'}}, [&] { note = rig.form().statusText(); },
+            [&] {
+                if (row.entry != nullptr)
+                    rig.form().control<QLineEdit>(row.entry)->setText(row.target);
+                if (row.lose)
+                    rig.unit().loseByte(5);  // after the link check and the four registers
+            });
+        EXPECT_EQ(wire.substr(0, wire.find('Y')), row.wire);
+        EXPECT_EQ(note.toStdString(), row.note);
+        EXPECT_EQ(rig.beeps(), beeps) << "not confirmed";
+    }
+}
+
 TEST(ModelCodeWalks, BackUpsProReachesTheTypedCode) {
     // Each step asks for the firmware first; all of its reply is read, so every code read
     // back is a code.

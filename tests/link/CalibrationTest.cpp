@@ -359,6 +359,7 @@ TEST(Meters, LoadWalkOnAUnitWithoutRatingStopsAtTheBound) {
 
 TEST(Meters, StepsSendTheirBytes) {
     ScriptedUnit unit;
+    unit.on('L', "230.0").on('P', "023.5").on('B', "27.00");
     APCUPS& ups = unit.ups();
     ups.StepInputVoltage('+');
     ups.StepLoad('-');
@@ -397,6 +398,8 @@ TEST(Meters, SecondGenerationBatteryWalk) {
 
 TEST(BackPro, StepsSelectTheirValueFirst) {
     ScriptedUnit unit;
+    for (const char value : std::string("ew2vdc"))
+        unit.on(value, "01.00");
     APCUPS& ups = unit.ups();
     ups.family = FamilyBackPro;
     ups.StepFloatVoltage('-');
@@ -420,19 +423,19 @@ TEST(ModelCode, ReadPerKindOfUnit) {
         ScriptedUnit unit;
         unit.ups().family = row.family;
         unit.ups().isThirdGen = row.thirdGen;
-        unit.on('-', "0B").on(cmd::CtrlB, "8A").on('H', "A1");
+        unit.on('-', "0B").on(cmd::CtrlB, "8A").on('H', "A1").on('b', "60.11.I");
         unit.ups().ReadModelCode();
         EXPECT_EQ(unit.takeWritten(), row.bytes);
     }
     ScriptedUnit unit;
-    unit.on('-', "0B");
+    unit.on('-', "0B").on('b', "60.11.I");
     EXPECT_STREQ(unit.ups().ReadModelCode(), "0B");
     EXPECT_EQ(unit.ups().modelCodeText, "0B");
 }
 
 TEST(ModelCode, StepRereadsFirmwareAndModel) {
     ScriptedUnit unit;
-    unit.on('+', "0C").on('b', "61.9.I").on(cmd::CtrlA, "SMART-UPS 1000XL");
+    unit.on('+', "0C").on('b', "61.9.I").on(cmd::CtrlA, "SMART-UPS 1000XL").on(cmd::CtrlB, "0C");
     EXPECT_STREQ(unit.ups().StepModel('+'), "SMART-UPS 1000XL");
     EXPECT_EQ(unit.takeWritten(), std::string("b+b") + cmd::CtrlA);
     EXPECT_EQ(unit.ups().modelCodeText, "0C");

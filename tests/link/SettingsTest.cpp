@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "ScriptedUnit.h"
 
 namespace morlen::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 std::int64_t msSince(VirtualClock& clock, Micros start) {
     return std::chrono::duration_cast<Millis>(clock.now() - start).count();
@@ -40,13 +43,22 @@ TEST(Settings, EachStepSelectsSendsMinusAndReadsBack) {
         {"sensitivity", [](APCUPS& u) { return u.StepSensitivity(); }, 's', 1, 1},
     };
     for (const auto& row : rows) {
+        // The unit answers the selection (a step after an unanswered one is not sent), then
+        // stays silent: the timeouts show the reply length of the step and the read-back.
         ScriptedUnit unit;
+        int asked = 0;
+        unit.setHandler([&](char c) -> std::optional<std::string> {
+            if (c == row.command && asked++ == 0)
+                return std::string(static_cast<std::size_t>(row.replyLength), '0');
+            return std::nullopt;
+        });
         const Micros start = unit.clock().now();
         row.step(unit.ups());
         const std::string expected{row.command, '-', row.command};
         EXPECT_EQ(unit.takeWritten(), expected) << row.name;
-        EXPECT_EQ(msSince(unit.clock(), start),
-                  2 * silence(row.replyLength) + silence(row.signReplyLength))
+        const Micros answered = 40ms + sim::kByteTime * (1 + row.replyLength + 2);
+        EXPECT_EQ(unit.clock().now() - start,
+                  answered + Millis(silence(row.replyLength) + silence(row.signReplyLength)))
             << row.name;
     }
 }

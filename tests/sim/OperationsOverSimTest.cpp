@@ -257,5 +257,47 @@ TEST(SelfTestSwitchOff, SecondGenerationUnitRestartsAfterTheZPairAndIsIdentified
     EXPECT_EQ(s.ups->selfTestIntervalText.str(), "OFF");  // a restart keeps the settings
 }
 
+// A step whose selection the unit did not take sends no sign: the unit would step whatever it
+// had selected before (after a poll pass, the battery-voltage meter). Lost on the line, or
+// answered "NA"; the value the step meant stays too.
+TEST(Steps, ASelectionTheUnitDidNotTakeIsNotFollowedByItsSign) {
+    const struct {
+        const char* name;
+        const char* profile;
+        std::function<void(APCUPS&)> step;
+    } rows[] = {
+        {"setting", "su1000", [](APCUPS& u) { u.StepHighTransfer(); }},
+        {"one-character setting", "su1000", [](APCUPS& u) { u.StepSensitivity(); }},
+        {"battery packs", "su1000", [](APCUPS& u) { u.StepBatteryPacks('+'); }},
+        {"load meter", "su1000", [](APCUPS& u) { u.StepLoad('+'); }},
+        {"input meter", "su1000", [](APCUPS& u) { u.StepInputVoltage('-'); }},
+        {"battery meter", "su1000", [](APCUPS& u) { u.StepBatteryVoltage('+'); }},
+        {"model code", "su1000", [](APCUPS& u) { u.StepModel('+'); }},
+        {"model code, Ctrl-B", "su1000-3g", [](APCUPS& u) { u.StepModel('-'); }},
+        {"Back-UPS Pro value", "backpro", [](APCUPS& u) { u.StepRatio('+'); }},
+        {"model code read by a step and back", "su1000", [](APCUPS& u) { u.ReadModelCode(); }},
+    };
+    for (const auto& row : rows) {
+        for (const bool refused : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (refused ? ", refused" : ", lost"));
+            Session s(row.profile);
+            s.ups->ReadBatteryVoltage();  // the last reading of every poll pass
+            if (refused)
+                s.unit.refuseByte();
+            else
+                s.unit.loseByte();
+            const std::size_t from = s.unit.log().size();
+            row.step(*s.ups);
+            std::string heard;
+            for (std::size_t i = from; i < s.unit.log().size(); ++i) {
+                const Exchange& e = s.unit.log()[i];
+                heard += static_cast<char>(e.command);
+                EXPECT_NE(e.taken, Taken::Changed) << "changed " << e.target;
+            }
+            EXPECT_EQ(heard.find_first_of("+-"), std::string::npos) << heard;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace morlen::sim

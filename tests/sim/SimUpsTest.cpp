@@ -107,6 +107,68 @@ TEST(Faults, DroppedAndGarbledBytesHitTheNextReplyOnly) {
     EXPECT_EQ(b.raw('Y', 2), "SM\n");
 }
 
+// Each fault hits the byte it was aimed at and only that one; the log tells how the unit
+// took every byte. After the commands, "u" shows whether the upper transfer voltage moved.
+TEST(Faults, EachByteFaultHitsItsByteAndTheLogSaysHowTheUnitTookIt) {
+    struct Row {
+        const char* name;
+        void (*arm)(SimUps&);
+        std::string commands;  // after "Y"
+        std::vector<std::string> replies;
+        std::string taken;  // per command: I ignored, C command, * changed, R refused
+        std::string upper;  // "u" afterwards
+    };
+    const Row rows[] = {
+        {"none", [](SimUps&) {}, "u-", {"253", "OK"}, "C*", "257"},
+        {"lost selection: the sign steps what was selected before",
+         [](SimUps& u) { u.loseByte(1); },
+         "Lu-",
+         {"230.0", "", "NO"},
+         "CIC",
+         "253"},
+        {"refused selection",
+         [](SimUps& u) { u.refuseByte(1); },
+         "Lu-",
+         {"230.0", "NA", "NO"},
+         "CRC",
+         "253"},
+        {"refused step",
+         [](SimUps& u) { u.refuseNextStep(); },
+         "u-u-",
+         {"253", "NA", "253", "OK"},
+         "CRC*",
+         "257"},
+        {"garbage reply: the unit still acted",
+         [](SimUps& u) { u.replaceReply("\x7fZ\r\n", 1); },
+         "u-",
+         {"253", "\x7fZ"},
+         "C*",
+         "257"},
+        {"restart: out of smart mode until Y",
+         [](SimUps& u) { u.restartBefore(0); },
+         "u-Yu",
+         {"", "", "SM", "253"},
+         "IICC",
+         "253"},
+        {"pulled cable", [](SimUps& u) { u.unplugBefore(1); }, "u-", {"253", ""}, "CI", "253"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench b("su1000");
+        ASSERT_EQ(b.transact('Y', 2), "SM");
+        row.arm(b.unit);
+        const std::size_t from = b.unit.log().size();
+        for (std::size_t i = 0; i < row.commands.size(); ++i)
+            EXPECT_EQ(b.transact(row.commands[i], 3), row.replies[i]) << i;
+        std::string taken;
+        for (std::size_t i = from; i < b.unit.log().size(); ++i)
+            taken += "IC*-tR"[static_cast<int>(b.unit.log()[i].taken)];
+        EXPECT_EQ(taken, row.taken);
+        b.unit.plug();
+        EXPECT_EQ(b.transact('u', 3), row.upper);
+    }
+}
+
 TEST(Faults, AlertInsideAReply) {
     Bench b("su1000");
     b.unit.insertAlertInReply(1, '!');
