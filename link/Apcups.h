@@ -38,6 +38,9 @@ constexpr char CR = 13;
 // alone) when either lies outside '0'..'f'; inside that range a non-hex character counts -1,
 // so "NA" gives 250.
 bool HexByte(const char* text, std::uint8_t& out);
+// Exactly two hexadecimal digits (either case) and nothing after them: a byte as the unit
+// reports one.
+bool IsHexByte(const char* text);
 
 // Leading decimal number of a text, as atof / atol read it (0 when there is none).
 float NumberOf(const char* text);
