@@ -51,6 +51,13 @@ long IntegerOf(const char* text);
 // behaviour.
 long Truncate(float value);
 
+// How the last identity-text write went.
+enum class TextWrite : std::uint8_t {
+    Accepted,     // every character went out and the unit answered "OK" after the last
+    Refused,      // the unit answered the "-" or a character before the last: no more was sent
+    Unconfirmed,  // every character went out, but the last was not answered "OK"
+};
+
 // The model of the connected UPS: the serial link, one text field per value the unit
 // reports, numeric copies of the measurements, the family code and the kind flags, and one
 // operation per UPS command. No operation throws or reports an error: an unanswered read
@@ -260,6 +267,7 @@ public:
     std::int16_t ratingDigits = 0;
     std::uint8_t secondGenVariant = 0;
     bool smartModeOk = false;
+    TextWrite lastTextWrite = TextWrite::Accepted;
 
 private:
     const char* TransactImpl(char command, int replyLength, bool filterAlerts);
