@@ -25,10 +25,11 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
     QProgressBar* bar = form.ui->ProgressBar1;
     thread.RunOnWindowThread([bar] { bar->setMaximum(255); });
 
-    // A start reply that is no hex byte starts the round at address 0. Every reply that could
-    // not be read is counted, so that the buffer is not taken for a whole image: a unit that
-    // lost its cable halfway still gets all 255 steps, but the buffer then holds the last byte
-    // read over and over.
+    // Only a reply of exactly two hex digits is a byte read. Every other reply ("NA", "NO",
+    // one digit, three characters, nothing) is counted, so that the buffer is not taken for a
+    // whole image; what is stored is still what the conversion makes of it. A start reply the
+    // conversion cannot read starts the round at address 0; a unit that lost its cable halfway
+    // still gets all 255 steps, and the buffer then holds the last byte read over and over.
     int unread = 0;
     std::uint8_t start = 0;
     const char* begin = ups.EepromBegin();
@@ -37,8 +38,9 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
         thread.RunOnWindowThread([&form] { form.showRequestNote(kEepromNotReadText); });
         return;
     }
-    if (!HexByte(begin, start))
+    if (!IsHexByte(begin))
         ++unread;
+    HexByte(begin, start);
     thread.RunOnWindowThread([bar] { bar->show(); });
 
     std::uint8_t byte = start;
@@ -46,9 +48,11 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
     do {
         const int position = i > start ? i - start : i + 255 - start;
         thread.RunOnWindowThread([bar, position] { bar->setValue(position); });
-        // A reply that is no hex byte repeats the byte before it.
-        if (!HexByte(ups.EepromNext(), byte))
+        // A reply the conversion cannot read repeats the byte before it.
+        const char* reply = ups.EepromNext();
+        if (!IsHexByte(reply))
             ++unread;
+        HexByte(reply, byte);
         ups.eepromImage[offset + i] = byte;
         ++i;
     } while (i != start);

@@ -387,24 +387,46 @@ void RequestHandler::AddTextRows() {
 
     add('h', [this, &ui, typed](char) {
         ups_.WriteManufactureDate(typed(ui.ManufactureDate));
-        LateFlash(ui.ManufactureDate, [this] { return ups_.manufactureDate.c_str(); });
+        ShowTextWrite(ui.ManufactureDate, [this] { return ups_.manufactureDate.c_str(); });
     });
     add('i', [this, &ui, typed](char) {
         ups_.WriteBatteryReplaceDate(typed(ui.BatteriesReplaseDate));
-        LateFlash(ui.BatteriesReplaseDate, [this] { return ups_.batteryReplaceDate.c_str(); });
+        ShowTextWrite(ui.BatteriesReplaseDate, [this] { return ups_.batteryReplaceDate.c_str(); });
     });
     add('j', [this, &ui, typed](char) {
         ups_.WriteUpsId(typed(ui.ID));
-        LateFlash(ui.ID, [this] { return ups_.ReadUpsId(); });
+        // A written id is read once more after the flash.
+        ShowTextWrite(ui.ID, [this] {
+            return ups_.lastTextWrite == TextWrite::Accepted ? ups_.ReadUpsId()
+                                                             : ups_.upsId.c_str();
+        });
     });
     add('k', [this, &ui, typed](char) {
         ups_.WriteSerialNumber(typed(ui.SerialNumber));
-        LateFlash(ui.SerialNumber, [this] { return ups_.serialNumber.c_str(); });
+        ShowTextWrite(ui.SerialNumber, [this] { return ups_.serialNumber.c_str(); });
     });
     add('O', [this, &ui, typed](char) {
         setText(ui.SU36G, ups_.WriteFirmwareHead(typed(ui.SU36G)));
-        ShortFlash(ui.SU36G);
+        if (ups_.lastTextWrite == TextWrite::Accepted)
+            ShortFlash(ui.SU36G);
+        else
+            NoteTextRefused();
     });
+}
+
+void RequestHandler::ShowTextWrite(QLineEdit* entry, const std::function<const char*()>& readBack) {
+    if (ups_.lastTextWrite == TextWrite::Accepted) {
+        LateFlash(entry, readBack);
+        return;
+    }
+    // Not confirmed: the entry shows what the unit holds, the status text why.
+    setText(entry, readBack());
+    NoteTextRefused();
+}
+
+void RequestHandler::NoteTextRefused() {
+    thread_.RunOnWindowThread(
+        [this] { form_.showRequestNote(QStringLiteral("The UPS did not accept the new text.")); });
 }
 
 // ---- Commands ----

@@ -58,6 +58,10 @@ private:
     void ShortFlash(QWidget* control);
     // After a text write: green font, pause, tone, black font, then the value read back.
     void LateFlash(QLineEdit* entry, const std::function<const char*()>& readBack);
+    // A text write the unit took is flashed late; one it did not take only shows the value
+    // read back and says so in the status text until the next request begins.
+    void ShowTextWrite(QLineEdit* entry, const std::function<const char*()>& readBack);
+    void NoteTextRefused();
     // The confirmation tone; the poll thread waits for its end.
     void Beep();
     // A load reading (its text as returned) on a percent entry, a watts entry and a bar, with

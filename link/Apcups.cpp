@@ -52,6 +52,11 @@ bool HexByte(const char* text, std::uint8_t& out) {
     return true;
 }
 
+bool IsHexByte(const char* text) {
+    return HexDigit(static_cast<unsigned char>(text[0])) >= 0 &&
+           HexDigit(static_cast<unsigned char>(text[1])) >= 0 && text[2] == '\0';
+}
+
 float NumberOf(const char* text) {
     return static_cast<float>(std::atof(text));
 }

@@ -43,6 +43,9 @@ constexpr float kBatteryJump = 5.0f;
 // alone) when either lies outside '0'..'f'; inside that range a non-hex character counts -1,
 // so "NA" gives 250.
 bool HexByte(const char* text, std::uint8_t& out);
+// Exactly two hexadecimal digits (either case) and nothing after them: a byte as the unit
+// reports one.
+bool IsHexByte(const char* text);
 
 // Leading decimal number of a text, as atof / atol read it (0 when there is none).
 float NumberOf(const char* text);
@@ -52,6 +55,13 @@ long IntegerOf(const char* text);
 // into values no integer holds: those give 0 or the nearest bound instead of undefined
 // behaviour.
 long Truncate(float value);
+
+// How the last identity-text write went.
+enum class TextWrite : std::uint8_t {
+    Accepted,     // every character went out and the unit answered "OK" after the last
+    Refused,      // the unit answered the "-" or a character before the last: no more was sent
+    Unconfirmed,  // every character went out, but the last was not answered "OK"
+};
 
 // The model of the connected UPS: the serial link, one text field per value the unit
 // reports, numeric copies of the measurements, the family code and the kind flags, and one
@@ -269,6 +279,7 @@ public:
     std::int16_t ratingDigits = 0;
     std::uint8_t secondGenVariant = 0;
     bool smartModeOk = false;
+    TextWrite lastTextWrite = TextWrite::Accepted;
 
 private:
     const char* TransactImpl(char command, int replyLength, bool filterAlerts);

@@ -1,5 +1,7 @@
 #include "ApcupsImpl.h"
 
+#include <cstring>
+
 namespace morlen {
 
 // ---- Cycled settings: the unit keeps the list; "-" moves to the next value ----
@@ -115,19 +117,29 @@ const char* APCUPS::StepBatteryPacks(char sign) {
 
 const char* APCUPS::WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
                               const std::string& text, const char* (APCUPS::*read)()) {
-    Transact(command, replyLength);
-    Transact('-', 1);
     // The unit takes exactly `width` characters; anything beyond would reach it as commands.
+    std::string field = text.substr(0, static_cast<std::size_t>(width));
+    field.resize(static_cast<std::size_t>(width), ' ');
+    Transact(command, replyLength);
+    // A unit taking a text is silent after the "-" and after every character but the last,
+    // which it answers "OK". Any other answer means it is not taking the text, and each
+    // further character would reach it as a command ("W" a self-test, "K" a shutdown...).
+    lastTextWrite = TextWrite::Refused;
     int sent = 0;
-    for (char c : text) {
-        if (sent >= width)
-            break;
-        Transact(c, 2);
-        ++sent;
+    if (Transact('-', 1)[0] == '\0') {
+        lastTextWrite = TextWrite::Unconfirmed;
+        for (char c : field) {
+            const char* reply = Transact(c, 2);
+            if (++sent == width) {
+                if (std::strcmp(reply, "OK") == 0)
+                    lastTextWrite = TextWrite::Accepted;
+            } else if (reply[0] != '\0') {
+                lastTextWrite = TextWrite::Refused;
+                break;
+            }
+        }
     }
-    for (; sent < width; ++sent)
-        Transact(' ', 2);
-    if (pauseMs > 0)
+    if (sent > 0 && pauseMs > 0)
         clock_.sleepMs(pauseMs);
     return (this->*read)();
 }

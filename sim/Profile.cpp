@@ -261,6 +261,19 @@ std::vector<Profile> BuildProfiles() {
         all.push_back(p);
     }
     {
+        // Takes its settings to storage a few seconds after a step: a restart right after the
+        // self-test switch-off brings its interval back.
+        Profile p = SecondGen("gen2-late",
+                              "second-generation Smart-UPS 1250 that stores a setting 3 s after "
+                              "the step",
+                              '8');
+        p.dipSwitches = "00";
+        p.serial = "QS125398";
+        p.constants = {{'5', 0xEC}, {'6', 0xF9}, {'0', 0x9F}};
+        p.storesSettingsLate = true;
+        all.push_back(p);
+    }
+    {
         Profile p = SecondGen("matrix5000", "Matrix 5000 (second generation, variant 1)", '5');
         p.models = {{0x00, "Matrix 5000", "", '5'}};
         p.modelIndex = 0;
@@ -339,6 +352,15 @@ std::vector<Profile> BuildProfiles() {
         p.hasBypass = true;
         p.batteryPacks = 1;
         p.loadPercent = 28.0;
+        all.push_back(p);
+    }
+    {
+        // Its UPS id cannot be written: "-" after "c" is answered "NA".
+        Profile p = FirstGen("su1000-id-ro", "Smart-UPS 1000 whose UPS id cannot be written",
+                             SmartUpsFirstGenLine(), 0x0B);
+        p.serial = "WS9711040233";
+        p.constants = TableConstants(0x35, 0xEF, 0xF9, 0xA0);
+        p.refusedTexts = "c";
         all.push_back(p);
     }
     {

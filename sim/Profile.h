@@ -90,6 +90,13 @@ struct Profile {
     std::vector<Constant> constants;  // absent constants answer "NA"
     std::vector<BackProValue> backPro;
 
+    // Text commands ("c", "m", "x", "n", "b") whose write the unit refuses: it answers "NA" to
+    // the "-" after them, so what follows are commands again, and keeps its text.
+    std::string refusedTexts;
+    // The unit writes a stepped setting to its storage only 3 s after the step: a restart
+    // ("Z" pair) before then brings the stored value back.
+    bool storesSettingsLate = false;
+
     std::string upsId = "UPS_IDEN";
     std::string manufactureDate = "11/29/96";
     std::string batteryDate = "11/29/96";

@@ -81,6 +81,7 @@ std::string Hex2(std::uint8_t value) {
 UpsModel::UpsModel(const Profile& profile) : profile_(profile) {
     for (const auto& s : profile_.settings)
         settingIndex_.push_back(s.factory < s.values.size() ? s.factory : 0);
+    storedIndex_ = settingIndex_;
     if (profile_.hasSettings)
         texts_['c'] = profile_.upsId;
     texts_['m'] = profile_.manufactureDate;
@@ -102,6 +103,10 @@ std::optional<std::string> UpsModel::receive(std::uint8_t byte, Micros at) {
     advance(at);
     taken_ = Taken::Ignored;
     target_ = 0;
+    if (storeAt_ && at >= *storeAt_) {
+        storedIndex_ = settingIndex_;
+        storeAt_.reset();
+    }
     if (off_)
         return std::nullopt;
     if (entry_) {
@@ -138,6 +143,9 @@ void UpsModel::restart(Micros at) {
     entry_.reset();
     firstOne_.reset();
     firstZ_.reset();
+    // A step not yet stored is lost.
+    settingIndex_ = storedIndex_;
+    storeAt_.reset();
 }
 
 void UpsModel::changed(char target) {
@@ -232,7 +240,8 @@ std::optional<std::string> UpsModel::command(std::uint8_t byte, Micros at) {
             return std::nullopt;
         case 'Z':
             if (paired(previousZ)) {
-                // Shutdown and restart: the unit comes back at once, out of smart mode.
+                // Shutdown and restart: the unit comes back at once, out of smart mode, with
+                // the settings its storage holds.
                 restart(at);
                 return std::nullopt;
             }
@@ -377,6 +386,10 @@ std::optional<std::string> UpsModel::step(int direction, Micros at) {
             const std::size_t n = s->values.size();
             // "-" moves to the next value, "+" to the previous one.
             settingIndex_[i] = (settingIndex_[i] + (direction < 0 ? 1 : n - 1)) % n;
+            if (profile_.storesSettingsLate)
+                storeAt_ = at + kChangeAlertDelay;
+            else
+                storedIndex_ = settingIndex_;
             addAlert('|', at + kChangeAlertDelay);
             changed(sel);
             return Line("OK");
@@ -388,6 +401,9 @@ std::optional<std::string> UpsModel::step(int direction, Micros at) {
         changed(sel);
         return Line("OK");
     }
+    const bool textSelected = hasText(sel) || (third && sel == 'b');
+    if (direction < 0 && textSelected && profile_.refusedTexts.find(sel) != std::string::npos)
+        return Line("NA");
     if (direction < 0 && hasText(sel)) {
         const std::size_t width = sel == 'n' ? static_cast<std::size_t>(profile_.serialWidth) : 8;
         entry_ = TextEntry{sel, width, {}, at};
@@ -822,6 +838,8 @@ void UpsModel::moveModel(int direction) {
 void UpsModel::factoryReset() {
     for (std::size_t i = 0; i < profile_.settings.size(); ++i)
         settingIndex_[i] = profile_.settings[i].factory;
+    storedIndex_ = settingIndex_;
+    storeAt_.reset();
 }
 
 std::string UpsModel::setting(char command) const {

@@ -152,6 +152,10 @@ private:
     std::optional<Micros> firstZ_;    // first "Z" of a restart pair
 
     std::vector<std::size_t> settingIndex_;
+    // What a unit that stores its settings late holds in storage, and when the pending write
+    // happens.
+    std::vector<std::size_t> storedIndex_;
+    std::optional<Micros> storeAt_;
     std::map<char, std::string> texts_;
     std::string firmwareHead_;  // written head, empty: the row's own
     int packs_ = 0;

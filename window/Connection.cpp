@@ -44,9 +44,6 @@ void setShown(std::initializer_list<QWidget*> controls, bool on) {
         c->setVisible(on);
 }
 
-// A unit whose interval never reads "OFF" must not hold the window forever.
-constexpr int kSelfTestStepBound = 8;
-
 // Holds the wait cursor while the window thread talks to the unit.
 struct WaitCursor {
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -138,6 +135,78 @@ bool NextModelCode(const char* code, char* out) {
     return true;
 }
 
+SelfTestSwitchOff SwitchSelfTestOff(APCUPS& ups) {
+    using End = SelfTestSwitchOff::End;
+    SelfTestSwitchOff off;
+    off.before = ups.selfTestIntervalText.str();
+    if (off.before == "OFF")
+        return off;
+    // A unit that does not tell its interval gets no step: it could not be set back.
+    if (off.before.empty() || off.before == "NA") {
+        off.end = End::NoAnswer;
+        return off;
+    }
+    const auto step = [&ups, &off] {
+        ups.StepSelfTestInterval();
+        ++off.steps;
+        return ups.selfTestIntervalText.str();
+    };
+    for (int i = 0; i < kSelfTestStepBound; ++i) {
+        const std::string now = step();
+        if (now == "OFF") {
+            off.end = End::SwitchedOff;
+            return off;
+        }
+        if (now.empty()) {
+            off.end = End::NoAnswer;
+            return off;
+        }
+        if (now == off.before) {
+            off.end = End::CameRound;
+            return off;
+        }
+    }
+    // Not "OFF" within the bound: the unit keeps the interval it had, "OFF" on the way or not.
+    for (int i = 0; i < kSelfTestStepBound; ++i) {
+        const std::string now = step();
+        if (now.empty()) {
+            off.end = End::NoAnswer;
+            return off;
+        }
+        if (now == off.before) {
+            off.end = End::SetBack;
+            return off;
+        }
+    }
+    off.end = End::LeftMoved;
+    return off;
+}
+
+std::string SelfTestSwitchOffText(const SelfTestSwitchOff& off, const std::string& now) {
+    using End = SelfTestSwitchOff::End;
+    const std::string failed = "Self test could not be switched off";
+    switch (off.end) {
+        case End::AlreadyOff:
+        case End::SwitchedOff:
+            break;
+        case End::NoAnswer:
+            if (off.steps == 0)
+                return failed + ": the UPS does not report its self-test interval.";
+            return failed + ": the UPS stopped answering after " + std::to_string(off.steps) +
+                   (off.steps == 1 ? " step." : " steps.");
+        case End::CameRound:
+            return failed + ": the UPS offers no \"OFF\". Its interval is " + off.before +
+                   " as before.";
+        case End::SetBack:
+            return failed + " within " + std::to_string(kSelfTestStepBound) +
+                   " steps. Its interval is " + off.before + " as before.";
+        case End::LeftMoved:
+            return failed + " within " + std::to_string(kSelfTestStepBound) +
+                   " steps, nor set back: its interval is " + now + ", it was " + off.before + ".";
+    }
+    return {};
+}
+
 }  // namespace morlen
 
 void TForm1::fillPortList() {
@@ -217,6 +286,7 @@ void TForm1::ComboBox1Change() {
     ui->UPSMessage->clear();
     ui->Reconnect->setEnabled(false);
     ui->ComboBox1->setEnabled(false);
+    restartSent_ = false;
     StartClick();
 
     worker = new morlen::APCDynamicData(*this);
@@ -241,7 +311,6 @@ void TForm1::PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown) 
 void TForm1::StartClick() {
     Ui::TForm1& u = *ui;
     APCUPS& unit = *ups;
-    bool stepped = false;
     // The nested call after a restart has run the options already.
     bool restarted = false;
 
@@ -279,19 +348,23 @@ void TForm1::StartClick() {
 
         if (u.SelfTestON1->isChecked() && unit.family != morlen::FamilyBackPro &&
             unit.family != morlen::FamilyBackCS) {
-            int steps = 0;
-            while (!(unit.selfTestIntervalText == "OFF") && steps < kSelfTestStepBound) {
-                unit.StepSelfTestInterval();
-                stepped = true;
-                ++steps;
-            }
-            if (!(unit.selfTestIntervalText == "OFF")) {
-                // No restart: it would identify the unit and step it again, without end.
-                setStatusText(QStringLiteral("Self test could not be switched off."));
-            } else if (stepped && unit.family == morlen::FamilySmart2ndGen) {
-                unit.SendZPair();
-                StartClick();
-                restarted = true;
+            if (restartSent_) {
+                // Back from the restart: one per connection, whatever the unit reads now.
+                if (!(unit.selfTestIntervalText == "OFF"))
+                    setStatusText(QStringLiteral("Self test could not be switched off."));
+            } else {
+                const morlen::SelfTestSwitchOff off = morlen::SwitchSelfTestOff(unit);
+                const std::string failed =
+                    morlen::SelfTestSwitchOffText(off, unit.selfTestIntervalText.str());
+                if (!failed.empty()) {
+                    setStatusText(QString::fromStdString(failed));
+                } else if (off.end == morlen::SelfTestSwitchOff::End::SwitchedOff &&
+                           unit.family == morlen::FamilySmart2ndGen) {
+                    restartSent_ = true;
+                    unit.SendZPair();
+                    StartClick();
+                    restarted = true;
+                }
             }
         }
 

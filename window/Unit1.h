@@ -347,6 +347,8 @@ private:
     QMultiHash<const QWidget*, QLabel*> fieldLabels;
     QWidget* activePage_ = nullptr;
     QString requestNote_;
+    // The connection step has restarted the unit ("Z" pair): at most once per connection.
+    bool restartSent_ = false;
     // Set while tabs are shown or hidden: the page the tab control moves to then is not chosen.
     bool changingTabs_ = false;
     // Where the settings put the window; kept when the display server places windows itself.

@@ -233,10 +233,10 @@ TEST(EepromRead, AReplyThatIsNoHexByteRepeatsTheByteBeforeIt) {
     // Inside '0'..'f' a character that is no hex digit counts -1: 16 x -1 + 10.
     EXPECT_EQ(image[20], 250);
     EXPECT_EQ(image[21], read.unit[21]);
-    // "z", "zz" and "0g" could not be read; "NA" could.
-    EXPECT_EQ(bench.form().unreadBytes[0], 3);
+    // None of "z", "zz", "0g" and "NA" is a byte the unit holds.
+    EXPECT_EQ(bench.form().unreadBytes[0], 4);
     EXPECT_EQ(read.statusAfter,
-              QStringLiteral("EEPROM read incomplete: 3 of 256 bytes could not be read."));
+              QStringLiteral("EEPROM read incomplete: 4 of 256 bytes could not be read."));
 }
 
 TEST(EepromRead, AStartReplyThatIsNoHexByteStartsTheRoundAtZero) {
@@ -844,6 +844,74 @@ TEST(EepromIncomplete, AGarbledReplyCountsOneAndTheWalkGoesOn) {
     EXPECT_EQ(bench.form().unreadBytes[0], 1);
     EXPECT_EQ(read.statusAfter,
               QStringLiteral("EEPROM read incomplete: 1 of 256 bytes could not be read."));
+}
+
+// One "+" reply at position 40 changed on its way; the byte stored there and whether the
+// buffer counts as whole.
+struct ReplyKindRow {
+    const char* name;
+    std::vector<std::pair<std::size_t, char>> garbles;  // reply byte index, replacement
+    bool dropSecond;                                    // the reply loses its second digit
+    int stored;  // the byte stored at 40, or one of the two marks below
+    int unread;
+};
+constexpr int kUnitsByte = 0x100;  // the unit's own byte at 40
+constexpr int kByteBefore = -1;    // the byte stored at 39, repeated
+
+// Only a reply of exactly two hex digits is a byte read; one bad reply is enough for the save
+// to ask first, and none leaves it asking nothing.
+TEST(EepromIncomplete, EveryReplyThatIsNotTwoHexDigitsCountsAndOneIsEnoughToAsk) {
+    const ReplyKindRow rows[] = {
+        {"two digits", {}, false, kUnitsByte, 0},
+        {"NA", {{0, 'N'}, {1, 'A'}}, false, 250, 1},
+        {"NO", {{0, 'N'}, {1, 'O'}}, false, 0xEF, 1},
+        {"lower case", {{0, 'a'}, {1, 'b'}}, false, 0xAB, 0},
+        {"one digit", {}, true, kByteBefore, 1},
+        {"three characters", {{0, 'A'}, {1, '5'}, {2, '7'}, {3, '\r'}}, false, 0xA5, 1},
+        {"no hex at all", {{0, 'z'}, {1, 'z'}}, false, kByteBefore, 1},
+    };
+    for (const ReplyKindRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineBench bench("su1000");
+        bench.connectUnit();
+        const auto spoil = QObject::connect(
+            bench.ui().ProgressBar1, &QProgressBar::valueChanged, [&bench, &row](int position) {
+                if (position != 40)
+                    return;
+                for (const auto& [index, byte] : row.garbles)
+                    bench.unit().garbleReplyByte(index, static_cast<std::uint8_t>(byte));
+                if (row.dropSecond)
+                    bench.unit().dropReplyByte(1);
+            });
+        const Read read = readEeprom(bench);
+        QObject::disconnect(spoil);
+        ASSERT_EQ(read.start, 0);
+        EXPECT_EQ(countOf(read.wire, '+'), 255u);
+        const std::uint8_t* image = bench.form().ups->eepromImage;
+        const int expected = row.stored == kUnitsByte    ? read.unit[40]
+                             : row.stored == kByteBefore ? read.unit[39]
+                                                         : row.stored;
+        EXPECT_EQ(image[40], expected);
+        EXPECT_EQ(image[41], read.unit[41]) << "the walk goes on";
+        EXPECT_EQ(bench.form().unreadBytes[0], row.unread);
+
+        QTemporaryDir folder;
+        DialogSeen seen;
+        chooseFile(bench, seen, folder.filePath(QStringLiteral("dump.bin")));
+        std::vector<QString> asked;
+        answerQuestions(bench, asked, false);
+        atRefresh(bench, [&] { bench.ui().SaveEE->click(); });
+        atRefresh(bench, [] {});
+        if (row.unread == 0) {
+            EXPECT_TRUE(asked.empty());
+            EXPECT_EQ(seen.runs, 1);
+        } else {
+            ASSERT_EQ(asked.size(), 1u);
+            EXPECT_EQ(asked[0], QStringLiteral("Buffer1 is incomplete: 1 of 256 bytes could not "
+                                               "be read from the unit.\nSave it anyway?"));
+            EXPECT_EQ(seen.runs, 0);
+        }
+    }
 }
 
 struct WholeReadRow {

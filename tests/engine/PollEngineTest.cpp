@@ -251,38 +251,68 @@ TEST(Options, SelfTestIsSwitchedOffOnASmartUnit) {
     }));
 }
 
-TEST(Options, SecondGenerationUnitIsRestartedAndIdentifiedAgain) {
-    EngineBench bench("gen2-v2");
-    bench.ui().SelfTestON1->setChecked(true);
-    bench.ui().HexCodeON->setChecked(true);
-    bench.connectUnit();
-    ASSERT_TRUE(bench.atRefresh([&] {
-        const std::string wire = bench.takeCommands();
-        EXPECT_EQ(std::count(wire.begin(), wire.end(), 'Z'), 2);
-        EXPECT_EQ(std::count(wire.begin(), wire.end(), '\r'), 2) << "two identifications";
-    }));
-    // The outer call had stepped the interval, so no model-code request was posted.
-    EXPECT_TRUE(bench.form().requestQueue->IsEmpty());
+TEST(Options, SecondGenerationUnitIsRestartedOnceAndIdentifiedAgain) {
+    // A unit that stores its interval only seconds after the step comes back from the restart
+    // with the interval it had: it is not stepped or restarted again, and polling begins.
+    const struct {
+        const char* profile;
+        const char* interval;
+        bool noted;
+    } rows[] = {{"gen2-v2", "OFF", false}, {"gen2-late", "336", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.profile);
+        EngineBench bench(row.profile);
+        bench.ui().SelfTestON1->setChecked(true);
+        bench.ui().HexCodeON->setChecked(true);
+        bench.connectUnit();
+        EXPECT_EQ(bench.form().ups->selfTestIntervalText.str(), row.interval);
+        EXPECT_EQ(bench.unit().model().setting('E'), row.interval);
+        EXPECT_EQ(bench.ui().SelfTest->text().toStdString(), row.interval);
+        EXPECT_EQ(bench.form().statusText(),
+                  row.noted ? QStringLiteral("Self test could not be switched off.")
+                            : bench.form().textConnected);
+        ASSERT_NE(bench.form().worker, nullptr);
+        ASSERT_TRUE(bench.atRefresh([&] {
+            const std::string wire = bench.takeCommands();
+            EXPECT_EQ(std::count(wire.begin(), wire.end(), 'Z'), 2) << "one restart";
+            EXPECT_EQ(std::count(wire.begin(), wire.end(), '\r'), 2) << "two identifications";
+            EXPECT_EQ(std::count(wire.begin(), wire.end(), '-'), 3) << "steps before it only";
+        }));
+        // The outer call had stepped the interval, so no model-code request was posted.
+        EXPECT_TRUE(bench.form().requestQueue->IsEmpty());
+    }
 }
 
-TEST(Options, SecondGenerationUnitThatNeverReadsOffIsNotRestarted) {
-    // Restarting would identify it again and step eight more times, for ever: a unit whose
-    // interval never reads "OFF" gets no "Z" pair and is connected as it is, its other options
-    // included (a variant-2 unit is asked for its next model code, as no restart did it).
+TEST(Options, SecondGenerationUnitThatNeverReadsOffIsNotRestartedAndKeepsItsInterval) {
+    // Restarting would identify it again and step it again: a unit whose interval does not
+    // read "OFF" gets no "Z" pair and is connected as it is, its other options included (a
+    // variant-2 unit is asked for its next model code, as no restart did it). A unit whose
+    // interval comes round again without "OFF" is left there; one that does not answer "E"
+    // gets no step at all.
     const struct {
         const char* profile;
         const char* interval;
         bool modelCodeAsked;
-    } rows[] = {{"gen2-test-on", "ON ", false}, {"gen2-no-e", "", true}};
+        int eSent;
+        int minusSent;
+        const char* status;
+    } rows[] = {
+        {"gen2-test-on", "336", false, 1 + 3 + 3, 3,
+         "Self test could not be switched off: the UPS offers no \"OFF\". Its interval is "
+         "336 as before."},
+        {"gen2-no-e", "", true, 1, 0,
+         "Self test could not be switched off: the UPS does not report its self-test "
+         "interval."},
+    };
     for (const auto& row : rows) {
         EngineBench bench(row.profile);
         bench.ui().SelfTestON1->setChecked(true);
         bench.ui().HexCodeON->setChecked(true);
         bench.connectUnit();
         EXPECT_EQ(bench.ui().ModelConst->text().size(), row.modelCodeAsked ? 2 : 0) << row.profile;
-        EXPECT_EQ(bench.form().statusText(), QStringLiteral("Self test could not be switched off."))
-            << row.profile;
+        EXPECT_EQ(bench.form().statusText(), QString::fromUtf8(row.status)) << row.profile;
         EXPECT_EQ(bench.form().ups->selfTestIntervalText.str(), row.interval) << row.profile;
+        EXPECT_EQ(bench.unit().model().setting('E'), row.interval) << row.profile;
         EXPECT_EQ(bench.ui().PageControl1->currentWidget(), bench.ui().TabSheet3) << row.profile;
         ASSERT_NE(bench.form().worker, nullptr) << row.profile;
         ASSERT_TRUE(bench.atRefresh([&] {
@@ -290,8 +320,8 @@ TEST(Options, SecondGenerationUnitThatNeverReadsOffIsNotRestarted) {
             EXPECT_EQ(wire.find('Z'), std::string::npos) << row.profile;
             EXPECT_EQ(std::count(wire.begin(), wire.end(), '\r'), 1)
                 << row.profile << ": identified once";
-            EXPECT_EQ(std::count(wire.begin(), wire.end(), 'E'), 1 + 8 + 8)
-                << row.profile << ": read, eight steps and their read-backs";
+            EXPECT_EQ(std::count(wire.begin(), wire.end(), 'E'), row.eSent) << row.profile;
+            EXPECT_EQ(std::count(wire.begin(), wire.end(), '-'), row.minusSent) << row.profile;
         })) << row.profile;
     }
 }

@@ -484,6 +484,7 @@ TEST(TextRequests, EachWritesTheEntryAndShowsWhatTheUnitKeeps) {
         std::string wire;
         char stored;  // the unit's command for the text
         std::string kept;
+        const char* refused = "";  // the texts the unit does not let be written
     };
     const Row rows[] = {
         {'h', "ManufactureDate", "01/02/05", "m-01/02/05m", 'm', "01/02/05"},
@@ -492,10 +493,13 @@ TEST(TextRequests, EachWritesTheEntryAndShowsWhatTheUnitKeeps) {
         {'j', "ID", "BENCH_01", "c-BENCH_01cc", 'c', "BENCH_01"},
         // A short text is filled up with blanks to the unit's width.
         {'k', "SerialNumber", "QA1234", "n-QA1234        n", 'n', "QA1234        "},
+        // "NA" to the "-": none of the text goes out, and nothing is confirmed.
+        {'j', "ID", "WRAP", "c-c", 'c', "UPS_IDEN", "c"},
+        {'i', "BatteriesReplaseDate", "KSZ@DU", "x-x", 'x', "11/29/96", "x"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.entry);
-        Rig rig("su1000");
+        Rig rig("su1000", [&row](sim::Profile& p) { p.refusedTexts = row.refused; });
         QLineEdit* entry = rig.form().control<QLineEdit>(row.entry);
         const int beeps = rig.beeps();
         const Micros before = rig.now();
@@ -508,8 +512,12 @@ TEST(TextRequests, EachWritesTheEntryAndShowsWhatTheUnitKeeps) {
                       [&] { entry->setText(QString::fromStdString(row.typed)); }),
                   row.wire);
         EXPECT_EQ(rig.unit().model().text(row.stored), row.kept);
-        EXPECT_EQ(rig.beeps(), beeps + 1);
-        EXPECT_GE(rig.now() - before, Millis(500 + 500)) << "pause and tone";
+        const bool refused = *row.refused != '\0';
+        EXPECT_EQ(rig.beeps(), beeps + (refused ? 0 : 1));
+        EXPECT_EQ(rig.form().statusText() == "The UPS did not accept the new text.", refused);
+        if (!refused) {
+            EXPECT_GE(rig.now() - before, Millis(500 + 500)) << "pause and tone";
+        }
     }
 }
 
@@ -526,19 +534,24 @@ TEST(TextRequests, TheTextIsTakenWhenTheRequestIsCarriedOut) {
 }
 
 TEST(TextRequests, FirmwareHeadIsWrittenAndShownWithAShortFlash) {
-    Rig rig("su1000-3g");
-    Ui::TForm1& ui = rig.ui();
-    const int beeps = rig.beeps();
-    EXPECT_EQ(rig.statusPass(
-                  {{'O', '-'}},
-                  [&] {
-                      EXPECT_EQ(text(ui.SU36G), "777");
-                      EXPECT_EQ(fontOf(ui.SU36G), kBlack);
-                  },
-                  [&] { ui.SU36G->setText(QStringLiteral("777")); }),
-              "b-777b");
-    EXPECT_EQ(rig.unit().model().firmware(), "777.12.I");
-    EXPECT_EQ(rig.beeps(), beeps + 1);
+    // A unit that refuses the write keeps its head; the entry shows it, unconfirmed.
+    for (const bool refused : {false, true}) {
+        Rig rig("su1000-3g", [refused](sim::Profile& p) { p.refusedTexts = refused ? "b" : ""; });
+        Ui::TForm1& ui = rig.ui();
+        const int beeps = rig.beeps();
+        const std::string head = refused ? "652" : "777";
+        EXPECT_EQ(rig.statusPass(
+                      {{'O', '-'}},
+                      [&] {
+                          EXPECT_EQ(text(ui.SU36G), head);
+                          EXPECT_EQ(fontOf(ui.SU36G), kBlack);
+                      },
+                      [&] { ui.SU36G->setText(QStringLiteral("777")); }),
+                  refused ? "b-b" : "b-777b");
+        EXPECT_EQ(rig.unit().model().firmware(), head + ".12.I");
+        EXPECT_EQ(rig.beeps(), beeps + (refused ? 0 : 1));
+        EXPECT_EQ(rig.form().statusText() == "The UPS did not accept the new text.", refused);
+    }
 }
 
 // ---- Walks toward a typed value ----

@@ -3,7 +3,9 @@
 
 #include <functional>
 #include <optional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "ScriptedUnit.h"
 
@@ -150,6 +152,85 @@ TEST(IdentityTexts, WritesPadToTheFieldWidthAndReadBack) {
         EXPECT_EQ(unit.takeWritten(), row.expectedBytes) << row.name;
         EXPECT_GE(msSince(unit.clock(), start), row.pauseMs) << row.name;
         EXPECT_LT(msSince(unit.clock(), start), row.pauseMs + 12000) << row.name;
+    }
+}
+
+// A unit answering a text write: the reply to "-", and to the character at each position
+// after it (none where the map has no entry).
+struct AnswerRow {
+    const char* name;
+    std::function<const char*(APCUPS&, const std::string&)> write;
+    std::string text;
+    const char* dashReply;  // null: silent
+    std::map<int, std::string> answers;
+    std::string expectedBytes;
+    TextWrite result;
+    bool pauses;  // the pause before the read-back (serial number: one second)
+};
+
+TEST(IdentityTexts, ARefusedWriteSendsNoMoreOfItsText) {
+    const auto id = [](APCUPS& u, const std::string& t) { return u.WriteUpsId(t); };
+    const auto serial = [](APCUPS& u, const std::string& t) { return u.WriteSerialNumber(t); };
+    const auto head = [](APCUPS& u, const std::string& t) { return u.WriteFirmwareHead(t); };
+    constexpr auto kAccepted = TextWrite::Accepted;
+    constexpr auto kRefused = TextWrite::Refused;
+    constexpr auto kUnconfirmed = TextWrite::Unconfirmed;
+    const AnswerRow rows[] = {
+        {"accepted", id, "WRAP", nullptr, {{7, "OK"}}, "c-WRAP    c", kAccepted, false},
+        {"serial accepted",
+         serial,
+         "KSZ@DU",
+         nullptr,
+         {{13, "OK"}},
+         "n-KSZ@DU        n",
+         kAccepted,
+         true},
+        // The unit did not start a text: every character would be a command.
+        {"dash refused", id, "WRAP", "NA", {}, "c-c", kRefused, false},
+        {"serial dash refused", serial, "KSZ@DU", "NA", {}, "n-n", kRefused, false},
+        {"head dash answered a code", head, "652", "0B", {}, "b-b", kRefused, false},
+        {"second character refused", id, "WRAP", nullptr, {{1, "NA"}}, "c-WRc", kRefused, false},
+        // The next to last character is the last that may stop the rest.
+        {"next to last refused",
+         id,
+         "WRAPWRAP",
+         nullptr,
+         {{6, "NA"}},
+         "c-WRAPWRAc",
+         kRefused,
+         false},
+        {"padding refused", id, "AB", nullptr, {{3, "NA"}}, "c-AB  c", kRefused, false},
+        {"serial character refused",
+         serial,
+         "KSZ@DU",
+         nullptr,
+         {{2, "NA"}},
+         "n-KSZn",
+         kRefused,
+         true},
+        {"last refused", id, "WRAP", nullptr, {{7, "NA"}}, "c-WRAP    c", kUnconfirmed, false},
+        {"no answer at all", id, "WRAP", nullptr, {}, "c-WRAP    c", kUnconfirmed, false},
+    };
+    for (const auto& row : rows) {
+        ScriptedUnit unit;
+        int position = -2;  // the selection, then "-", then the characters from 0
+        std::vector<Micros> heard;
+        unit.setHandler([&](char) -> std::optional<std::string> {
+            heard.push_back(unit.clock().now());
+            const int at = position++;
+            if (at == -1)
+                return row.dashReply ? std::optional<std::string>(row.dashReply) : std::nullopt;
+            const auto answer = row.answers.find(at);
+            if (at >= 0 && answer != row.answers.end())
+                return answer->second;
+            return std::nullopt;
+        });
+        row.write(unit.ups(), row.text);
+        EXPECT_EQ(unit.takeWritten(), row.expectedBytes) << row.name;
+        EXPECT_EQ(unit.ups().lastTextWrite, row.result) << row.name;
+        ASSERT_GE(heard.size(), 2u);
+        const Micros readBackAfter = heard.back() - heard[heard.size() - 2];
+        EXPECT_EQ(readBackAfter >= Millis(1000), row.pauses) << row.name;
     }
 }
 

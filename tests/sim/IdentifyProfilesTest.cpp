@@ -61,6 +61,7 @@ const Expected kExpected[] = {
     {"gen2-v2", FamilySmart2ndGen, "Smart-UPS 1250I", 1250, 4, "QS125220", "8QI", "", 2},
     {"gen2-test-on", FamilySmart2ndGen, "Smart-UPS 900I", 900, 3, "QS905342", "7QI", "", 1},
     {"gen2-no-e", FamilySmart2ndGen, "Smart-UPS 600I", 600, 3, "QS604177", "6QI", "", 2},
+    {"gen2-late", FamilySmart2ndGen, "Smart-UPS 1250I", 1250, 4, "QS125398", "8QI", "", 1},
     {"matrix5000", FamilySmart2ndGen, "Matrix 5000I", 5000, 4, "MX5G0112", "5ZI", "", 1},
     {"backpro", FamilyBackPro, "Back-UPS Pro 650", 650, 3, "QB9921034512", "12.3.I", "", 0},
     {"backcs", FamilyBackCS, "Back-UPS CS 500", 500, 3, "BB0512345678", "808.q9.I", "", 0},
@@ -68,6 +69,7 @@ const Expected kExpected[] = {
     {"smartslot", FamilySmart, "SMART-UPS 1000", 1000, 4, "WS9702011874", "60.11.I", "M", 0},
     {"surt1000xl", FamilySmart, "Smart-UPS RT 1000 XL", 1000, 4, "QS0345220177", ".4.I", "TXABC",
      0},
+    {"su1000-id-ro", FamilySmart, "SMART-UPS 1000", 1000, 4, "WS9711040233", "60.11.I", "", 0},
     {"su1000rm", FamilySmart, "SMART-UPS 1000RM", 1000, 4, "GS0117003366", "157.3.I", "8", 0},
 };
 

@@ -2,7 +2,10 @@
 // should hold and the model code a second-generation unit is walked to.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Apcups.h"
 #include "Connection.h"
@@ -99,6 +102,88 @@ TEST(NextModelCode, TwoLowerCaseDigitsAlways) {
         char out[3] = {};
         EXPECT_EQ(NextModelCode(row.code, out), row.ok) << row.code;
         EXPECT_STREQ(out, row.next) << row.code;
+    }
+}
+
+// A unit whose interval runs through `cycle` (it starts on the first value), one value a
+// "-"; after `answered` steps it answers nothing more.
+struct SwitchOffRow {
+    const char* name;
+    std::vector<std::string> cycle;
+    int answered;  // -1: always
+    int steps;
+    SelfTestSwitchOff::End end;
+    std::string text;
+};
+
+// "336", then "001" up to `count` - 1 numbered values, then `last` values named as given.
+std::vector<std::string> Cycle(int count, std::vector<std::string> last = {}) {
+    std::vector<std::string> values = {"336"};
+    for (int i = 1; i < count; ++i) {
+        char v[4];
+        std::snprintf(v, sizeof v, "%03d", i);
+        values.push_back(v);
+    }
+    values.insert(values.end(), last.begin(), last.end());
+    return values;
+}
+
+TEST(SelfTestSwitchOff, StepsToOffOrBackToWhereItWasAndSaysHow) {
+    using End = SelfTestSwitchOff::End;
+    const std::string no = "Self test could not be switched off";
+    const std::string unreported = no + ": the UPS does not report its self-test interval.";
+    const std::string setBack = no + " within 8 steps. Its interval is 336 as before.";
+    const SwitchOffRow rows[] = {
+        {"already off", {"OFF", "336"}, -1, 0, End::AlreadyOff, ""},
+        {"no interval", {""}, -1, 0, End::NoAnswer, unreported},
+        {"no such setting", {"NA"}, -1, 0, End::NoAnswer, unreported},
+        {"off at the first step", {"336", "OFF"}, -1, 1, End::SwitchedOff, ""},
+        {"off at the eighth step", Cycle(8, {"OFF"}), -1, 8, End::SwitchedOff, ""},
+        // Stepped on past it: the bound decides, not the luck of the ninth step.
+        {"off at the ninth step", Cycle(9, {"OFF"}), -1, 10, End::SetBack, setBack},
+        {"round of eight", Cycle(8), -1, 8, End::CameRound,
+         no + ": the UPS offers no \"OFF\". Its interval is 336 as before."},
+        {"back at the sixteenth step", Cycle(16), -1, 16, End::SetBack, setBack},
+        {"not back at the sixteenth step", Cycle(17), -1, 16, End::LeftMoved,
+         no + " within 8 steps, nor set back: its interval is 016, it was 336."},
+        {"silent after the first step",
+         {"336", "168", "OFF"},
+         1,
+         2,
+         End::NoAnswer,
+         no + ": the UPS stopped answering after 2 steps."},
+    };
+    for (const SwitchOffRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        VirtualClock clock;
+        std::size_t at = 0;
+        int minus = 0;
+        auto line = std::make_unique<sim::SimLine>(
+            clock, [&](std::uint8_t byte, Micros received, sim::SimLine& l) {
+                if (byte == '-')
+                    ++minus;
+                if (row.answered >= 0 && minus > row.answered)
+                    return;  // silent from this step on
+                if (byte == '-') {
+                    at = (at + 1) % row.cycle.size();
+                    l.send("OK\r\n", received + Millis(40));
+                } else if (byte == 'E' && !row.cycle[at].empty()) {
+                    l.send(row.cycle[at] + "\r\n", received + Millis(40));
+                }
+            });
+        sim::SimLine& wire = *line;
+        APCUPS ups(std::move(line), clock);
+        ASSERT_TRUE(ups.OpenPort("COM1"));
+        ups.selfTestIntervalText = row.cycle[0].c_str();
+        const SelfTestSwitchOff off = SwitchSelfTestOff(ups);
+        std::string expected;
+        for (int i = 0; i < row.steps; ++i)
+            expected += "E-E";
+        EXPECT_EQ(wire.written(), expected);
+        EXPECT_EQ(off.steps, row.steps);
+        EXPECT_EQ(off.end, row.end);
+        EXPECT_EQ(off.before, row.cycle[0]);
+        EXPECT_EQ(SelfTestSwitchOffText(off, ups.selfTestIntervalText.str()), row.text);
     }
 }
 
