@@ -145,7 +145,10 @@ bool Journal::openLocked() {
         }
         // Another Morlen may be writing the same file for a moment.
         sqlite3_busy_timeout(db, 2000);
-        rc = sqlite3_exec(db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
+        // Write-ahead: a reader (the journal window of another Morlen) never waits for the
+        // writer, and a commit is whole once its frames are on disk.
+        rc = sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL", nullptr,
+                          nullptr, nullptr);
         QString check;
         if (rc == SQLITE_OK) {
             Statement quick;
@@ -166,8 +169,10 @@ bool Journal::openLocked() {
                 failLocked(QStringLiteral("%1 is damaged and could not be set aside").arg(path_));
                 return false;
             }
-            // A rollback journal belongs to the damaged file, not to the new one.
-            QFile::rename(path_ + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
+            // Its log belongs to the damaged file, not to the new one.
+            for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-journal")})
+                QFile::rename(path_ + suffix, aside + suffix);
+            QFile::remove(path_ + QStringLiteral("-shm"));
             setAside_ = aside;
             continue;
         }

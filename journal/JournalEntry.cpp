@@ -36,6 +36,44 @@ QString ValueOf(const QString& text, const QString& label) {
     return QString();
 }
 
+namespace {
+
+QString csvField(const QString& text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+}  // namespace
+
+QString EntriesCsv(const QList<Entry>& entries) {
+    QString csv = QStringLiteral(
+        "When,Kind,Model,Serial number,Firmware,Port,Connection,What,Before,After,Outcome,"
+        "Reason\r\n");
+    for (const Entry& e : entries) {
+        const QString fields[] = {e.when,
+                                  KindText(e.kind),
+                                  e.model,
+                                  e.serialNumber,
+                                  e.firmware,
+                                  e.port,
+                                  e.connection,
+                                  e.what,
+                                  e.before,
+                                  e.after,
+                                  OutcomeText(e.outcome),
+                                  e.reason};
+        QStringList line;
+        for (const QString& field : fields)
+            line.append(csvField(field));
+        csv += line.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    return csv;
+}
+
 QString OutcomeText(Outcome outcome) {
     switch (outcome) {
         case Outcome::Confirmed:

@@ -68,6 +68,10 @@ QList<LabelledValue> ParseValues(const QString& text);
 // The value under `label` in FormatValues text, or a null QString when there is none.
 QString ValueOf(const QString& text, const QString& label);
 
+// The entries as CSV for a spreadsheet: a header line, then one line per entry, fields quoted
+// where they hold a comma, a quote or a line break (RFC 4180), lines ended by CR LF.
+QString EntriesCsv(const QList<Entry>& entries);
+
 // The names the journal window and the export show.
 QString OutcomeText(Outcome outcome);  // "Confirmed", "Not reached", "Refused", "Unanswered"
 QString KindText(Kind kind);           // "Change", "Connection", "End of connection"
