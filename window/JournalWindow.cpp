@@ -278,14 +278,20 @@ QString TForm1::shownReadings() const {
     std::vector<Shown> shown;
     for (auto it = fieldLabels.cbegin(); it != fieldLabels.cend(); ++it) {
         const auto* field = qobject_cast<const QLineEdit*>(it.key());
-        if (field == nullptr || !field->isVisibleTo(this) || field->text().isEmpty())
+        if (field == nullptr || field->text().isEmpty())
+            continue;
+        // A field on the unit's page counts while another tab is in front.
+        const QWidget* page = field->parentWidget();
+        while (page != nullptr && ui->PageControl1->indexOf(const_cast<QWidget*>(page)) < 0)
+            page = page->parentWidget();
+        if (page ? !page->isEnabled() || !field->isVisibleTo(page) : !field->isVisibleTo(this))
             continue;
         QString label = it.value()->text().simplified();
         if (label.endsWith(QLatin1Char(':')))
             label = label.chopped(1).trimmed();
         if (const auto* group = qobject_cast<const QGroupBox*>(field->parentWidget());
-            group && !group->title().isEmpty() && label.size() <= 3)
-            label = group->title() + QLatin1Char(' ') + label;  // "Load %", "Input V"
+            group && !group->title().isEmpty() && label.size() <= 4)
+            label = group->title() + QLatin1Char(' ') + label;  // "Load %", "Run Time Min."
         shown.push_back({field->mapTo(this, QPoint()), label, field->text()});
     }
     std::sort(shown.begin(), shown.end(), [](const Shown& a, const Shown& b) {
