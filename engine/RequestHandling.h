@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "JournalEntry.h"
 #include "Walk.h"
 
 class QLineEdit;
@@ -33,6 +34,8 @@ public:
     static QString BoundReachedText(int steps);
     // What it says for a walk that ended without reaching its target; empty when it did.
     static QString WalkEndText(const WalkResult& walk);
+    // How a walk ended, as the journal records it.
+    static journal::Outcome WalkOutcome(const WalkResult& walk);
     // What it says for a walk whose field no longer held its confirmed target.
     static QString TargetChangedText();
 
@@ -48,6 +51,24 @@ private:
     void AddTextRows();
     void AddCommandRows();
     void add(char code, Row row) { table_.emplace(code, std::move(row)); }
+
+    // What the journal records of a request: its name as the window labels it and what it
+    // changes, as the unit last read it back. A code without one is not recorded.
+    struct JournalRow {
+        enum class Style {
+            Value,     // one value, before and after
+            Settings,  // the ten stored settings, before and after
+            Command,   // a one-shot command: its reply
+            Eeprom,    // a read of the EEPROM: no value, how complete it was
+        };
+        const char* what;
+        Style style;
+        std::function<const char*()> value;  // Value only
+    };
+    void AddJournalRows();
+    QString JournalValue(const JournalRow& row) const;
+    // `note` is the request note the request left, empty when none.
+    void RecordInJournal(const JournalRow& row, const QString& before, const QString& note);
 
     // Window-thread helpers.
     QString textOf(QLineEdit* entry);
@@ -103,6 +124,10 @@ private:
     APCDynamicData& thread_;
     APCUPS& ups_;
     std::unordered_map<char, Row> table_;
+    std::unordered_map<char, JournalRow> journalRows_;
+    // How the request being handled ended, where a walk (or a row) has said so.
+    std::optional<journal::Outcome> outcome_;
+    QString outcomeReason_;
     // The target carried by the request being handled.
     std::optional<std::string> confirmed_;
 };

@@ -288,6 +288,8 @@ void TForm1::ComboBox1Change() {
     ui->ComboBox1->setEnabled(false);
     restartSent_ = false;
     StartClick();
+    journalPort = name;
+    recordConnectionBegin();
 
     worker = new morlen::APCDynamicData(*this);
     workerEnded = 0;

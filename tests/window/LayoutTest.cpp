@@ -960,7 +960,7 @@ TEST_F(LayoutTest, NoTextIsClipped) {
 
 // ---- Menu and dialog ----
 
-TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItems) {
+TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItemsThenTheServiceJournal) {
     auto* menu = form->findChild<QMenu*>(QStringLiteral("Options"));
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->title(), QStringLiteral("Options"));
@@ -970,7 +970,12 @@ TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItems) {
                              {"AUTO1", "Smart-UPS 3Gen. Battery Const. AUTO Fix"},
                              {"HexCodeON", "UPS Model Hex Code Detection ON"}};
     const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 3);
+    // Apart from the three options: a separator, then the service journal, which opens a window.
+    ASSERT_EQ(actions.size(), 5);
+    EXPECT_TRUE(actions[3]->isSeparator());
+    EXPECT_EQ(actions[4]->objectName(), QStringLiteral("ServiceJournal"));
+    EXPECT_EQ(actions[4]->text(), QStringLiteral("Service journal..."));
+    EXPECT_FALSE(actions[4]->isCheckable());
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(items[i].name);
         QAction* action = actions[i];
