@@ -71,6 +71,7 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
     AddTextRows();
     AddCommandRows();
     AddEepromRows();
+    AddRestoreRows();
 
     // Made by the connection step on the window thread before the poll thread starts: the
     // window still owns the link, so it may copy the values its entries restore.
