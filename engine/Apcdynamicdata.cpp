@@ -78,6 +78,7 @@ void APCDynamicData::LostConnection() {
     RunOnWindowThread([this] {
         Ui::TForm1& ui = *form_.ui;
         form_.setStatusText(form_.textNoConnection);
+        form_.recordConnectionEnd(QStringLiteral("Connection lost"));
         form_.lampOk = form_.ups->smartModeOk;
         form_.requestQueue->Clear();
         ui.ComboBox1->setEnabled(true);

@@ -12,6 +12,7 @@
 
 #include "Apcdynamicdata.h"
 #include "DisplayRefresh.h"
+#include "Journal.h"
 #include "Tone.h"
 #include "Unit1.h"
 
@@ -72,6 +73,7 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
     AddCommandRows();
     AddEepromRows();
     AddRestoreRows();
+    AddJournalRows();
 
     // Made by the connection step on the window thread before the poll thread starts: the
     // window still owns the link, so it may copy the values its entries restore.
@@ -83,7 +85,15 @@ void RequestHandler::Handle(char code, char argument) {
     if (row == table_.end())
         return;
     thread_.RunOnWindowThread([this] { form_.clearRequestNote(); });
+    // Only copies of what the unit last read back: the journal adds nothing to the wire.
+    const auto journalRow = form_.journal ? journalRows_.find(code) : journalRows_.end();
+    const QString before =
+        journalRow != journalRows_.end() ? JournalValue(journalRow->second) : QString();
+    outcome_.reset();
+    outcomeReason_.clear();
     row->second(argument);
+    if (journalRow != journalRows_.end())
+        RecordInJournal(journalRow->second, before);
     // What the request changed in the unit is what Esc puts back from now on.
     thread_.RunOnWindowThread([this] { form_.takeUnitValues(); });
 }
@@ -105,6 +115,19 @@ QString RequestHandler::WalkEndText(const WalkResult& walk) {
             return QStringLiteral("Target not reached: the UPS did not answer.");
     }
     return QString();
+}
+
+journal::Outcome RequestHandler::WalkOutcome(const WalkResult& walk) {
+    switch (walk.end) {
+        case WalkEnd::Reached:
+            return journal::Outcome::Confirmed;
+        case WalkEnd::NoAnswer:
+            return journal::Outcome::Unanswered;
+        case WalkEnd::Bound:
+        case WalkEnd::Still:
+            break;
+    }
+    return journal::Outcome::NotReached;
 }
 
 bool IsModelCode(const char* text) {
@@ -499,10 +522,156 @@ WalkResult RequestHandler::RunTuning(const Walk& walk) {
 }
 
 void RequestHandler::ReportWalkEnd(const WalkResult& walk) {
+    // The last word on a walk is the journal's outcome: the model code's check may overrule
+    // the walk's own end.
+    outcome_ = WalkOutcome(walk);
+    outcomeReason_ = WalkEndText(walk);
     const QString message = WalkEndText(walk);
     if (message.isEmpty())
         return;
     thread_.RunOnWindowThread([&] { form_.showRequestNote(message); });
+}
+
+// ---- Service journal ----
+
+void RequestHandler::AddJournalRows() {
+    using S = JournalRow::Style;
+    const auto value = [this](const char* what, auto field) {
+        return JournalRow{what, S::Value, [this, field] { return (ups_.*field).c_str(); }};
+    };
+    const std::pair<char, JournalRow> rows[] = {
+        // Calibration constants, named by their labels on the window.
+        {'!', value("Constant ^d", &APCUPS::constCtrlDText)},
+        {'@', value("Constant #", &APCUPS::constHashText)},
+        {'U', value("Constant $", &APCUPS::constDollarText)},
+        {'Z', value("Constant %", &APCUPS::constPercentText)},
+        {'V', value("Constant ^", &APCUPS::constCaretText)},
+        {'l', value("Constant 0", &APCUPS::const0Text)},
+        {'m', value("Constant 4", &APCUPS::const4Text)},
+        {'n', value("Constant 5", &APCUPS::const5Text)},
+        {'o', value("Constant 6", &APCUPS::const6Text)},
+        {'p', value("Constant 0", &APCUPS::const0Text)},
+        {'q', value("Constant 5", &APCUPS::const5Text)},
+        {'r', value("Constant 6", &APCUPS::const6Text)},
+        // Model and meters.
+        {'1', value("Model", &APCUPS::modelName)},
+        {'2', value("Load %", &APCUPS::loadPercentText)},
+        {'f', value("Load %", &APCUPS::loadPercentText)},
+        {'6', value("Load %", &APCUPS::loadPercentText)},
+        {'H', value("Load W", &APCUPS::loadWattsText)},
+        {'I', value("Load W", &APCUPS::loadWattsText)},
+        {'3', value("Input V", &APCUPS::inputVoltageText)},
+        {'g', value("Input V", &APCUPS::inputVoltageText)},
+        {'7', value("Input V", &APCUPS::inputVoltageText)},
+        {'J', value("Input V", &APCUPS::inputVoltageText)},
+        {'K', value("Input V", &APCUPS::inputVoltageText)},
+        {'L', value("Input V", &APCUPS::inputVoltageText)},
+        {'4', value("Bat.Voltage", &APCUPS::batteryVoltageText)},
+        {'R', value("Bat. Voltage", &APCUPS::batteryVoltageText)},
+        {'s', value("Bat. Voltage", &APCUPS::batteryVoltageText)},
+        {'5', value("Bat. Packs", &APCUPS::batteryPacksText)},
+        {'A', value("Ratio", &APCUPS::ratioText)},
+        {'B', value("B.B.D.", &APCUPS::bbdVoltageText)},
+        {'C', value("E.U.T.", &APCUPS::eutVoltageText)},
+        {'D', value("Bat.", &APCUPS::batteryVoltageText)},
+        {'E', value("Float", &APCUPS::floatVoltageText)},
+        {'F', value("DC", &APCUPS::dcOffsetText)},
+        {'G', value("CAP", &APCUPS::capacitorLoadText)},
+        // Stored settings, each "Change" button.
+        {'8', value("Up Voltage", &APCUPS::highTransferText)},
+        {'b', value("Up Voltage", &APCUPS::highTransferText)},
+        {'9', value("Low Voltage", &APCUPS::lowTransferText)},
+        {'c', value("Low Voltage", &APCUPS::lowTransferText)},
+        {'a', value("Out Voltage", &APCUPS::outputSettingText)},
+        {'d', value("Out Voltage", &APCUPS::outputSettingText)},
+        {'M', value("Return threshold", &APCUPS::returnThresholdText)},
+        {'S', value("Low Battery Warning", &APCUPS::lowBatteryWarningText)},
+        {'u', value("Shut down delay", &APCUPS::shutdownDelayText)},
+        {'v', value("Wake up delay", &APCUPS::turnOnDelayText)},
+        {'w', value("Self Test", &APCUPS::selfTestIntervalText)},
+        {'x', value("Sensitivity", &APCUPS::sensitivityText)},
+        {'y', value("Alarm delay", &APCUPS::alarmDelayText)},
+        // Model codes and identity texts.
+        {'t', value("Hex Code", &APCUPS::modelCode2ndText)},
+        {'Q', value("Hex Code", &APCUPS::modelCodeText)},
+        {'h', value("UPS Manufacture Date", &APCUPS::manufactureDate)},
+        {'i', value("Batteries Replaced Date", &APCUPS::batteryReplaceDate)},
+        {'j', value("UPS ID", &APCUPS::upsId)},
+        {'k', value("Serial Number", &APCUPS::serialNumber)},
+        {'O', value("SU36G", &APCUPS::firmwareHead)},
+        // Commands, named as their buttons.
+        {'N', {journal::kResetWhat, S::Settings, nullptr}},
+        {'P', {"Self Test", S::Command, nullptr}},
+        {'z', {"Leds and Alarm Test", S::Command, nullptr}},
+        {'~', {"BYPASS", S::Command, nullptr}},
+        {'W', {"Read EEPROM", S::Eeprom, nullptr}},
+    };
+    for (const auto& [code, row] : rows)
+        journalRows_.emplace(code, row);
+}
+
+QString RequestHandler::JournalValue(const JournalRow& row) const {
+    using S = JournalRow::Style;
+    switch (row.style) {
+        case S::Value:
+            return latin(row.value());
+        case S::Settings: {
+            const char* const values[] = {
+                ups_.highTransferText.c_str(),    ups_.lowTransferText.c_str(),
+                ups_.outputSettingText.c_str(),   ups_.selfTestIntervalText.c_str(),
+                ups_.shutdownDelayText.c_str(),   ups_.turnOnDelayText.c_str(),
+                ups_.sensitivityText.c_str(),     ups_.alarmDelayText.c_str(),
+                ups_.returnThresholdText.c_str(), ups_.lowBatteryWarningText.c_str(),
+            };
+            QList<journal::LabelledValue> settings;
+            for (std::size_t i = 0; i < journal::kSettingLabels.size(); ++i)
+                settings.append({latin(journal::kSettingLabels[i]), latin(values[i])});
+            return journal::FormatValues(settings);
+        }
+        case S::Command:
+            return latin(ups_.replyBuffer);
+        case S::Eeprom:
+            break;
+    }
+    return QString();
+}
+
+void RequestHandler::RecordInJournal(const JournalRow& row, const QString& before) {
+    using S = JournalRow::Style;
+    journal::Entry entry;
+    entry.what = QString::fromLatin1(row.what);
+    entry.after = JournalValue(row);
+    if (row.style != S::Command)
+        entry.before = before;
+    QString note;
+    thread_.RunOnWindowThread([&] { note = form_.requestNote(); });
+
+    // A walk's end, or a note the request left in the status text, says how it ended; else
+    // the value read back does.
+    if (outcome_) {
+        entry.outcome = *outcome_;
+        entry.reason = outcomeReason_;
+    } else if (!note.isEmpty()) {
+        entry.outcome = journal::Outcome::NotReached;
+        entry.reason = note;
+    } else if (row.style == S::Eeprom) {
+        entry.outcome = journal::Outcome::Confirmed;
+    } else if (row.style == S::Settings) {
+        // Every setting read back empty: the unit did not answer the reset.
+        bool answered = false;
+        for (const journal::LabelledValue& v : journal::ParseValues(entry.after))
+            answered = answered || !v.value.isEmpty();
+        entry.outcome = answered ? journal::Outcome::Confirmed : journal::Outcome::Unanswered;
+    } else if (entry.after.isEmpty()) {
+        entry.outcome = journal::Outcome::Unanswered;
+    } else if (entry.after == QLatin1String("NA")) {
+        entry.outcome = journal::Outcome::Refused;
+    } else {
+        entry.outcome = journal::Outcome::Confirmed;
+    }
+    if (entry.outcome == journal::Outcome::Unanswered && entry.reason.isEmpty())
+        entry.reason = QStringLiteral("The UPS did not answer.");
+    form_.recordInJournal(std::move(entry));
 }
 
 }  // namespace morlen

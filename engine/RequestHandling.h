@@ -2,9 +2,11 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
+#include "JournalEntry.h"
 #include "Walk.h"
 
 class QLineEdit;
@@ -35,6 +37,8 @@ public:
     static QString BoundReachedText(int steps);
     // What it says for a walk that ended without reaching its target; empty when it did.
     static QString WalkEndText(const WalkResult& walk);
+    // How a walk ended, as the journal records it.
+    static journal::Outcome WalkOutcome(const WalkResult& walk);
 
 private:
     using Row = std::function<void(char argument)>;
@@ -50,6 +54,23 @@ private:
     // The restore of saved settings.
     void AddRestoreRows();
     void add(char code, Row row) { table_.emplace(code, std::move(row)); }
+
+    // What the journal records of a request: its name as the window labels it and what it
+    // changes, as the unit last read it back. A code without one is not recorded.
+    struct JournalRow {
+        enum class Style {
+            Value,     // one value, before and after
+            Settings,  // the ten stored settings, before and after
+            Command,   // a one-shot command: its reply
+            Eeprom,    // a read of the EEPROM: no value, how complete it was
+        };
+        const char* what;
+        Style style;
+        std::function<const char*()> value;  // Value only
+    };
+    void AddJournalRows();
+    QString JournalValue(const JournalRow& row) const;
+    void RecordInJournal(const JournalRow& row, const QString& before);
 
     // Window-thread helpers.
     QString textOf(QLineEdit* entry);
@@ -96,6 +117,10 @@ private:
     APCDynamicData& thread_;
     APCUPS& ups_;
     std::unordered_map<char, Row> table_;
+    std::unordered_map<char, JournalRow> journalRows_;
+    // How the request being handled ended, where a walk (or a row) has said so.
+    std::optional<journal::Outcome> outcome_;
+    QString outcomeReason_;
 };
 
 // Two hexadecimal digits and nothing else: what a unit answers for its model code.

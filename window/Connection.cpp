@@ -218,6 +218,8 @@ void TForm1::ComboBox1Change() {
     ui->Reconnect->setEnabled(false);
     ui->ComboBox1->setEnabled(false);
     StartClick();
+    journalPort = name;
+    recordConnectionBegin();
 
     worker = new morlen::APCDynamicData(*this);
     workerEnded = 0;

@@ -20,6 +20,8 @@
 
 #include "Apcdynamicdata.h"
 #include "GraphPage.h"
+#include "Journal.h"
+#include "JournalWindow.h"
 #include "Settings.h"
 #include "StatusBar.h"
 #include "TabStyle.h"
@@ -140,6 +142,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
     std::memset(codeBuffer, 0, sizeof codeBuffer);
 
     restoreSettings();
+    openJournal();
 
     // Tool tips need no switch: Qt shows them throughout the application.
 
@@ -147,6 +150,24 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::openJournal() {
+    connect(ui->ServiceJournal, &QAction::triggered, this, &TForm1::ServiceJournalClick);
+    if (qgetenv("MORLEN_JOURNAL") == "off")
+        return;
+    morlen::journal::Journal::Options options;
+    // Said once, from the journal's own thread; the work on the unit goes on.
+    options.onFailure = [this](const QString& why) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, why] {
+                setStatusText(QStringLiteral("The service journal cannot be written: %1").arg(why));
+            },
+            Qt::QueuedConnection);
+    };
+    journal = std::make_unique<morlen::journal::Journal>(morlen::journal::Journal::DefaultPath(),
+                                                         std::move(options));
+}
 
 void TForm1::missingControl(const char* name) {
     qFatal("TForm1 has no control named %s", name);
@@ -444,6 +465,9 @@ void TForm1::FormClose(QCloseEvent* event) {
     std::memset(codeBuffer, 0, sizeof codeBuffer);
     writeSettings();
     settingsStore.reset();
+    // Writes what is still queued; its window goes first, it reads the journal.
+    qDeleteAll(findChildren<morlen::JournalWindow*>());
+    journal.reset();
 }
 
 void TForm1::requestWorkerStop() {
@@ -458,6 +482,7 @@ void TForm1::WorkerTerminated() {
             ups->LeaveSmartMode();
             ups->ClosePortHandle();
         }
+        recordConnectionEnd(QStringLiteral("Port closed"));
         workerEnded = 1;
         close();
     }

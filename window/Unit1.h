@@ -28,6 +28,10 @@ namespace morlen {
 // The poll thread; it exists only while a unit is connected.
 class APCDynamicData;
 class Tone;
+namespace journal {
+class Journal;
+struct Entry;
+}  // namespace journal
 }  // namespace morlen
 
 // The one window of the program. Its controls come from Unit1.ui and keep their object names;
@@ -67,6 +71,26 @@ public:
     // begins, unless something else has been said there meanwhile.
     void showRequestNote(const QString& text);
     void clearRequestNote();
+    // The note the last request left; empty when it did what was asked.
+    QString requestNote() const { return requestNote_; }
+
+    // ---- Service journal ----
+    // Null when MORLEN_JOURNAL is "off" (the benchmark compares both).
+    std::unique_ptr<morlen::journal::Journal> journal;
+    // The connection the entries belong to, and its port; set when a unit is connected.
+    QString journalConnection, journalPort;
+    // Records an entry with the unit's identity and the connection filled in. Only from the
+    // thread that owns the link: the window thread while no poll thread runs, else the poll
+    // thread.
+    void recordInJournal(morlen::journal::Entry entry);
+    // The connection's begin and end, on the window thread.
+    void recordConnectionBegin();
+    void recordConnectionEnd(const QString& what);
+    // Every reading and setting the window shows for the unit, "label=value" lines, labels as
+    // the window shows them (with their group's title).
+    QString shownReadings() const;
+    // Opens the journal window.
+    void ServiceJournalClick();
 
     // The look before any unit is connected: page control and unit information hidden, the
     // family pages and the settings page disabled with their tabs hidden.
@@ -346,6 +370,8 @@ private:
     static void syncLabel(QLabel* label, const QWidget* field);
     void setUpStatusBar();
     void setUpSaveDialog();
+    // Opens the service journal in the user's data folder, unless MORLEN_JOURNAL is "off".
+    void openJournal();
     void restoreSettings();
     void writeSettings();
     // Asks the running poll thread to stop; completed with the poll engine.

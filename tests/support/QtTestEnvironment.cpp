@@ -18,6 +18,8 @@ public:
         }
         config = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", config->path().toLocal8Bit());
+        // The service journal too: never the user's own.
+        qputenv("XDG_DATA_HOME", config->path().toLocal8Bit());
         app = std::make_unique<QApplication>(argc, argv);
         morlen::applyApplicationLook();
     }

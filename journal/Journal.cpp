@@ -1,0 +1,325 @@
+#include "Journal.h"
+
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <utility>
+
+namespace morlen::journal {
+
+namespace {
+
+const char* const kSchema =
+    "CREATE TABLE IF NOT EXISTS entries ("
+    " id INTEGER PRIMARY KEY,"
+    " at TEXT NOT NULL, kind INTEGER NOT NULL,"
+    " connection TEXT, port TEXT, model TEXT, serial TEXT, firmware TEXT,"
+    " what TEXT, before TEXT, after TEXT, outcome INTEGER NOT NULL, reason TEXT);"
+    "CREATE INDEX IF NOT EXISTS entries_by_serial ON entries (serial, id);";
+
+const char* const kColumns =
+    "SELECT id, at, kind, connection, port, model, serial, firmware, what, before, after,"
+    " outcome, reason FROM entries";
+
+QString lastError(sqlite3* db) {
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+bool damaged(int rc) {
+    return rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT;
+}
+
+void bindText(sqlite3_stmt* statement, int index, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+QString columnText(sqlite3_stmt* statement, int index) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, index)) : QString();
+}
+
+// A statement that is finalized however the function leaves.
+struct Statement {
+    sqlite3_stmt* handle = nullptr;
+    ~Statement() { sqlite3_finalize(handle); }
+};
+
+}  // namespace
+
+Journal::Journal(QString path) : Journal(std::move(path), Options()) {}
+
+Journal::Journal(QString path, Options options)
+    : path_(std::move(path)), options_(std::move(options)) {
+    if (!options_.now)
+        options_.now = [] { return QDateTime::currentDateTime(); };
+    writer_ = std::thread([this] { writerLoop(); });
+}
+
+Journal::~Journal() {
+    {
+        std::lock_guard lock(queueMutex_);
+        stopping_ = true;
+    }
+    queueChanged_.notify_all();
+    writer_.join();
+    std::lock_guard lock(dbMutex_);
+    sqlite3_close(db_);
+}
+
+QString Journal::DefaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/journal.sqlite");
+}
+
+QString Journal::TimeText(const QDateTime& time) {
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+void Journal::Record(Entry entry) {
+    if (entry.when.isEmpty())
+        entry.when = TimeText(options_.now());
+    {
+        std::lock_guard lock(queueMutex_);
+        queue_.push_back(std::move(entry));
+    }
+    queueChanged_.notify_all();
+}
+
+void Journal::Flush() {
+    std::unique_lock lock(queueMutex_);
+    queueChanged_.wait(lock, [this] { return queue_.empty() && !writing_; });
+}
+
+void Journal::writerLoop() {
+    std::unique_lock lock(queueMutex_);
+    for (;;) {
+        queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty())
+            return;  // stopping, with everything written
+        Entry entry = std::move(queue_.front());
+        queue_.pop_front();
+        writing_ = true;
+        lock.unlock();
+
+        QString tell;
+        {
+            std::lock_guard db(dbMutex_);
+            if (db_ != nullptr || openLocked())
+                writeLocked(entry);
+            if (!failure_.isEmpty() && !told_) {
+                told_ = true;
+                tell = failure_;
+            }
+        }
+        // Outside the lock: the handler may ask the journal about itself.
+        if (!tell.isEmpty() && options_.onFailure)
+            options_.onFailure(tell);
+
+        lock.lock();
+        writing_ = false;
+        queueChanged_.notify_all();
+    }
+}
+
+void Journal::failLocked(const QString& why) {
+    failure_ = why;
+}
+
+bool Journal::openLocked() {
+    const QFileInfo file(path_);
+    QDir().mkpath(file.absolutePath());
+    // Up to two tries: a damaged file is set aside once and a new one started.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const QByteArray name = QFile::encodeName(path_);
+        sqlite3* db = nullptr;
+        int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                 nullptr);
+        if (rc != SQLITE_OK) {
+            failLocked(QStringLiteral("%1: %2").arg(path_, db ? lastError(db) : QString()));
+            sqlite3_close(db);
+            return false;
+        }
+        // Another Morlen may be writing the same file for a moment.
+        sqlite3_busy_timeout(db, 2000);
+        // Write-ahead: a reader (the journal window of another Morlen) never waits for the
+        // writer, and a commit is whole once its frames are on disk.
+        rc = sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL", nullptr,
+                          nullptr, nullptr);
+        QString check;
+        if (rc == SQLITE_OK) {
+            Statement quick;
+            rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &quick.handle, nullptr);
+            if (rc == SQLITE_OK && sqlite3_step(quick.handle) == SQLITE_ROW)
+                check = columnText(quick.handle, 0);
+            if (rc == SQLITE_OK)
+                rc = sqlite3_errcode(db);
+        }
+        if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE)
+            rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+        const bool isDamaged = damaged(rc) || (rc == SQLITE_OK && check != QLatin1String("ok"));
+        if (isDamaged && attempt == 0) {
+            sqlite3_close(db);
+            const QString aside = path_ + QStringLiteral(".damaged-") +
+                                  options_.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            if (!QFile::rename(path_, aside)) {
+                failLocked(QStringLiteral("%1 is damaged and could not be set aside").arg(path_));
+                return false;
+            }
+            // Its log belongs to the damaged file, not to the new one.
+            for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-journal")})
+                QFile::rename(path_ + suffix, aside + suffix);
+            QFile::remove(path_ + QStringLiteral("-shm"));
+            setAside_ = aside;
+            continue;
+        }
+        if (rc != SQLITE_OK || isDamaged) {
+            failLocked(QStringLiteral("%1: %2").arg(path_, lastError(db)));
+            sqlite3_close(db);
+            return false;
+        }
+        if (options_.maxPageCount > 0) {
+            const QByteArray limit = QByteArrayLiteral("PRAGMA max_page_count = ") +
+                                     QByteArray::number(options_.maxPageCount);
+            sqlite3_exec(db, limit.constData(), nullptr, nullptr, nullptr);
+        }
+        db_ = db;
+        return true;
+    }
+    return false;
+}
+
+bool Journal::writeLocked(Entry& entry) {
+    Statement insert;
+    int rc = sqlite3_prepare_v2(db_,
+                                "INSERT INTO entries (at, kind, connection, port, model, serial,"
+                                " firmware, what, before, after, outcome, reason)"
+                                " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)",
+                                -1, &insert.handle, nullptr);
+    if (rc == SQLITE_OK) {
+        bindText(insert.handle, 1, entry.when);
+        sqlite3_bind_int(insert.handle, 2, int(entry.kind));
+        bindText(insert.handle, 3, entry.connection);
+        bindText(insert.handle, 4, entry.port);
+        bindText(insert.handle, 5, entry.model);
+        bindText(insert.handle, 6, entry.serialNumber);
+        bindText(insert.handle, 7, entry.firmware);
+        bindText(insert.handle, 8, entry.what);
+        bindText(insert.handle, 9, entry.before);
+        bindText(insert.handle, 10, entry.after);
+        sqlite3_bind_int(insert.handle, 11, int(entry.outcome));
+        bindText(insert.handle, 12, entry.reason);
+        // One statement outside a transaction: committed when it returns.
+        rc = sqlite3_step(insert.handle);
+    }
+    if (rc != SQLITE_DONE) {
+        failLocked(QStringLiteral("%1: %2").arg(path_, lastError(db_)));
+        return false;
+    }
+    entry.id = sqlite3_last_insert_rowid(db_);
+    failure_.clear();
+    return true;
+}
+
+QList<Entry> Journal::selectLocked(const QString& serialNumber, bool resetsOnly) {
+    QList<Entry> entries;
+    if (db_ == nullptr && !openLocked())
+        return entries;
+    QByteArray sql = kColumns;
+    sql += " WHERE (?1 = '' OR serial = ?1)";
+    if (resetsOnly)
+        sql += " AND kind = 0 AND what = ?2";
+    sql += " ORDER BY id DESC";
+    Statement select;
+    if (sqlite3_prepare_v2(db_, sql.constData(), -1, &select.handle, nullptr) != SQLITE_OK)
+        return entries;
+    bindText(select.handle, 1, serialNumber.isNull() ? QStringLiteral("") : serialNumber);
+    if (resetsOnly)
+        bindText(select.handle, 2, QString::fromLatin1(kResetWhat));
+    while (sqlite3_step(select.handle) == SQLITE_ROW) {
+        Entry e;
+        e.id = sqlite3_column_int64(select.handle, 0);
+        e.when = columnText(select.handle, 1);
+        e.kind = Kind(sqlite3_column_int(select.handle, 2));
+        e.connection = columnText(select.handle, 3);
+        e.port = columnText(select.handle, 4);
+        e.model = columnText(select.handle, 5);
+        e.serialNumber = columnText(select.handle, 6);
+        e.firmware = columnText(select.handle, 7);
+        e.what = columnText(select.handle, 8);
+        e.before = columnText(select.handle, 9);
+        e.after = columnText(select.handle, 10);
+        e.outcome = Outcome(sqlite3_column_int(select.handle, 11));
+        e.reason = columnText(select.handle, 12);
+        entries.append(std::move(e));
+        if (resetsOnly)
+            break;
+    }
+    return entries;
+}
+
+QList<Entry> Journal::Entries(const QString& serialNumber, const QString& search) {
+    Flush();
+    QList<Entry> entries;
+    {
+        std::lock_guard lock(dbMutex_);
+        entries = selectLocked(serialNumber, false);
+    }
+    if (search.isEmpty())
+        return entries;
+    QList<Entry> found;
+    for (Entry& e : entries) {
+        const QString texts[] = {
+            e.when,     e.connection,    e.port,   e.model, e.serialNumber,
+            e.firmware, e.what,          e.before, e.after, OutcomeText(e.outcome),
+            e.reason,   KindText(e.kind)};
+        for (const QString& text : texts) {
+            if (text.contains(search, Qt::CaseInsensitive)) {
+                found.append(std::move(e));
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+std::optional<Entry> Journal::LastReset(const QString& serialNumber) {
+    Flush();
+    std::lock_guard lock(dbMutex_);
+    QList<Entry> entries = selectLocked(serialNumber, true);
+    if (entries.isEmpty())
+        return std::nullopt;
+    return entries.front();
+}
+
+QStringList Journal::SerialNumbers() {
+    Flush();
+    QStringList serials;
+    std::lock_guard lock(dbMutex_);
+    if (db_ == nullptr && !openLocked())
+        return serials;
+    Statement select;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT DISTINCT serial FROM entries WHERE serial <> ''"
+                           " ORDER BY serial",
+                           -1, &select.handle, nullptr) != SQLITE_OK)
+        return serials;
+    while (sqlite3_step(select.handle) == SQLITE_ROW)
+        serials.append(columnText(select.handle, 0));
+    return serials;
+}
+
+QString Journal::setAsidePath() const {
+    std::lock_guard lock(dbMutex_);
+    return setAside_;
+}
+
+QString Journal::failure() const {
+    std::lock_guard lock(dbMutex_);
+    return failure_;
+}
+
+}  // namespace morlen::journal

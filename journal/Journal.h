@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "JournalEntry.h"
+
+struct sqlite3;
+
+namespace morlen::journal {
+
+// The service journal: one SQLite database of entries. Record() only queues the entry; a
+// writer thread of its own commits each entry in a transaction of its own, so the caller (the
+// poll thread) never waits for the disk, and a crash loses at most the entry being written.
+//
+// A journal that cannot be written never stops the caller: entries it cannot write are
+// dropped, and the failure handler is told why once. A file that is not a database (or a
+// damaged one) is renamed aside, never overwritten, and a new one started.
+//
+// Every member may be called from any thread.
+class Journal {
+public:
+    struct Options {
+        // Local time now; tests fix it.
+        std::function<QDateTime()> now;
+        // Told once, on the writer thread, the first time the journal cannot be written.
+        std::function<void(const QString& why)> onFailure;
+        // A limit on the database's size in pages (0: none); a full disk for tests.
+        int maxPageCount = 0;
+    };
+
+    // Opens (or creates) the database at `path`; its folder is created when missing.
+    explicit Journal(QString path);
+    Journal(QString path, Options options);
+    // Writes what is queued, then closes.
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    // The database in the user's data folder (QStandardPaths::AppDataLocation).
+    static QString DefaultPath();
+
+    // Queues an entry; stamps `when` when it is empty. Returns at once.
+    void Record(Entry entry);
+    // Waits until every entry recorded before the call is written or given up.
+    void Flush();
+
+    // Entries newest first: of one unit (by serial number; all units when empty) and, when
+    // `search` is not empty, only those with it in any of their texts (case ignored).
+    QList<Entry> Entries(const QString& serialNumber = QString(),
+                         const QString& search = QString());
+    // The newest reset entry of a unit: its `before` holds the ten settings before the reset.
+    std::optional<Entry> LastReset(const QString& serialNumber);
+    // The serial numbers the journal knows, sorted.
+    QStringList SerialNumbers();
+
+    QString path() const { return path_; }
+    // Where a damaged file was put aside when this journal opened it; empty when none was.
+    QString setAsidePath() const;
+    // Why the journal cannot be written; empty while it can.
+    QString failure() const;
+
+    // The local time text an entry gets.
+    static QString TimeText(const QDateTime& time);
+
+private:
+    bool openLocked();
+    bool writeLocked(Entry& entry);
+    void failLocked(const QString& why);
+    void writerLoop();
+    QList<Entry> selectLocked(const QString& serialNumber, bool resetsOnly);
+
+    const QString path_;
+    Options options_;
+    // Guards the database handle and the fields below it.
+    mutable std::mutex dbMutex_;
+    sqlite3* db_ = nullptr;
+    QString setAside_;
+    QString failure_;
+    bool told_ = false;
+
+    // The queue between Record() and the writer thread.
+    std::mutex queueMutex_;
+    std::condition_variable queueChanged_;
+    std::deque<Entry> queue_;
+    bool writing_ = false;
+    bool stopping_ = false;
+    std::thread writer_;
+};
+
+}  // namespace morlen::journal

@@ -1,0 +1,251 @@
+// What the journal records of each kind of request against the simulated unit: one entry per
+// request, named as the window labels it, with the values read back before and after, how it
+// ended, and the unit and connection it belongs to. The wire itself is pinned, journal on, by
+// the request rows.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include "Journal.h"
+#include "JournalWindow.h"
+#include "WireRig.h"
+
+namespace morlen::test {
+namespace {
+
+using journal::Entry;
+using journal::Outcome;
+
+QString Latin(const char* text) {
+    return QString::fromLatin1(text);
+}
+
+// The ten settings as the unit last read them, in a reset entry's format.
+QString TenSettings(const APCUPS& u) {
+    const char* const values[] = {
+        u.highTransferText.c_str(),      u.lowTransferText.c_str(),   u.outputSettingText.c_str(),
+        u.selfTestIntervalText.c_str(),  u.shutdownDelayText.c_str(), u.turnOnDelayText.c_str(),
+        u.sensitivityText.c_str(),       u.alarmDelayText.c_str(),    u.returnThresholdText.c_str(),
+        u.lowBatteryWarningText.c_str(),
+    };
+    QList<journal::LabelledValue> list;
+    for (std::size_t i = 0; i < journal::kSettingLabels.size(); ++i)
+        list.append({Latin(journal::kSettingLabels[i]), Latin(values[i])});
+    return journal::FormatValues(list);
+}
+
+struct Row {
+    const char* profile;
+    char code;
+    // On the window thread before the request is posted: types targets, may change the unit.
+    std::function<void(TForm1&)> prepare;
+    const char* what;
+    std::function<QString(const APCUPS&)> value;  // read the same way before and after
+    Outcome outcome;
+    const char* reason;  // a part of it; "" for none
+    bool changes;        // the value after differs from the one before
+};
+
+const auto kNone = [](TForm1&) {};
+
+QString HexPlus(const QString& text, int delta) {
+    return QStringLiteral("%1")
+        .arg((text.toInt(nullptr, 16) + delta) & 0xFF, 2, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
+TEST(JournalFeed, OneEntryPerRequestWithItsValuesAndEnd) {
+    const auto field = [](auto member) {
+        return [member](const APCUPS& u) { return Latin((u.*member).c_str()); };
+    };
+    const Row rows[] = {
+        {"su1000", '8', kNone, "Up Voltage", field(&APCUPS::highTransferText), Outcome::Confirmed,
+         "", true},
+        {"su1000", 'w', kNone, "Self Test", field(&APCUPS::selfTestIntervalText),
+         Outcome::Confirmed, "", true},
+        {"su1000", 'y', kNone, "Alarm delay", field(&APCUPS::alarmDelayText), Outcome::Confirmed,
+         "", true},
+        // The reset: all ten before (one moved off its factory value first) and after.
+        {"su1000", 'N', [](TForm1& f) { f.ups->StepHighTransfer(); }, journal::kResetWhat,
+         TenSettings, Outcome::Confirmed, "", true},
+        {"su1000", 'l',
+         [](TForm1& f) { f.ui->Const0->setText(HexPlus(Latin(f.ups->const0Text.c_str()), 2)); },
+         "Constant 0", field(&APCUPS::const0Text), Outcome::Confirmed, "", true},
+        // A meter target the unit cannot reach: the walk's own end is the reason.
+        {"su1000", 'J', [](TForm1& f) { f.ui->InputVoltageConstantSmart->setText("999"); },
+         "Input V", field(&APCUPS::inputVoltageText), Outcome::NotReached, "Target not reached",
+         true},
+        {"su1000", 'j', [](TForm1& f) { f.ui->ID->setText("BENCH7"); }, "UPS ID",
+         field(&APCUPS::upsId), Outcome::Confirmed, "", true},
+        {"su1000", 'P', kNone, "Self Test", [](const APCUPS& u) { return Latin(u.replyBuffer); },
+         Outcome::Confirmed, "", true},
+        {"su1000", 'W', kNone, "Read EEPROM", [](const APCUPS&) { return QString(); },
+         Outcome::Confirmed, "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.profile) + " " + row.code);
+        WireRig rig(row.profile);
+        TForm1& form = rig.form();
+        ASSERT_TRUE(form.journal);
+        QString before, after;
+        QList<Entry> earlier, now;
+        rig.statusPass(
+            {{row.code, '-'}},
+            [&] {
+                after = row.value(*form.ups);
+                now = form.journal->Entries();
+            },
+            [&] {
+                row.prepare(form);
+                before = row.value(*form.ups);
+                earlier = form.journal->Entries();
+            });
+        ASSERT_EQ(now.size(), earlier.size() + 1);
+        const Entry& e = now.front();
+        EXPECT_EQ(e.kind, journal::Kind::Change);
+        EXPECT_EQ(e.what, Latin(row.what));
+        EXPECT_EQ(e.outcome, row.outcome) << journal::OutcomeText(e.outcome).toStdString();
+        EXPECT_TRUE(e.reason.contains(Latin(row.reason))) << e.reason.toStdString();
+        EXPECT_EQ(e.reason.isEmpty(), *row.reason == '\0') << e.reason.toStdString();
+        if (row.code == 'P') {
+            EXPECT_EQ(e.after, after);  // a command has its reply, nothing before
+            EXPECT_FALSE(e.after.isEmpty());
+        } else {
+            EXPECT_EQ(e.before, before);
+            EXPECT_EQ(e.after, after);
+        }
+        EXPECT_EQ(e.before != e.after, row.changes);
+        // The unit as identified, and the connection that began it.
+        EXPECT_EQ(e.serialNumber, Latin(form.ups->serialNumber.c_str()).trimmed());
+        EXPECT_EQ(e.model, Latin(form.ups->modelName.c_str()).trimmed());
+        EXPECT_FALSE(e.serialNumber.isEmpty());
+        const Entry& begin = now.back().connection == e.connection ? now.back() : now.front();
+        ASSERT_GE(now.size(), 2);
+        EXPECT_EQ(now[now.size() - 1].kind, journal::Kind::ConnectionBegin);
+        EXPECT_EQ(begin.connection, e.connection);
+        EXPECT_EQ(e.port, QStringLiteral("COM1"));
+    }
+}
+
+// A reset is found again as the unit's last one, its ten values before it as they were.
+TEST(JournalFeed, ResetIsTheUnitsLastResetWithItsTenValuesBefore) {
+    WireRig rig("su1000");
+    TForm1& form = rig.form();
+    QString tenBefore;
+    rig.statusPass({{'N', '-'}}, nullptr, [&] {
+        form.ups->StepShutdownDelay();
+        form.ups->StepSensitivity();
+        tenBefore = TenSettings(*form.ups);
+    });
+    const auto reset = form.journal->LastReset(Latin(form.ups->serialNumber.c_str()).trimmed());
+    ASSERT_TRUE(reset.has_value());
+    EXPECT_EQ(reset->before, tenBefore);
+    EXPECT_EQ(journal::ParseValues(reset->before).size(), 10);
+    EXPECT_NE(reset->after, tenBefore);
+}
+
+// A journal that cannot be written: the status bar says so once, the work on the unit goes on.
+TEST(JournalFeed, UnwritableJournalIsToldOnceAndTheWorkGoesOn) {
+    QTemporaryDir dir;
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    // A file where the data folder should be.
+    QFile blocker(dir.filePath(QStringLiteral("data")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    qputenv("XDG_DATA_HOME", blocker.fileName().toLocal8Bit());
+    {
+        WireRig rig("su1000");
+        TForm1& form = rig.form();
+        std::string first, second;
+        QString status;
+        first = rig.statusPass({{'8', '-'}});
+        EXPECT_TRUE(EngineBench::waitFor([&] {
+            return form.statusText().startsWith(
+                QStringLiteral("The service journal cannot be written: "));
+        }));
+        form.setStatusText(QStringLiteral("mark"));
+        second = rig.statusPass({{'8', '-'}});
+        EngineBench::waitFor([] { return false; }, 200);
+        EXPECT_EQ(form.statusText(), QStringLiteral("mark"));
+        // Both steps went to the unit as without a journal.
+        EXPECT_EQ(first, "u/3 -/2 u/3");
+        EXPECT_EQ(second, first);
+    }
+    qputenv("XDG_DATA_HOME", saved);
+}
+
+// The journal window: the connected unit's entries newest first, the search, both exports.
+TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
+    WireRig rig("su1000");
+    TForm1& form = rig.form();
+    rig.statusPass({{'8', '-'}, {'y', '-'}});
+    form.ui->ServiceJournal->trigger();
+    auto* window = form.findChild<JournalWindow*>(QStringLiteral("JournalWindow"));
+    ASSERT_NE(window, nullptr);
+    auto* table = window->findChild<QTableWidget*>(QStringLiteral("JournalEntries"));
+    const QString serial = Latin(form.ups->serialNumber.c_str()).trimmed();
+    const auto column = [&](int c) {
+        QStringList texts;
+        for (int r = 0; r < table->rowCount(); ++r)
+            texts.append(table->item(r, c)->text());
+        return texts;
+    };
+    // This connection's, newest first; earlier rigs' entries belong to the same serial number.
+    ASSERT_GE(table->rowCount(), 3);
+    EXPECT_EQ(column(4).mid(0, 3),
+              (QStringList{"Alarm delay", "Up Voltage", "Connection: " + form.textConnected}));
+    for (const QString& s : column(2))
+        EXPECT_EQ(s, serial);
+
+    auto* search = window->findChild<QLineEdit*>(QStringLiteral("JournalSearch"));
+    search->setText(QStringLiteral("alarm DELAY"));
+    EXPECT_FALSE(column(4).contains(QStringLiteral("Up Voltage")));
+    EXPECT_TRUE(column(4).contains(QStringLiteral("Alarm delay")));
+    search->clear();
+
+    QTemporaryDir dir;
+    for (const char* name : {"report.csv", "report.pdf"}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.filePath(Latin(name));
+        window->chooseExportFile = [path] { return path; };
+        window->findChild<QPushButton*>(QStringLiteral("JournalExport"))->click();
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        if (path.endsWith(QLatin1String(".pdf"))) {
+            EXPECT_TRUE(bytes.startsWith("%PDF-"));
+        } else {
+            // The header and a line per row; a reset's values break lines inside their quotes.
+            const QList<QByteArray> lines = bytes.split('\r');
+            EXPECT_EQ(bytes.count("\r\n"), table->rowCount() + 1);
+            EXPECT_TRUE(
+                lines[1].startsWith("\n" + window->shown().front().when.toUtf8() + ",Change,"));
+            EXPECT_TRUE(lines[1].contains(",Alarm delay,"));
+        }
+    }
+    // The report: the unit, its readings at the connection and now, each change.
+    const QString report = ServiceReportHtml(window->shown(), form.shownReadings());
+    EXPECT_TRUE(report.contains(QStringLiteral("Serial number: ") + serial));
+    const journal::Entry& change = window->shown().front();
+    EXPECT_TRUE(report.contains(
+        QStringLiteral("<td>Alarm delay</td><td>%1</td><td>%2</td><td>Confirmed</td>")
+            .arg(change.before.toHtmlEscaped(), change.after.toHtmlEscaped())));
+    const journal::Entry& first = window->shown()[1];
+    EXPECT_TRUE(report.contains(
+        QStringLiteral("<td>Up Voltage</td><td>%1</td><td>%2</td>").arg(first.before, first.after)))
+        << report.toStdString();
+    // The readings now include the unit's own page, though the "Status" page is in front.
+    EXPECT_TRUE(
+        report.contains(QStringLiteral("<tr><td>Up Voltage</td><td>%1</td></tr>").arg(first.after)))
+        << report.toStdString();
+    window->close();
+}
+
+}  // namespace
+}  // namespace morlen::test

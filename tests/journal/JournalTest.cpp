@@ -1,0 +1,267 @@
+// The journal's store on a real file: what survives a kill, a full disk and a damaged file,
+// and the queries and texts the journal window and the restore read.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "Journal.h"
+
+namespace morlen::journal {
+namespace {
+
+Entry Change(const QString& serial, const QString& what, const QString& before,
+             const QString& after, Outcome outcome = Outcome::Confirmed) {
+    Entry e;
+    e.model = QStringLiteral("Smart-UPS 1000");
+    e.serialNumber = serial;
+    e.what = what;
+    e.before = before;
+    e.after = after;
+    e.outcome = outcome;
+    return e;
+}
+
+QStringList Whats(const QList<Entry>& entries) {
+    QStringList whats;
+    for (const Entry& e : entries)
+        whats.append(e.what);
+    return whats;
+}
+
+// Rows counted by SQLite itself, from outside the journal; -1 when the file is no database.
+int RowsOnDisk(const QString& path) {
+    sqlite3* db = nullptr;
+    int rows = -1;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_stmt* count = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM entries", -1, &count, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(count) == SQLITE_ROW)
+            rows = sqlite3_column_int(count, 0);
+        sqlite3_finalize(count);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+TEST(JournalStore, KillDuringWritesKeepsEveryEntryWrittenBefore) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Writes as fast as it can until it is killed, in the middle of some write.
+        Journal journal(path);
+        for (int i = 0;; ++i) {
+            journal.Record(Change(QStringLiteral("S1"), QString::number(i), QString(), QString()));
+            // A queue a few entries long, so that the writer is busy when the kill comes.
+            if (i % 4 == 3)
+                journal.Flush();
+        }
+    }
+    // Kill it once it has committed a good number of entries.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int seenBeforeKill = 0;
+    while (seenBeforeKill < 200 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        seenBeforeKill = std::max(seenBeforeKill, RowsOnDisk(path));
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GE(seenBeforeKill, 200);
+
+    // Everything committed before the kill is there, whole and in order.
+    Journal journal(path);
+    const QList<Entry> entries = journal.Entries();
+    ASSERT_GE(entries.size(), seenBeforeKill);
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        EXPECT_EQ(entries[i].what, QString::number(entries.size() - 1 - i)) << i;
+    EXPECT_TRUE(journal.setAsidePath().isEmpty());
+    EXPECT_TRUE(journal.failure().isEmpty());
+}
+
+// A journal that cannot be written: it says why once, never blocks the caller, and a damaged
+// file is set aside whole.
+TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
+    struct Case {
+        const char* name;
+        std::function<void(const QString& path)> prepare;
+        int maxPageCount;
+        bool writable;  // entries still get written
+        bool setAside;  // a damaged file was renamed, its bytes kept
+    };
+    const QByteArray garbage(4096, 'x');
+    const Case cases[] = {
+        {"garbage file",
+         [&](const QString& path) {
+             QFile f(path);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.write(garbage);
+         },
+         0, true, true},
+        {"database with a damaged page",
+         [&](const QString& path) {
+             {
+                 Journal j(path);
+                 for (int i = 0; i < 40; ++i)
+                     j.Record(Change(QStringLiteral("S1"), QString(1000, QLatin1Char('a')),
+                                     QString(), QString()));
+             }
+             QFile f(path);
+             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+             f.seek(3 * 4096 + 100);
+             f.write(QByteArray(2000, '\xff'));
+         },
+         0, true, true},
+        // The disk full: a size limit of a few pages, reached after some entries.
+        {"full disk", nullptr, 6, false, false},
+        // The folder cannot be made: a file stands where it should be.
+        {"unwritable folder",
+         [](const QString& path) {
+             QFile f(QFileInfo(path).absolutePath());
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         },
+         0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("data/journal.sqlite"));
+        QDir().mkpath(dir.filePath(QStringLiteral("data")));
+        if (QString(c.name) == QLatin1String("unwritable folder"))
+            QDir(dir.filePath(QStringLiteral("data"))).removeRecursively();
+        if (c.prepare)
+            c.prepare(path);
+        QFile before(path);
+        const QByteArray damagedBytes = before.open(QIODevice::ReadOnly) ? before.readAll() : "";
+        before.close();
+
+        std::atomic<int> told{0};
+        QString why;
+        Journal::Options options;
+        options.onFailure = [&](const QString& text) {
+            why = text;
+            ++told;
+        };
+        options.maxPageCount = c.maxPageCount;
+        Journal journal(path, options);
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 60; ++i)
+            journal.Record(Change(QStringLiteral("S1"), QString(300, QLatin1Char('b')), QString(),
+                                  QString::number(i)));
+        // Recording only queues: far quicker than one write to the disk each.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+        journal.Flush();
+
+        const QList<Entry> entries = journal.Entries();
+        if (c.writable) {
+            EXPECT_EQ(told.load(), 0) << why.toStdString();
+            EXPECT_EQ(entries.size(), 60);
+        } else {
+            EXPECT_EQ(told.load(), 1);
+            EXPECT_FALSE(why.isEmpty());
+            EXPECT_EQ(journal.failure(), why);
+            EXPECT_LT(entries.size(), 60);
+            // The full disk is met midway: the entries before it stay.
+            if (c.maxPageCount > 0) {
+                EXPECT_GT(entries.size(), 0);
+            }
+        }
+        if (c.setAside) {
+            ASSERT_FALSE(journal.setAsidePath().isEmpty());
+            QFile aside(journal.setAsidePath());
+            ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+            EXPECT_EQ(aside.readAll(), damagedBytes);
+        } else {
+            EXPECT_TRUE(journal.setAsidePath().isEmpty());
+        }
+    }
+}
+
+TEST(JournalStore, QueriesNewestFirstByUnitAndSearch) {
+    QTemporaryDir dir;
+    Journal journal(dir.filePath(QStringLiteral("j.sqlite")));
+    const QString reset1 = FormatValues({{QStringLiteral("Up Voltage"), QStringLiteral("253")}});
+    const QString reset2 = FormatValues({{QStringLiteral("Up Voltage"), QStringLiteral("264")}});
+    journal.Record(Change(QStringLiteral("AS1"), QString::fromLatin1(kResetWhat), reset1, {}));
+    journal.Record(Change(QStringLiteral("AS2"), QStringLiteral("Up Voltage"), "253", "264"));
+    journal.Record(Change(QStringLiteral("AS1"), QString::fromLatin1(kResetWhat), reset2, {}));
+    journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("Constant 0"), "41", "43",
+                          Outcome::NotReached));
+    journal.Record(Change(QStringLiteral("AS2"), QString::fromLatin1(kResetWhat), reset1, {}));
+
+    struct Case {
+        QString serial, search;
+        QStringList whats;
+    };
+    const QString reset = QString::fromLatin1(kResetWhat);
+    const Case cases[] = {
+        {{}, {}, {reset, "Constant 0", reset, "Up Voltage", reset}},
+        {"AS1", {}, {"Constant 0", reset, reset}},
+        {"AS2", {}, {reset, "Up Voltage"}},
+        {"AS3", {}, {}},
+        // The outcome's name, any case; a value inside a reset's ten.
+        {{}, "not REACHED", {"Constant 0"}},
+        {"AS1", "264", {reset}},
+        {"AS2", "264", {"Up Voltage"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.serial + "/" + c.search).toStdString());
+        EXPECT_EQ(Whats(journal.Entries(c.serial, c.search)), c.whats);
+    }
+    // The newest reset of each unit, with its values before.
+    ASSERT_TRUE(journal.LastReset(QStringLiteral("AS1")).has_value());
+    EXPECT_EQ(journal.LastReset(QStringLiteral("AS1"))->before, reset2);
+    EXPECT_EQ(journal.LastReset(QStringLiteral("AS2"))->before, reset1);
+    EXPECT_FALSE(journal.LastReset(QStringLiteral("AS3")).has_value());
+    EXPECT_EQ(journal.SerialNumbers(), (QStringList{"AS1", "AS2"}));
+}
+
+TEST(JournalTexts, ValuesAndCsvRoundTrip) {
+    struct Case {
+        QList<LabelledValue> values;
+        QString text;
+    };
+    const Case cases[] = {
+        {{{"Up Voltage", "253"}, {"Self Test", "OFF "}}, "Up Voltage=253\nSelf Test=OFF \n"},
+        // Split at the first '='; an empty value stays a value.
+        {{{"UPS ID", "A=B"}, {"Alarm delay", ""}}, "UPS ID=A=B\nAlarm delay=\n"},
+        {{}, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FormatValues(c.values), c.text);
+        EXPECT_EQ(ParseValues(c.text), c.values);
+    }
+    // A line break in a value is cut there; a line without '=' is no value.
+    EXPECT_EQ(FormatValues({{"UPS ID", "AB\nCD"}}), "UPS ID=AB\n");
+    EXPECT_EQ(ParseValues("junk\nA=1\n"), (QList<LabelledValue>{{"A", "1"}}));
+    EXPECT_EQ(ValueOf("A=1\nB=\n", "B"), "");
+    EXPECT_FALSE(ValueOf("A=1\nB=\n", "B").isNull());
+    EXPECT_TRUE(ValueOf("A=1\n", "C").isNull());
+
+    Entry e = Change("AS1", "UPS ID", "a,b", "say \"hi\"", Outcome::Refused);
+    e.when = "2026-12-08T16:00:00+01:00";
+    e.before = "x=1\ny=2\n";
+    const QString csv = EntriesCsv({e});
+    EXPECT_EQ(csv,
+              "When,Kind,Model,Serial number,Firmware,Port,Connection,What,Before,After,Outcome,"
+              "Reason\r\n"
+              "2026-12-08T16:00:00+01:00,Change,Smart-UPS 1000,AS1,,,,UPS ID,\"x=1\ny=2\n\","
+              "\"say \"\"hi\"\"\",Refused,\r\n");
+}
+
+}  // namespace
+}  // namespace morlen::journal
