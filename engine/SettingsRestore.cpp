@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Apcdynamicdata.h"
+#include "JournalEntry.h"
 #include "RequestHandling.h"
 #include "Unit1.h"
 #include "UnitSettings.h"
@@ -20,12 +21,15 @@ void RequestHandler::AddRestoreRows() {
             return;
         int reached = 0;
         QStringList missed;
+        QList<journal::LabelledValue> before, after;
         for (const RestoreTarget& target : plan) {
             const StoredSetting& setting = StoredSettings()[std::size_t(target.index)];
             const QString label = QLatin1String(setting.label);
             // A close of the window waits for no more than the setting in hand.
+            before.append({label, QString::fromLatin1(setting.value(ups_))});
             if (thread_.StopRequested()) {
                 missed << QStringLiteral("%1: not begun").arg(label);
+                after.append(before.back());
                 continue;
             }
             // Each step is the button's own request, carried out as a click would be.
@@ -36,6 +40,7 @@ void RequestHandler::AddRestoreRows() {
                     return std::string(setting.value(ups_));
                 },
                 target.value);
+            after.append({label, QString::fromLatin1(result.value)});
             if (result.end == RestoreEnd::Reached) {
                 ++reached;
             } else {
@@ -49,6 +54,16 @@ void RequestHandler::AddRestoreRows() {
             summary += QStringLiteral(" Not restored: ") + missed.join(QStringLiteral("; ")) +
                        QLatin1Char('.');
         thread_.RunOnWindowThread([&] { form_.showRequestNote(summary); });
+
+        // Each step is in the journal already; the summary ends the restore there.
+        journal::Entry entry;
+        entry.what = QLatin1String(kRestoreWhat);
+        entry.before = journal::FormatValues(before);
+        entry.after = journal::FormatValues(after);
+        entry.outcome =
+            missed.isEmpty() ? journal::Outcome::Confirmed : journal::Outcome::NotReached;
+        entry.reason = missed.join(QStringLiteral("; "));
+        form_.recordInJournal(std::move(entry));
     });
 }
 

@@ -75,6 +75,9 @@ struct RestoreTarget {
     std::string value;
 };
 
+// What the journal calls the summary that ends a restore.
+inline constexpr const char* kRestoreWhat = "Restore unit settings";
+
 // Steps of one setting that neither reaches its value nor comes back round to where it began:
 // more than any unit offers for one setting.
 constexpr int kSettingCycleBound = 16;

@@ -272,8 +272,9 @@ public:
     // The file dialogs of both; tests replace them so that no modal dialog waits for them.
     std::function<QString(const QString& suggested)> runSaveSettingsDialog;
     std::function<QString()> runOpenSettingsDialog;
-    // The values the unit held before its last reset, from the service journal, if any.
-    std::function<std::optional<morlen::UnitSettingsFile>()> valuesBeforeReset;
+    // The ten settings the connected unit held before its last reset, as the service journal
+    // recorded them; nothing without a journal or a reset of this unit in it.
+    std::optional<morlen::UnitSettingsFile> valuesBeforeReset();
 
     // ---- EEPROM page ----
     // Each button only posts its request; the poll thread carries it out.

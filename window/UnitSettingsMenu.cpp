@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include "Journal.h"
 #include "RequestHandling.h"
 #include "RestoreDialog.h"
 #include "Unit1.h"
@@ -36,6 +37,25 @@ char TForm1::restoreCode(int index) const {
     if (usable(setting.button2nd))
         return setting.code2nd;
     return 0;
+}
+
+std::optional<morlen::UnitSettingsFile> TForm1::valuesBeforeReset() {
+    const UnitValues& unit = unitValues();
+    if (!journal || unit.serialNumber.trimmed().isEmpty())
+        return std::nullopt;
+    // A reset just carried out may still be on its way to the disk.
+    journal->Flush();
+    const std::optional<morlen::journal::Entry> reset =
+        journal->LastReset(unit.serialNumber.trimmed());
+    if (!reset)
+        return std::nullopt;
+    // The journal knows the unit by its serial number: the family is this unit's own.
+    morlen::UnitSettingsFile values{reset->model, reset->serialNumber, reset->firmware,
+                                    unit.family,  reset->when,         {}};
+    for (std::size_t i = 0; i < morlen::journal::kSettingLabels.size(); ++i)
+        values.values[i] = morlen::journal::ValueOf(
+            reset->before, QLatin1String(morlen::StoredSettings()[i].label));
+    return values;
 }
 
 void TForm1::SaveUnitSettingsClick() {
@@ -94,8 +114,7 @@ void TForm1::RestoreUnitSettingsClick() {
         setStatusText(kNoUnitText);
         return;
     }
-    auto* dialog =
-        new RestoreDialog(this, unit, valuesBeforeReset ? valuesBeforeReset() : std::nullopt);
+    auto* dialog = new RestoreDialog(this, unit, valuesBeforeReset());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     if (runOpenSettingsDialog)
         dialog->runOpenDialog = runOpenSettingsDialog;

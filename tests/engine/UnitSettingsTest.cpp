@@ -10,9 +10,11 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "Journal.h"
 #include "RestoreDialog.h"
 #include "UnitSettings.h"
 #include "WireRig.h"
@@ -28,13 +30,12 @@ const StoredSetting& Setting(std::size_t index) {
 }
 
 UnitSettingsFile Su1000File() {
-    UnitSettingsFile file{QStringLiteral("SMART-UPS 1000"),
-                          QStringLiteral("WS9643050926"),
-                          QStringLiteral("60.11.I"),
-                          FamilySmart,
-                          QStringLiteral("2026-12-08T10:00:00"),
-                          {}};
-    return file;
+    return {QStringLiteral("SMART-UPS 1000"),
+            QStringLiteral("WS9643050926"),
+            QStringLiteral("60.11.I"),
+            FamilySmart,
+            QStringLiteral("2026-12-08T10:00:00"),
+            {}};
 }
 
 // ---- The file ----
@@ -44,141 +45,78 @@ TEST(UnitSettingsFile, ValuesComeBackExactlyAndOnlyTheSettingsAreRead) {
     saved.values[kLowTransfer] = QStringLiteral("200");
     saved.values[6] = QStringLiteral(" Medium");  // the unit's own padding is kept
     saved.values[3] = QStringLiteral("ON ");
-    saved.values[kPacks] = QStringLiteral("002");
-    QString why;
-    const auto back = ParseSettingsFile(FormatSettingsFile(saved), &why);
-    ASSERT_TRUE(back) << why.toStdString();
-    EXPECT_EQ(back->model, saved.model);
-    EXPECT_EQ(back->serialNumber, saved.serialNumber);
-    EXPECT_EQ(back->firmware, saved.firmware);
+    const auto back = ParseSettingsFile(FormatSettingsFile(saved), nullptr);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(QStringList({back->model, back->serialNumber, back->firmware, back->saved}),
+              QStringList({saved.model, saved.serialNumber, saved.firmware, saved.saved}));
     EXPECT_EQ(back->family, FamilySmart);
-    EXPECT_EQ(back->saved, saved.saved);
-    for (std::size_t i = 0; i < saved.values.size(); ++i) {
-        EXPECT_EQ(back->values[i], saved.values[i]) << Setting(i).key;
-        EXPECT_EQ(back->values[i].isNull(), saved.values[i].isNull()) << Setting(i).key;
-    }
-
-    struct Row {
-        const char* text;
-        bool parsed;
-    };
-    const Row rows[] = {
-        {"", false},
-        {"model=SMART-UPS 1000\nfamily=0\n", false},                 // no header
-        {"# Morlen unit settings\nmodel=SMART-UPS 1000\n", false},   // no family
-        {"# Morlen unit settings\r\nfamily=0 Smart-UPS\r\n", true},  // written elsewhere
-        {"# Morlen unit settings\nfamily=2\nconst0=A0\n", true},     // a constant is no setting
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        const auto parsed = ParseSettingsFile(QString::fromLatin1(row.text), &why);
-        ASSERT_EQ(parsed.has_value(), row.parsed);
-        if (!parsed)
-            continue;
-        for (const QString& value : parsed->values)
-            EXPECT_TRUE(value.isNull());
-    }
-    EXPECT_EQ(SettingsFileName(saved.model, saved.serialNumber).toStdString(),
-              "SMART-UPS_1000_WS9643050926.mrn");
-    EXPECT_EQ(SettingsFileName(QStringLiteral("../x"), QString()).toStdString(), "unit.._x.mrn");
-}
-
-TEST(UnitSettingsFile, AnotherFamilyIsRefusedAnotherUnitWarned) {
-    struct Row {
-        int family;
-        const char* model;
-        const char* serial;
-        FileFit fit;
-    };
-    const Row rows[] = {
-        {FamilySmart, "SMART-UPS 1000", "WS9643050926", FileFit::Same},
-        {FamilySmart, "SMART-UPS 1000 ", " WS9643050926", FileFit::Same},  // the unit's padding
-        {FamilySmart, "SMART-UPS 1000", "WS9643050927", FileFit::OtherUnit},
-        {FamilySmart, "SMART-UPS 700", "WS9643050926", FileFit::OtherUnit},
-        {FamilySmart2ndGen, "SMART-UPS 1000", "WS9643050926", FileFit::OtherFamily},
-        {FamilySmartNoSerial, "SMART-UPS 1000", "WS9643050926", FileFit::OtherFamily},
-    };
-    const UnitSettingsFile file = Su1000File();
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.serial);
-        const FileFit fit = FitOf(file, row.family, QString::fromLatin1(row.model),
-                                  QString::fromLatin1(row.serial));
-        EXPECT_EQ(fit, row.fit);
-        EXPECT_EQ(FitText(file, fit).isEmpty(), row.fit == FileFit::Same);
-    }
+    for (std::size_t i = 0; i < saved.values.size(); ++i)  // null stays null: not in the file
+        EXPECT_TRUE(back->values[i] == saved.values[i] &&
+                    back->values[i].isNull() == saved.values[i].isNull())
+            << Setting(i).key;
+    // No header, no family: no settings file. A constant is no setting.
+    EXPECT_FALSE(ParseSettingsFile(QStringLiteral("family=0\n"), nullptr));
+    EXPECT_FALSE(ParseSettingsFile(QStringLiteral("# Morlen unit settings\nmodel=X\n"), nullptr));
+    const auto other = ParseSettingsFile(
+        QStringLiteral("# Morlen unit settings\r\nfamily=0\r\nconst0=A0\r\n"), nullptr);
+    ASSERT_TRUE(other);
+    EXPECT_TRUE(std::all_of(other->values.begin(), other->values.end(),
+                            [](const QString& v) { return v.isNull(); }));
 }
 
 // ---- One setting ----
 
-// A unit whose setting goes round `cycle` (or, for the packs, counts up to 10), with every
-// step asked of it logged.
-struct FakeSetting {
-    FakeSetting(std::vector<std::string> values, std::size_t start, int packCount = 0,
-                int answered = 1000)
-        : cycle(std::move(values)), at(start), packs(packCount), answerUntil(answered) {}
-    std::vector<std::string> cycle;
-    std::size_t at;
-    int packs;
-    int answerUntil;  // steps answered; later ones come back empty
-    std::string asked;
-    std::string value() const { return cycle.empty() ? std::to_string(packs) : cycle[at]; }
-    std::string step(char sign) {
-        asked += sign;
-        if (int(asked.size()) > answerUntil)
-            return "";
-        if (cycle.empty())
-            packs = std::clamp(packs + (sign == '+' ? 1 : -1), 0, 10);
-        else
-            at = (at + 1) % cycle.size();
-        return value();
-    }
-};
-
-std::vector<std::string> Counting(int n) {
+// `count` numbers from `first`, as a unit shows them.
+std::vector<std::string> Numbers(int first, int count) {
     std::vector<std::string> out;
-    for (int i = 0; i < n; ++i)
-        out.push_back(std::to_string(100 + i));
+    for (int i = first; i < first + count; ++i)
+        out.push_back(std::to_string(i));
     return out;
 }
 
 TEST(RestoreSetting, EndsAtTheSavedValueOrOnceRoundTheCycle) {
+    // A unit whose setting goes round `values` with "-"; the packs count along them, stopping
+    // at either end.
     const std::vector<std::string> low = {"208", "204", "200", "196"};
     struct Row {
         const char* name;
-        FakeSetting unit;
-        std::size_t setting;
+        std::vector<std::string> values;
+        std::size_t at, setting;
         std::string target;
         RestoreEnd end;
         std::string asked;
     };
     const Row rows[] = {
-        {"already there", {low, 2}, kLowTransfer, "200", RestoreEnd::Reached, ""},
-        {"two steps on", {low, 0}, kLowTransfer, "200", RestoreEnd::Reached, "--"},
-        {"across the wrap", {low, 3}, kLowTransfer, "204", RestoreEnd::Reached, "--"},
-        {"spaces do not count", {{"ON ", "OFF"}, 1}, 3, "ON", RestoreEnd::Reached, "-"},
-        // The edge: a value the unit does not offer costs exactly one round, then it stops
-        // where it began.
-        {"not offered", {low, 1}, kLowTransfer, "199", RestoreEnd::CameRound, "----"},
-        {"one value only", {{"115"}, 0}, 2, "120", RestoreEnd::CameRound, "-"},
-        {"never comes round",
-         {Counting(40), 0},
-         kLowTransfer,
-         "999",
-         RestoreEnd::Bound,
+        {"already there", low, 2, kLowTransfer, "200", RestoreEnd::Reached, ""},
+        {"across the wrap", low, 3, kLowTransfer, "204", RestoreEnd::Reached, "--"},
+        {"spaces do not count", {"ON ", "OFF"}, 1, 3, "ON", RestoreEnd::Reached, "-"},
+        // The edge: a value the unit does not offer costs exactly one round, and the setting
+        // ends where it began.
+        {"not offered", low, 1, kLowTransfer, "199", RestoreEnd::CameRound, "----"},
+        {"one value only", {"115"}, 0, 2, "120", RestoreEnd::CameRound, "-"},
+        {"never comes round", Numbers(100, 40), 0, kLowTransfer, "99", RestoreEnd::Bound,
          std::string(kSettingCycleBound, '-')},
-        {"stops answering", {low, 0, 0, 1}, kLowTransfer, "196", RestoreEnd::NoAnswer, "--"},
-        {"packs up", {{}, 0, 1}, kPacks, "003", RestoreEnd::Reached, "++"},
-        {"packs down", {{}, 0, 4}, kPacks, "0", RestoreEnd::Reached, "----"},
-        {"packs at the end stop", {{}, 0, 9}, kPacks, "012", RestoreEnd::Still, "++"},
+        {"packs up", Numbers(0, 11), 1, kPacks, "003", RestoreEnd::Reached, "++"},
+        {"packs down", Numbers(0, 11), 4, kPacks, "0", RestoreEnd::Reached, "----"},
+        {"packs at the end stop", Numbers(0, 11), 9, kPacks, "12", RestoreEnd::Still, "++"},
     };
-    for (Row row : rows) {
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeSetting& unit = row.unit;
+        std::size_t at = row.at;
+        std::string asked;
+        const auto step = [&](char sign) {
+            asked += sign;
+            const std::size_t n = row.values.size();
+            if (row.setting != kPacks)
+                at = (at + 1) % n;
+            else
+                at = sign == '+' ? std::min(at + 1, n - 1) : (at == 0 ? 0 : at - 1);
+            return row.values[at];
+        };
         const RestoreResult result = RestoreSetting(
-            Setting(row.setting), [&] { return unit.value(); },
-            [&](char sign) { return unit.step(sign); }, row.target);
+            Setting(row.setting), [&] { return row.values[at]; }, step, row.target);
         EXPECT_EQ(result.end, row.end);
-        EXPECT_EQ(unit.asked, row.asked);
+        EXPECT_EQ(asked, row.asked);
         EXPECT_EQ(result.steps, int(row.asked.size()));
         EXPECT_EQ(RestoreEndText(result).isEmpty(), row.end == RestoreEnd::Reached);
     }
@@ -197,14 +135,14 @@ public:
         };
         form().runOpenSettingsDialog = [this] { return path; };
     }
-    // Opens the restore dialog on the file and returns it.
-    RestoreDialog* openDialog() {
+    // Opens the restore dialog on the file (or the other source) and returns it.
+    RestoreDialog* openDialog(const char* source = "OpenSettingsFile") {
         form().ui->RestoreUnitSettings->trigger();
         const auto dialogs = form().findChildren<RestoreDialog*>();
         if (dialogs.isEmpty())
             return nullptr;
         RestoreDialog* dialog = dialogs.last();  // the newest
-        dialog->findChild<QPushButton*>(QStringLiteral("OpenSettingsFile"))->click();
+        dialog->findChild<QPushButton*>(QLatin1String(source))->click();
         return dialog;
     }
     void writeFile(const UnitSettingsFile& file) {
@@ -213,9 +151,9 @@ public:
         out.write(FormatSettingsFile(file).toUtf8());
     }
     // Restores the file at the next refresh; the wire of the pass that carried it out.
-    std::string restore() {
-        return statusPass({}, nullptr, [this] {
-            RestoreDialog* dialog = openDialog();
+    std::string restore(const char* source = "OpenSettingsFile") {
+        return statusPass({}, nullptr, [this, source] {
+            RestoreDialog* dialog = openDialog(source);
             ASSERT_NE(dialog, nullptr);
             dialog->findChild<QPushButton*>(QStringLiteral("RestoreButton"))->click();
         });
@@ -233,22 +171,10 @@ std::string Steps(const std::string& read, const std::string& sign, int times) {
 TEST(RestoreOnTheUnit, AfterAResetEveryValueComesBackStepByStep) {
     RestoreRig rig;
     // Every setting away from its factory value, and two battery packs.
-    rig.statusPass({{'8', '-'},
-                    {'9', '-'},
-                    {'9', '-'},
-                    {'a', '-'},
-                    {'w', '-'},
-                    {'w', '-'},
-                    {'w', '-'},
-                    {'u', '-'},
-                    {'v', '-'},
-                    {'x', '-'},
-                    {'y', '-'},
-                    {'y', '-'},
-                    {'M', '-'},
-                    {'S', '-'},
-                    {'5', '+'},
-                    {'5', '+'}});
+    std::vector<std::pair<char, char>> away = {{'5', '+'}, {'5', '+'}};
+    for (const char code : std::string("899awwwuvxyyMS"))
+        away.push_back({code, '-'});
+    rig.statusPass(away);
     rig.form().ui->SaveUnitSettings->trigger();
     EXPECT_EQ(QFileInfo(rig.suggested).fileName().toStdString(), "SMART-UPS_1000_WS9643050926.mrn");
     QFile file(rig.path);
@@ -256,10 +182,10 @@ TEST(RestoreOnTheUnit, AfterAResetEveryValueComesBackStepByStep) {
     const auto saved = ParseSettingsFile(QString::fromUtf8(file.readAll()), nullptr);
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->serialNumber.toStdString(), "WS9643050926");
-    const char* const expected[] = {"257",     "200",         "240", "OFF", "180", "060",
-                                    " Medium", "Low Battery", "15",  "05",  "002"};
+    const char* const values[] = {"257",     "200",         "240", "OFF", "180", "060",
+                                  " Medium", "Low Battery", "15",  "05",  "002"};
     for (std::size_t i = 0; i < kStoredSettingCount; ++i)
-        EXPECT_EQ(saved->values[i].toStdString(), expected[i]) << Setting(i).key;
+        EXPECT_EQ(saved->values[i].toStdString(), values[i]) << Setting(i).key;
 
     // The reset, and one more pack, take every value away from the file.
     rig.statusPass({{'N', 'z'}, {'5', '+'}},
@@ -268,21 +194,27 @@ TEST(RestoreOnTheUnit, AfterAResetEveryValueComesBackStepByStep) {
     ASSERT_NE(dialog, nullptr);
     auto* table = dialog->findChild<QTableWidget*>(QStringLiteral("Differences"));
     ASSERT_EQ(table->rowCount(), 11);
-    EXPECT_EQ(table->item(1, 0)->text().toStdString(), "Low Voltage");
-    EXPECT_EQ(table->item(1, 1)->text().toStdString(), "208");
-    EXPECT_EQ(table->item(1, 2)->text().toStdString(), "200");
+    EXPECT_EQ(table->item(1, 1)->text() + table->item(1, 2)->text(), QStringLiteral("208200"));
     EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("FitWarning"))->isHidden());
     delete dialog;
 
     // Each setting is read, then stepped with its own button's operation, each step read back,
     // until it reads the saved value.
     const std::string wire = rig.restore();
-    EXPECT_EQ(wire, Steps("u/3", "-/2", 1) + " " + Steps("l/3", "-/2", 2) + " " +
-                        Steps("o/3", "-/2", 1) + " " + Steps("E/3", "-/2", 3) + " " +
-                        Steps("p/3", "-/2", 1) + " " + Steps("r/3", "-/2", 1) + " " +
-                        Steps("s/1", "-/1", 1) + " " + Steps("k/1", "-/1", 2) + " " +
-                        Steps("e/2", "-/2", 1) + " " + Steps("q/2", "-/2", 1) + " " +
-                        Steps(">/3", "-/3", 1));
+    std::string expected;
+    for (const auto& [read, sign, times] : {std::tuple{"u/3", "-/2", 1},
+                                            {"l/3", "-/2", 2},
+                                            {"o/3", "-/2", 1},
+                                            {"E/3", "-/2", 3},
+                                            {"p/3", "-/2", 1},
+                                            {"r/3", "-/2", 1},
+                                            {"s/1", "-/1", 1},
+                                            {"k/1", "-/1", 2},
+                                            {"e/2", "-/2", 1},
+                                            {"q/2", "-/2", 1},
+                                            {">/3", "-/3", 1}})
+        expected += (expected.empty() ? "" : " ") + Steps(read, sign, times);
+    EXPECT_EQ(wire, expected);
     ASSERT_TRUE(rig.bench().atRefresh([&] {
         const sim::UpsModel& unit = rig.bench().unit().model();
         const char commands[] = {'u', 'l', 'o', 'E', 'p', 'r', 's', 'k', 'e', 'q'};
@@ -295,10 +227,26 @@ TEST(RestoreOnTheUnit, AfterAResetEveryValueComesBackStepByStep) {
     EXPECT_EQ(rig.form().statusText().toStdString(), "Settings restored: 11 of 11.");
     EXPECT_EQ(rig.ui().LowTransferVoltage->text().toStdString(), "200");
 
-    // Nothing differs any more: nothing to restore.
-    dialog = rig.openDialog();
-    EXPECT_EQ(dialog->findChild<QTableWidget*>(QStringLiteral("Differences"))->rowCount(), 0);
-    EXPECT_FALSE(dialog->findChild<QPushButton*>(QStringLiteral("RestoreButton"))->isEnabled());
+    // A reset by mistake, undone from the journal's record of the values before it: the same
+    // steps, the packs aside (a reset leaves them).
+    rig.statusPass({{'N', 'z'}});
+    EXPECT_EQ(rig.restore("BeforeReset"), wire.substr(0, wire.rfind(" >/3 >/3")));
+    journal::Journal& journal = *rig.form().journal;
+    journal.Flush();
+    const QList<journal::Entry> entries = journal.Entries(QStringLiteral("WS9643050926"));
+    ASSERT_GE(entries.size(), 16);
+    EXPECT_EQ(entries[0].what.toStdString(), kRestoreWhat);
+    EXPECT_EQ(entries[0].outcome, journal::Outcome::Confirmed);
+    EXPECT_EQ(journal::ValueOf(entries[0].after, QStringLiteral("Self Test")).toStdString(), "OFF");
+    // Between the reset and the summary, one entry per step, each read back: newest first,
+    // the last of the low battery warning, the first of the upper transfer voltage.
+    EXPECT_EQ(entries[1].what.toStdString(), "Low Battery Warning");
+    EXPECT_EQ(entries[14].what.toStdString(), "Up Voltage");
+    for (int i = 1; i <= 14; ++i)
+        EXPECT_TRUE(entries[i].outcome == journal::Outcome::Confirmed &&
+                    entries[i].before != entries[i].after)
+            << i;
+    EXPECT_EQ(entries[15].what.toStdString(), journal::kResetWhat);
 }
 
 TEST(RestoreOnTheUnit, AValueTheUnitNeverReachesIsReportedAfterOneRound) {
@@ -317,19 +265,22 @@ TEST(RestoreOnTheUnit, AValueTheUnitNeverReachesIsReportedAfterOneRound) {
 TEST(RestoreOnTheUnit, AnotherFamilyIsRefusedAnotherSerialNumberWarned) {
     struct Row {
         int family;
-        const char* serial;
+        const char *model, *serial;
         bool warned, restorable;
     };
     const Row rows[] = {
-        {FamilySmart, "WS9643050926", false, true},
-        {FamilySmart, "XX0000000000", true, true},
-        {FamilySmart2ndGen, "WS9643050926", true, false},
+        {FamilySmart, "SMART-UPS 1000", " WS9643050926 ", false, true},  // the unit's padding
+        {FamilySmart, "SMART-UPS 1000", "XX0000000000", true, true},
+        {FamilySmart, "SMART-UPS 700", "WS9643050926", true, true},
+        {FamilySmart2ndGen, "SMART-UPS 1000", "WS9643050926", true, false},
+        {FamilySmartNoSerial, "SMART-UPS 1000", "WS9643050926", true, false},
     };
     RestoreRig rig;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.family);
         UnitSettingsFile file = Su1000File();
         file.family = row.family;
+        file.model = QString::fromLatin1(row.model);
         file.serialNumber = QString::fromLatin1(row.serial);
         file.values[kLowTransfer] = QStringLiteral("200");
         rig.writeFile(file);

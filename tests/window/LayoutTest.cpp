@@ -960,7 +960,7 @@ TEST_F(LayoutTest, NoTextIsClipped) {
 
 // ---- Menu and dialog ----
 
-TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItems) {
+TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItemsThenTheServiceItems) {
     auto* menu = form->findChild<QMenu*>(QStringLiteral("Options"));
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->title(), QStringLiteral("Options"));
@@ -970,7 +970,7 @@ TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItems) {
                              {"AUTO1", "Smart-UPS 3Gen. Battery Const. AUTO Fix"},
                              {"HexCodeON", "UPS Model Hex Code Detection ON"}};
     const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 3);
+    ASSERT_EQ(actions.size(), 7);
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(items[i].name);
         QAction* action = actions[i];
@@ -983,6 +983,17 @@ TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItems) {
         EXPECT_NE(action->isChecked(), before);
         action->trigger();
         EXPECT_EQ(action->isChecked(), before);
+    }
+    // Below a separator, the items that open windows of their own: no mark.
+    EXPECT_TRUE(actions[3]->isSeparator());
+    const Caption service[] = {{"ServiceJournal", "Service journal..."},
+                               {"SaveUnitSettings", "Save unit settings..."},
+                               {"RestoreUnitSettings", "Restore unit settings..."}};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(service[i].name);
+        EXPECT_EQ(actions[4 + i]->objectName().toStdString(), service[i].name);
+        EXPECT_EQ(actions[4 + i]->text().toStdString(), service[i].text);
+        EXPECT_FALSE(actions[4 + i]->isCheckable());
     }
 }
 
