@@ -64,6 +64,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(2, 10000));
     app.add_option("--latency", latencyMs, "the simulator's reply latency in ms (default 40)")
         ->check(CLI::Range(0, 1000));
+    bool compare = false;
+    app.add_flag("--journal", compare,
+                 "also time passes that each carry a request, with the service journal off and on");
     CLI11_PARSE(app, argc, argv);
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -80,55 +83,93 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     morlen::applyApplicationLook();
-    auto* form = new TForm1;
-    // Silent: a benchmark has nothing to confirm.
-    struct Silent : morlen::Tone {
-        void Beep(int, int) override {}
+    // The service journal, where it is on, in a folder of the run's own.
+    qputenv("XDG_DATA_HOME", config.path().toLocal8Bit());
+
+    // One connection of a fresh window, measured over `passes` passes. With `step`, every pass
+    // also carries out one "Change" request (the alarm delay), which the journal records.
+    struct Run {
+        std::vector<double> passMs, refreshMs;
+        Traffic traffic;
+        double cpu = 0, wall = 0;
+        bool connected = false;
     };
-    form->tone = std::make_unique<Silent>();
+    const auto measure = [&](bool journal, bool step) {
+        Run run;
+        qputenv("MORLEN_JOURNAL", journal ? "on" : "off");
+        auto* form = new TForm1;
+        // Silent: a benchmark has nothing to confirm.
+        struct Silent : morlen::Tone {
+            void Beep(int, int) override {}
+        };
+        form->tone = std::make_unique<Silent>();
 
-    HandOffTimer handOff;
-    handOff.clock.start();
-    form->installEventFilter(&handOff);
+        HandOffTimer handOff;
+        handOff.clock.start();
+        form->installEventFilter(&handOff);
 
-    std::vector<double> passMs;
-    std::vector<double> refreshMs;
-    qint64 previousEnd = -1;
-    std::size_t traceStart = 0;
-    double cpuStart = 0;
-    qint64 wallStart = 0;
-    const int warmUp = 2;
-    int seen = 0;
-    QObject::connect(form, &TForm1::displayRefreshed, [&] {
-        const qint64 now = handOff.clock.nsecsElapsed();
-        ++seen;
-        if (seen == warmUp) {
-            traceStart = TraceLines(trace);
-            cpuStart = CpuSeconds();
-            wallStart = now;
-        } else if (seen > warmUp) {
-            passMs.push_back(double(now - previousEnd) / 1e6);
-            refreshMs.push_back(double(now - handOff.lastStartNs) / 1e6);
-            if (seen == warmUp + passes)
-                QApplication::quit();
+        qint64 previousEnd = -1;
+        std::size_t traceStart = 0;
+        double cpuStart = 0;
+        qint64 wallStart = 0;
+        const int warmUp = 2;
+        int seen = 0;
+        QObject::connect(form, &TForm1::displayRefreshed, [&] {
+            const qint64 now = handOff.clock.nsecsElapsed();
+            ++seen;
+            if (seen == warmUp) {
+                traceStart = TraceLines(trace);
+                cpuStart = CpuSeconds();
+                wallStart = now;
+            } else if (seen > warmUp) {
+                run.passMs.push_back(double(now - previousEnd) / 1e6);
+                run.refreshMs.push_back(double(now - handOff.lastStartNs) / 1e6);
+                if (seen == warmUp + passes)
+                    QApplication::quit();
+            }
+            if (step)
+                form->requestQueue->Push('y', '-');
+            previousEnd = now;
+        });
+
+        form->ui->ComboBox1->setCurrentIndex(0);  // COM1
+        form->ComboBox1Change();
+        if (form->worker == nullptr) {
+            std::cerr << "could not connect: " << form->statusText().toStdString() << "\n";
+            return run;
         }
-        previousEnd = now;
-    });
+        run.connected = true;
+        QApplication::exec();
+        run.cpu = CpuSeconds() - cpuStart;
+        run.wall = double(handOff.clock.nsecsElapsed() - wallStart) / 1e9;
+        // The passes measured end at a refresh: count what the line carried up to the last one.
+        run.traffic = CountTrace(trace, traceStart);
+        form->close();
+        while (form != nullptr && QApplication::topLevelWidgets().contains(form))
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return run;
+    };
 
-    form->ui->ComboBox1->setCurrentIndex(0);  // COM1
-    form->ComboBox1Change();
-    if (form->worker == nullptr) {
-        std::cerr << "could not connect: " << form->statusText().toStdString() << "\n";
+    const Run plain = measure(true, false);
+    if (!plain.connected)
         return 1;
+    // The journal's share: the same passes, each with a request it records, without and with it.
+    // Off, on, on, off: a machine that slows down or speeds up meanwhile favours neither.
+    std::vector<double> stepsOff, stepsOn;
+    bool compared = compare;
+    for (const bool journal : {false, true, true, false}) {
+        if (!compare)
+            break;
+        const Run run = measure(journal, true);
+        compared = compared && run.connected;
+        std::vector<double>& into = journal ? stepsOn : stepsOff;
+        into.insert(into.end(), run.passMs.begin(), run.passMs.end());
     }
-    QApplication::exec();
-    const double cpu = CpuSeconds() - cpuStart;
-    const double wall = double(handOff.clock.nsecsElapsed() - wallStart) / 1e9;
-    // The passes measured end at a refresh: count what the line carried up to the last one.
-    const Traffic traffic = CountTrace(trace, traceStart);
-    form->close();
-    while (form != nullptr && QApplication::topLevelWidgets().contains(form))
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    const std::vector<double>& passMs = plain.passMs;
+    std::vector<double> refreshMs = plain.refreshMs;
+    const Traffic& traffic = plain.traffic;
+    const double cpu = plain.cpu, wall = plain.wall;
 
     const double median = Median(passMs);
     // Each pass ends with the link check, so the trace up to now holds whole passes (and
@@ -148,6 +189,12 @@ int main(int argc, char** argv) {
                 Median(refreshMs), refreshMs.back());
     std::printf("CPU while polling: %.1f %% of one core (%.3f s in %.3f s)\n", 100.0 * cpu / wall,
                 cpu, wall);
+    if (compared) {
+        std::printf("with a request each pass, journal off: median pass %.3f ms\n",
+                    Median(stepsOff));
+        std::printf("with a request each pass, journal on:  median pass %.3f ms\n",
+                    Median(stepsOn));
+    }
     sim.stop();
     return 0;
 }

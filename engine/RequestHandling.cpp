@@ -92,10 +92,15 @@ void RequestHandler::Handle(char code, char argument) {
     outcome_.reset();
     outcomeReason_.clear();
     row->second(argument);
+    // What the request changed in the unit is what Esc puts back from now on. The same hand-off
+    // fetches the note the request left for the journal.
+    QString note;
+    thread_.RunOnWindowThread([this, &note] {
+        form_.takeUnitValues();
+        note = form_.requestNote();
+    });
     if (journalRow != journalRows_.end())
-        RecordInJournal(journalRow->second, before);
-    // What the request changed in the unit is what Esc puts back from now on.
-    thread_.RunOnWindowThread([this] { form_.takeUnitValues(); });
+        RecordInJournal(journalRow->second, before, note);
 }
 
 QString RequestHandler::BoundReachedText(int steps) {
@@ -636,15 +641,14 @@ QString RequestHandler::JournalValue(const JournalRow& row) const {
     return QString();
 }
 
-void RequestHandler::RecordInJournal(const JournalRow& row, const QString& before) {
+void RequestHandler::RecordInJournal(const JournalRow& row, const QString& before,
+                                     const QString& note) {
     using S = JournalRow::Style;
     journal::Entry entry;
     entry.what = QString::fromLatin1(row.what);
     entry.after = JournalValue(row);
     if (row.style != S::Command)
         entry.before = before;
-    QString note;
-    thread_.RunOnWindowThread([&] { note = form_.requestNote(); });
 
     // A walk's end, or a note the request left in the status text, says how it ended; else
     // the value read back does.

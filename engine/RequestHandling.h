@@ -70,7 +70,8 @@ private:
     };
     void AddJournalRows();
     QString JournalValue(const JournalRow& row) const;
-    void RecordInJournal(const JournalRow& row, const QString& before);
+    // `note` is the request note the request left, empty when none.
+    void RecordInJournal(const JournalRow& row, const QString& before, const QString& note);
 
     // Window-thread helpers.
     QString textOf(QLineEdit* entry);

@@ -4,6 +4,10 @@
 
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace morlen {
@@ -59,53 +63,96 @@ void PlayOnSoundDevice(int hertz, int milliseconds,
     snd_pcm_close(pcm);
 }
 
-struct SystemTone::Playing {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+struct Request {
+    int hertz;
+    int milliseconds;
+    Steady::time_point deadline;
+};
+
+// The players running in the process. Never destroyed: one left behind may still count itself
+// out while the process ends.
+struct Players {
     std::mutex mutex;
     std::condition_variable ended;
-    bool over = false;
-    std::chrono::steady_clock::time_point deadline;
+    int running = 0;
+};
+
+Players& players() {
+    static auto* const all = new Players;
+    return *all;
+}
+
+// The sound library tears itself down after the program's own exit handlers; a player still
+// inside it then may crash the process's end. A player comes out by its tone's end unless the
+// device stalls, so give it a moment; one stuck for good stays in the call it waits in.
+constexpr auto kExitWait = std::chrono::seconds(1);
+
+void waitForPlayersAtExit() {
+    Players& all = players();
+    std::unique_lock lock(all.mutex);
+    all.ended.wait_for(lock, kExitWait, [&] { return all.running == 0; });
+}
+
+}  // namespace
+
+struct SystemTone::Shared {
+    explicit Shared(TonePlayer p) : player(std::move(p)) {}
+
+    const TonePlayer player;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool playing = false;  // a player thread exists
+    Steady::time_point end;
+    std::optional<Request> next;  // asked for while it plays
 };
 
 SystemTone::SystemTone(Clock& clock, TonePlayer player)
-    : clock_(clock), player_(std::move(player)) {}
+    : clock_(clock), shared_(std::make_shared<Shared>(std::move(player))) {}
 
 SystemTone::~SystemTone() {
-    std::lock_guard lock(mutex_);
-    finishPrevious();
-}
-
-void SystemTone::finishPrevious() {
-    if (!thread_.joinable())
-        return;
-    bool over = false;
-    {
-        std::unique_lock lock(playing_->mutex);
-        over =
-            playing_->ended.wait_until(lock, playing_->deadline, [this] { return playing_->over; });
-    }
-    if (over) {
-        thread_.join();
-    } else {
-        thread_.detach();  // it owns its share of the state and ends when the device lets it
-    }
-    playing_.reset();
+    std::unique_lock lock(shared_->mutex);
+    shared_->next.reset();  // no tone after the close
+    shared_->ended.wait_until(lock, shared_->end, [this] { return !shared_->playing; });
 }
 
 void SystemTone::Beep(int hertz, int milliseconds) {
-    {
-        std::lock_guard lock(mutex_);
-        finishPrevious();
-        auto playing = std::make_shared<Playing>();
-        playing->deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        playing_ = playing;
-        thread_ = std::thread([player = player_, playing, hertz, milliseconds] {
-            player(hertz, milliseconds, playing->deadline);
-            std::lock_guard done(playing->mutex);
-            playing->over = true;
-            playing->ended.notify_all();
-        });
+    [[maybe_unused]] static const bool waitsAtExit = std::atexit(waitForPlayersAtExit) == 0;
+    Request tone{hertz, milliseconds, Steady::now() + std::chrono::milliseconds(milliseconds)};
+    std::unique_lock lock(shared_->mutex);
+    if (shared_->playing) {
+        shared_->next = tone;  // a later tone replaces one still waiting: it ends later
+    } else {
+        shared_->playing = true;
+        shared_->end = tone.deadline;
+        {
+            std::lock_guard count(players().mutex);
+            ++players().running;
+        }
+        std::thread([shared = shared_, tone]() mutable {
+            for (;;) {
+                shared->player(tone.hertz, tone.milliseconds, tone.deadline);
+                std::lock_guard lock(shared->mutex);
+                if (shared->next && shared->next->deadline > Steady::now()) {
+                    tone = *shared->next;
+                    shared->next.reset();
+                    shared->end = tone.deadline;
+                    continue;
+                }
+                shared->next.reset();
+                shared->playing = false;
+                shared->ended.notify_all();
+                break;
+            }
+            std::lock_guard count(players().mutex);
+            --players().running;
+            players().ended.notify_all();
+        }).detach();
     }
+    lock.unlock();
     clock_.sleepMs(milliseconds);
 }
 

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "Clock.h"
 
@@ -27,10 +25,12 @@ using TonePlayer = std::function<void(int hertz, int milliseconds,
 // none at all, means no sound.
 void PlayOnSoundDevice(int hertz, int milliseconds, std::chrono::steady_clock::time_point deadline);
 
-// Plays each tone on its own thread while the caller waits on the clock, so a machine without
-// sound keeps the same timing. A tone never holds anyone longer than its own length: the next
-// tone, and the destructor, wait for a playing one only until its length is over, and leave a
-// player stuck in the sound system behind.
+// Plays each tone on a player thread while the caller waits on the clock, so a machine without
+// sound keeps the same timing. There is one player at most, as a device without mixing takes
+// one tone at a time: a tone asked for while it plays waits for it and gets what is left of its
+// own length; one whose length is over by then is skipped, so a stalled device holds nobody and
+// piles up nothing. The player owns all it uses: the close waits for a playing tone only until
+// its length is over and leaves a stuck player behind; the process's end waits a little for it.
 class SystemTone final : public Tone {
 public:
     explicit SystemTone(Clock& clock, TonePlayer player = PlayOnSoundDevice);
@@ -38,14 +38,10 @@ public:
     void Beep(int hertz, int milliseconds) override;
 
 private:
-    struct Playing;
-    void finishPrevious();
+    struct Shared;
 
     Clock& clock_;
-    TonePlayer player_;
-    std::mutex mutex_;
-    std::shared_ptr<Playing> playing_;
-    std::thread thread_;
+    std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace morlen

@@ -31,6 +31,13 @@ case "$depends" in
     *libqt6widgets6*libc6* | *libc6*libqt6widgets6*) ;;
     *) fail "dependencies not computed from the libraries: '$depends'" ;;
 esac
+# The service journal's SQLite library and the service report's printing support.
+for library in libsqlite3-0 libqt6printsupport6; do
+    case "$depends" in
+        *"$library"*) ;;
+        *) fail "no dependency on $library: '$depends'" ;;
+    esac
+done
 [ "$(dpkg-deb -f "$deb" Package)" = morlen ] || fail "package name"
 
 dpkg-deb -x "$deb" "$root"
@@ -51,7 +58,8 @@ grep -q '^su1000 ' <<<"$profiles" || fail "morlen-upssim --list-profiles: $profi
 # The installed Morlen starts, and a SIGTERM closes it in order: it writes its settings.
 config="$root/config"
 mkdir -p "$config"
-XDG_CONFIG_HOME="$config" QT_QPA_PLATFORM=offscreen "$root/usr/bin/morlen" &
+XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$root/data" QT_QPA_PLATFORM=offscreen \
+    "$root/usr/bin/morlen" &
 pid=$!
 for _ in $(seq 50); do
     [ -e "$config/Pelloran/Morlen.conf" ] && break
