@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "AppLook.h"
+#include "Settings.h"
 #include "SignalClose.h"
 #include "Unit1.h"
 
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
         morlen::CloseOnSignals(form);
         form->show();
         QApplication::exec();
+    } catch (const morlen::SettingsError& error) {
+        morlen::SettingsErrorBox(error)->exec();
     } catch (const std::exception& error) {
         QMessageBox::critical(nullptr, QApplication::applicationName(),
                               QString::fromLocal8Bit(error.what()));

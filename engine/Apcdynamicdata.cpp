@@ -60,7 +60,7 @@ void APCDynamicData::Execute() {
             if (StopRequested())
                 break;
             const APCommandToSend request = queue.Front();
-            requests_->Handle(request.code, request.argument);
+            requests_->Handle(request.code, request.argument, request.target);
             RunOnWindowThread([&] { form_.ui->PageControl2->setEnabled(true); });
             queue.Pop();
         }

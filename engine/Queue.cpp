@@ -1,13 +1,15 @@
 #include "Queue.h"
 
+#include <utility>
+
 namespace morlen {
 
 Queue::~Queue() {
     Clear();
 }
 
-void Queue::Push(char code, char argument) {
-    auto* node = new APCommandToSend{code, argument, nullptr};
+void Queue::Push(char code, char argument, std::optional<std::string> target) {
+    auto* node = new APCommandToSend{code, argument, nullptr, std::move(target)};
     std::lock_guard lock(mutex_);
     if (head_ == nullptr) {
         head_ = node;
@@ -22,7 +24,7 @@ APCommandToSend Queue::Front() const {
     std::lock_guard lock(mutex_);
     if (head_ == nullptr)
         return APCommandToSend{0, 0, nullptr};
-    return APCommandToSend{head_->code, head_->argument, nullptr};
+    return APCommandToSend{head_->code, head_->argument, nullptr, head_->target};
 }
 
 void Queue::PopLocked() {

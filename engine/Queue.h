@@ -1,6 +1,8 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
+#include <string>
 
 namespace morlen {
 
@@ -9,6 +11,9 @@ struct APCommandToSend {
     char code;
     char argument;
     APCommandToSend* next;
+    // A walk's target: the text Enter confirmed in the field that posted it. The poll thread
+    // takes the request later; a walk without one, or whose field changed since, does not run.
+    std::optional<std::string> target = std::nullopt;
 };
 
 // First-in, first-out requests from the window thread to the poll thread. Every operation is
@@ -21,7 +26,7 @@ public:
     Queue(const Queue&) = delete;
     Queue& operator=(const Queue&) = delete;
 
-    void Push(char code, char argument);
+    void Push(char code, char argument, std::optional<std::string> target = std::nullopt);
     // The oldest request, copied; only meaningful when the queue is not empty.
     APCommandToSend Front() const;
     void Pop();

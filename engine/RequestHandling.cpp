@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -32,6 +33,12 @@ void paint(QWidget* control, const QColor& colour) {
 const QColor kGreen(0, 255, 0);
 const QColor kBlack(0, 0, 0);
 
+// A meter reading as the unit gives it ("229.0", "27.30"). "NA" or garbage would read as 0:
+// no reading to walk on from.
+bool IsReading(const char* text) {
+    return std::isdigit(static_cast<unsigned char>(text[0])) != 0;
+}
+
 }  // namespace
 
 RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
@@ -44,11 +51,14 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
                                  const auto& field) {
         return [this, entry, select, tune, &field](char) {
             const auto show = [this, entry, &field] { setText(entry, field.c_str()); };
-            if (Confirmed(
-                    RunTuning({entry, [this, select] { ups_.Transact(select, 2); },
-                               [this, tune](const char* t) { return (ups_.*tune)(t); },
-                               [&field] { return field.c_str(); }, show, show, kConstantWalkBound,
-                               [&field] { return field.str(); }, nullptr})))
+            const auto walk =
+                RunTuning({entry, [this, select] { ups_.Transact(select, 2); },
+                           [this, tune](const char* t) { return (ups_.*tune)(t); },
+                           [&field] { return field.c_str(); }, show, show, kConstantWalkBound,
+                           [&field] { return ValueChanges([&field] { return field.str(); }); },
+                           // "NA" or garbage is no value to step on from.
+                           [&field] { return !IsModelCode(field.c_str()); }});
+            if (walk && Confirmed(*walk))
                 Flash(entry);
         };
     };
@@ -80,7 +90,7 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
     form_.takeUnitValues();
 }
 
-void RequestHandler::Handle(char code, char argument) {
+void RequestHandler::Handle(char code, char argument, std::optional<std::string> target) {
     const auto row = table_.find(code);
     if (row == table_.end())
         return;
@@ -91,7 +101,9 @@ void RequestHandler::Handle(char code, char argument) {
         journalRow != journalRows_.end() ? JournalValue(journalRow->second) : QString();
     outcome_.reset();
     outcomeReason_.clear();
+    confirmed_ = std::move(target);
     row->second(argument);
+    confirmed_.reset();
     // What the request changed in the unit is what Esc puts back from now on. The same hand-off
     // fetches the note the request left for the journal.
     QString note;
@@ -107,6 +119,10 @@ QString RequestHandler::BoundReachedText(int steps) {
     return QStringLiteral("Target not reached after %1 steps.").arg(steps);
 }
 
+QString RequestHandler::TargetChangedText() {
+    return QStringLiteral("The target changed before the walk began: nothing was sent.");
+}
+
 QString RequestHandler::WalkEndText(const WalkResult& walk) {
     switch (walk.end) {
         case WalkEnd::Reached:
@@ -114,10 +130,19 @@ QString RequestHandler::WalkEndText(const WalkResult& walk) {
         case WalkEnd::Bound:
             return BoundReachedText(walk.steps);
         case WalkEnd::Still:
-            return QStringLiteral("Target not reached: the value did not move for %1 steps.")
+            return QStringLiteral(
+                       "Target not reached: the value did not move toward it for %1 steps.")
                 .arg(kStillWalkBound);
         case WalkEnd::NoAnswer:
-            return QStringLiteral("Target not reached: the UPS did not answer.");
+            return QStringLiteral("Target not reached: the UPS did not answer with a value.");
+        case WalkEnd::Jumped:
+            return QStringLiteral(
+                "Target not reached: the reading jumped in one step (an unanswered reading, "
+                "a glitch or the mains).");
+        case WalkEnd::Crossed:
+            return QStringLiteral("Target not reached: the UPS passed over it without showing it.");
+        case WalkEnd::Unmoved:
+            return QStringLiteral("Target not reached: the UPS did not move the value.");
     }
     return QString();
 }
@@ -250,10 +275,17 @@ void RequestHandler::AddMeterRows() {
                     watts->setText(wattsText);
                 });
             };
-            if (Confirmed(RunTuning(
-                    {target, fresh, [this](const char* t) { return ups_.TuneLoad(t); },
-                     [this] { return ups_.loadPercentText.c_str(); }, show, show, kMeterWalkBound,
-                     [this] { return std::to_string(ups_.loadWatts); }, nullptr})))
+            const auto walk = RunTuning(
+                {target, fresh, [this](const char* t) { return ups_.TuneLoad(t); },
+                 [this] { return ups_.loadPercentText.c_str(); }, show, show, kMeterWalkBound,
+                 [this] {
+                     return MeterProgress([this] { return ups_.loadWatts; },
+                                          kLoadWander * ups_.wattsPerPercent);
+                 },
+                 [this] { return !IsReading(ups_.loadPercentText.c_str()); }});
+            if (!walk)
+                return;  // the entry keeps what the technician changed it to
+            if (Confirmed(*walk))
                 Flash(watts);
             setText(target, "");
         };
@@ -271,12 +303,17 @@ void RequestHandler::AddMeterRows() {
                     SetBarPosition(bar, position);
                 });
             };
-            if (Confirmed(RunTuning(
-                    {target, fresh, [this](const char* t) { return ups_.TuneInputVoltage(t); },
-                     [this] { return ups_.inputVoltageText.c_str(); }, step,
-                     [this, shown] { setText(shown, ups_.inputVoltageText.c_str()); },
-                     kMeterWalkBound, [this] { return std::to_string(ups_.inputVoltage); },
-                     nullptr})))
+            const auto walk = RunTuning(
+                {target, fresh, [this](const char* t) { return ups_.TuneInputVoltage(t); },
+                 [this] { return ups_.inputVoltageText.c_str(); }, step,
+                 [this, shown] { setText(shown, ups_.inputVoltageText.c_str()); }, kMeterWalkBound,
+                 [this] {
+                     return MeterProgress([this] { return ups_.inputVoltage; }, kInputWander);
+                 },
+                 [this] { return !IsReading(ups_.inputVoltageText.c_str()); }});
+            if (!walk)
+                return;
+            if (Confirmed(*walk))
                 Flash(shown);
             setText(target, "");
         };
@@ -288,14 +325,22 @@ void RequestHandler::AddMeterRows() {
     // The second-generation battery meter answers each step with a step text, not the
     // reading: the reading is asked for after every step.
     add('s', [this, &ui](char) {
-        if (Confirmed(RunTuning(
-                {ui.BatSmart2nd, nullptr,
-                 [this](const char* t) { return ups_.TuneBatteryVoltage2nd(t); },
-                 [this] { return ups_.step2ndText.c_str(); },
-                 [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
-                 [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
-                 kMeterWalkBound, [this] { return std::to_string(ups_.batteryVoltage); },
-                 nullptr})))
+        const auto walk = RunTuning(
+            {ui.BatSmart2nd, nullptr,
+             [this](const char* t) { return ups_.TuneBatteryVoltage2nd(t); },
+             [this] { return ups_.step2ndText.c_str(); },
+             [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
+             [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
+             kMeterWalkBound,
+             [this] {
+                 return MeterProgress([this] { return ups_.batteryVoltage; }, kBatteryWander);
+             },
+             [this] {
+                 return ups_.step2ndText.empty() || !IsReading(ups_.batteryVoltageText.c_str());
+             }});
+        if (!walk)
+            return;
+        if (Confirmed(*walk))
             Flash(ui.BatteryVoltage2nd);
         setText(ui.BatSmart2nd, "");
     });
@@ -310,11 +355,12 @@ void RequestHandler::AddModelCodeRows() {
     // the code the connection step put into the entry.
     add('t', [this, &ui](char) {
         const auto show = [this, &ui] { setText(ui.ModelConst, ups_.modelCode2ndText.c_str()); };
-        if (Confirmed(RunTuning({ui.ModelConst, nullptr,
-                                 [this](const char* t) { return ups_.CheckModelCode2nd(t); },
-                                 [this] { return ups_.modelCode2ndText.c_str(); }, show, show,
-                                 kModelCodeWalkBound,
-                                 [this] { return ups_.modelCode2ndText.str(); }, nullptr})))
+        const auto walk = RunTuning(
+            {ui.ModelConst, nullptr, [this](const char* t) { return ups_.CheckModelCode2nd(t); },
+             [this] { return ups_.modelCode2ndText.c_str(); }, show, show, kModelCodeWalkBound,
+             [this] { return ValueChanges([this] { return ups_.modelCode2ndText.str(); }); },
+             [this] { return !IsModelCode(ups_.modelCode2ndText.c_str()); }});
+        if (walk && Confirmed(*walk))
             Flash(ui.ModelConst);
     });
 
@@ -337,12 +383,17 @@ void RequestHandler::AddModelCodeRows() {
         Walk tuning{ui.ModelConst, select, [this](const char* t) { return ups_.TuneModelCode(t); },
                     [this] { return ups_.modelCodeText.c_str(); },
                     [this, &ui] { setText(ui.ModelConst, ups_.modelCodeText.c_str()); }, nullptr,
-                    kModelCodeWalkBound, [this] { return ups_.modelCodeText.str(); },
+                    kModelCodeWalkBound,
+                    [this] { return ValueChanges([this] { return ups_.modelCodeText.str(); }); },
                     // A reply that is no code at all is treated as no reply.
                     [this] { return !IsModelCode(ups_.modelCodeText.c_str()); }};
-        WalkResult walk = RunTuning(tuning);
+        const auto ran = RunTuning(tuning);
+        if (!ran)
+            return;  // nothing was sent, so nothing needs reading again
+        WalkResult walk = *ran;
         if (walk.end == WalkEnd::Reached && !(ups_.modelCodeText == form_.codeBuffer)) {
-            walk.end = WalkEnd::Bound;
+            walk.end = ups_.modelCodeText == ups_.previousModelCode.view() ? WalkEnd::Unmoved
+                                                                           : WalkEnd::Crossed;
             ReportWalkEnd(walk);
         }
         if (ups_.isThirdGen)
@@ -507,23 +558,44 @@ void RequestHandler::ShowTransferVoltages() {
     setText(ui.OutputVoltageConstant, ups_.ReadOutputSetting());
 }
 
-WalkResult RequestHandler::RunTuning(const Walk& walk) {
+std::optional<WalkResult> RequestHandler::RunTuning(const Walk& walk) {
+    // The target is the text Enter confirmed. A field that no longer holds it (edited, erased)
+    // does not say what the technician wants: nothing is sent.
+    const QString field = textOf(walk.entry);
+    if (!confirmed_ ||
+        field != QString::fromLatin1(confirmed_->data(), qsizetype(confirmed_->size()))) {
+        thread_.RunOnWindowThread([this] { form_.showRequestNote(TargetChangedText()); });
+        return std::nullopt;
+    }
     // The target travels in the code buffer, at most five characters.
-    const QByteArray target = textOf(walk.entry).toLatin1().left(5);
+    const std::string target = confirmed_->substr(0, 5);
     std::memset(form_.codeBuffer, 0, sizeof form_.codeBuffer);
-    std::memcpy(form_.codeBuffer, target.constData(), std::size_t(target.size()));
+    std::memcpy(form_.codeBuffer, target.data(), target.size());
     if (walk.select)
         walk.select();
     std::function<bool()> noAnswer = walk.noAnswer;
     if (!noAnswer)
         noAnswer = [&] { return walk.value()[0] == '\0'; };
-    const WalkResult result = RunWalk(
+    ups_.tuneJumped = false;
+    WalkResult result = RunWalk(
         walk.bound, [&] { return walk.tune(form_.codeBuffer); }, noAnswer, walk.showIntermediate,
-        walk.compared);
+        walk.progress ? walk.progress() : WalkProgress());
+    if (result.end == WalkEnd::Reached && ups_.tuneJumped)
+        result.end = WalkEnd::Jumped;
     if (walk.showFinal)
         walk.showFinal();
     ReportWalkEnd(result);
     return result;
+}
+
+WalkProgress RequestHandler::MeterProgress(std::function<double()> reading, double wander) {
+    // A second-generation unit steps its meters its own way round, wrapping: any real move is
+    // progress. Others step toward the target, and must come closer to it.
+    if (ups_.family == FamilySmart2ndGen)
+        return Moves(std::move(reading), wander);
+    const double target = NumberOf(form_.codeBuffer);
+    return ComesCloser(
+        [reading = std::move(reading), target] { return std::fabs(reading() - target); }, wander);
 }
 
 void RequestHandler::ReportWalkEnd(const WalkResult& walk) {

@@ -30,7 +30,8 @@ class RequestHandler {
 public:
     RequestHandler(TForm1& form, APCDynamicData& thread);
 
-    void Handle(char code, char argument);
+    // `target`: for a walk, the text Enter confirmed in its field.
+    void Handle(char code, char argument, std::optional<std::string> target = std::nullopt);
     bool Knows(char code) const { return table_.count(code) != 0; }
 
     // What the status bar says when a walk ends at its step bound.
@@ -39,6 +40,8 @@ public:
     static QString WalkEndText(const WalkResult& walk);
     // How a walk ended, as the journal records it.
     static journal::Outcome WalkOutcome(const WalkResult& walk);
+    // What it says for a walk whose field no longer held its confirmed target.
+    static QString TargetChangedText();
 
 private:
     using Row = std::function<void(char argument)>;
@@ -104,12 +107,16 @@ private:
         std::function<void()> showIntermediate;  // after each step that is not the last
         std::function<void()> showFinal;
         int bound;
-        std::function<std::string()> compared;  // what the step compares with the target
-        std::function<bool()> noAnswer;         // default: the value text is empty
+        std::function<WalkProgress()> progress;  // made once the walk is selected
+        std::function<bool()> noAnswer;          // default: the value text is empty
     };
     // Runs the walk, shows its final value and, when it did not reach its target, says so in
-    // the status text until the next request begins.
-    WalkResult RunTuning(const Walk& walk);
+    // the status text until the next request begins. Nothing when the entry no longer holds
+    // the confirmed target: then nothing was sent, and the status text says so.
+    std::optional<WalkResult> RunTuning(const Walk& walk);
+    // How a meter walk toward the target in the code buffer tells progress from the
+    // reading's own wander.
+    WalkProgress MeterProgress(std::function<double()> reading, double wander);
     void ReportWalkEnd(const WalkResult& walk);
     // Only a walk that reached its target is confirmed (green flash and tone).
     static bool Confirmed(const WalkResult& walk) { return walk.end == WalkEnd::Reached; }
@@ -122,9 +129,12 @@ private:
     // How the request being handled ended, where a walk (or a row) has said so.
     std::optional<journal::Outcome> outcome_;
     QString outcomeReason_;
+    // The target carried by the request being handled.
+    std::optional<std::string> confirmed_;
 };
 
-// Two hexadecimal digits and nothing else: what a unit answers for its model code.
+// Two hexadecimal digits and nothing else: what a unit answers for its model code or for a
+// calibration constant.
 bool IsModelCode(const char* text);
 
 }  // namespace morlen

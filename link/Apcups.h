@@ -34,6 +34,11 @@ constexpr char CtrlZ = 26;  // capability string
 constexpr char CR = 13;
 }  // namespace cmd
 
+// A meter reading that moves further than this in one tuning step has jumped (volts or watts;
+// volts on the second-generation battery meter): the step ends its walk without arriving.
+constexpr float kMeterJump = 30.0f;
+constexpr float kBatteryJump = 5.0f;
+
 // Converts the first two characters of a reply to one byte. Returns false (and leaves `out`
 // alone) when either lies outside '0'..'f'; inside that range a non-hex character counts -1,
 // so "NA" gives 250.
@@ -252,6 +257,9 @@ public:
     float wattsPerPercent = 0;
     float batteryVoltage = 0, batteryCapacity = 0;
     float tuneStartValue = 0;
+    // Set by a meter tuning step that ended the walk because its reading jumped: more than
+    // kMeterJump volts or watts in that one step, kBatteryJump volts on the battery meter.
+    bool tuneJumped = false;
     std::uint16_t runTimeMinutes = 0;
     std::int16_t batteryPacks = 0;
     std::int16_t ratingDigits = 0;

@@ -156,11 +156,14 @@ const char* APCUPS::StepBatteryVoltage2nd() {
 }
 
 // One step of a meter walk. A change of direction means the target was crossed: that last
-// step is made and the walk ends. A jump of more than 30 in one call also ends it.
+// step is made and the walk ends. A jump of more than 30 in one call also ends it, marked in
+// tuneJumped: a reading of 0 for an unanswered read ("NA"), a mains dip or a glitch is no
+// arrival, and no further step is made on its strength.
 bool APCUPS::TuneMeter(float& reading, const char* target, float stopWindow2nd,
                        const char* (APCUPS::*step)(char), const char* (APCUPS::*step2nd)()) {
     const float t = NumberOf(target);
     tuneStartValue = reading;
+    tuneJumped = false;
     bool result = false;
     if (family != FamilySmart2ndGen) {
         if (reading > t) {
@@ -183,10 +186,12 @@ bool APCUPS::TuneMeter(float& reading, const char* target, float stopWindow2nd,
         const float above = reading - t;
         result = above > 0 && above < stopWindow2nd;
     }
-    if (reading - tuneStartValue > 30 && reading < t)
-        result = true;
-    if (reading - tuneStartValue < -30) {
-        (this->*step)('-');
+    // A second-generation meter wraps from the bottom of its range to the top: a jump up past
+    // the target is its normal way round. Other meters never jump up on their own.
+    const float moved = reading - tuneStartValue;
+    const bool upJumpCounts = family != FamilySmart2ndGen || reading < t;
+    if ((moved > kMeterJump && upJumpCounts) || moved < -kMeterJump) {
+        tuneJumped = true;
         result = true;
     }
     return result;
@@ -204,12 +209,15 @@ bool APCUPS::TuneLoad(const char* target) {
 bool APCUPS::TuneBatteryVoltage2nd(const char* target) {
     const float t = NumberOf(target);
     tuneStartValue = batteryVoltage;
+    tuneJumped = false;
     StepBatteryVoltage2nd();
     ReadBatteryVoltage();
     const float above = batteryVoltage - t;
     bool result = above > 0 && above < 0.3f;
-    if (batteryVoltage - tuneStartValue > 5 && batteryVoltage < t)
+    if (batteryVoltage - tuneStartValue > kBatteryJump && batteryVoltage < t) {
+        tuneJumped = true;
         result = true;
+    }
     return result;
 }
 

@@ -49,9 +49,11 @@ struct OpenFailure {
     };
     Reason reason = Reason::None;
     std::string device;   // the device path the open was for (empty for an unknown name)
+    std::string owner;    // PermissionDenied: the user that owns the device
     std::string group;    // PermissionDenied: the group that owns the device
+    unsigned mode = 0;    // PermissionDenied: the device's permission bits (0660, ...)
     std::string holder;   // HeldByOther: the holding program's name, when known
-    long holderPid = 0;   // HeldByOther: its process id, 0 when not known
+    long holderPid = 0;   // HeldByOther: its process id, 0 when none is known to hold it now
     std::string message;  // Other: the system's message
 };
 

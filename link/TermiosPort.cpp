@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -73,6 +74,27 @@ long flockHolder(const std::string& device) {
     return 0;
 }
 
+// Whether process `pid` has `device` open: 1 yes, 0 no, -1 when its descriptors cannot be
+// read (another user's process, for a user without the rights to look).
+int hasOpen(long pid, const std::string& device) {
+    const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* fds = ::opendir(fdDir.c_str());
+    if (fds == nullptr)
+        return errno == ENOENT ? 0 : -1;
+    int found = 0;
+    while (dirent* fd = ::readdir(fds)) {
+        char target[PATH_MAX];
+        const std::string link = fdDir + "/" + fd->d_name;
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && device.compare(0, std::string::npos, target, std::size_t(n)) == 0) {
+            found = 1;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return found;
+}
+
 // Some other process with the device open: looked for only when the device itself says it is
 // busy and no lock names its holder.
 long openedBy(const std::string& device) {
@@ -85,37 +107,43 @@ long openedBy(const std::string& device) {
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (pid <= 0 || *end != '\0' || pid == ::getpid())
             continue;
-        const std::string fdDir = std::string("/proc/") + entry->d_name + "/fd";
-        DIR* fds = ::opendir(fdDir.c_str());
-        if (fds == nullptr)
-            continue;
-        while (dirent* fd = ::readdir(fds)) {
-            char target[PATH_MAX];
-            const std::string link = fdDir + "/" + fd->d_name;
-            const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-            if (n > 0 && device.compare(0, std::string::npos, target, std::size_t(n)) == 0) {
-                found = pid;
-                break;
-            }
-        }
-        ::closedir(fds);
-        if (found != 0)
+        if (hasOpen(pid, device) == 1) {
+            found = pid;
             break;
+        }
     }
     ::closedir(proc);
     return found;
 }
 
-std::string groupName(const std::string& device) {
-    struct stat st {};
-    if (::stat(device.c_str(), &st) != 0)
-        return {};
+// Whether `pid` holds `device` now: alive, and with the device open or its exclusive lock. A
+// lock file can outlive its program and its number be given to an unrelated one; a process
+// whose descriptors cannot be read is taken at its lock file's word.
+bool holds(long pid, const std::string& device) {
+    if (!processAlive(pid))
+        return false;
+    if (flockHolder(device) == pid)
+        return true;
+    return hasOpen(pid, device) != 0;
+}
+
+// The name of a group or user id, or the number when the system has no name for it.
+std::string groupName(gid_t gid) {
     group entry{};
     group* result = nullptr;
     char buffer[4096];
-    if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &result) == 0 && result != nullptr)
+    if (::getgrgid_r(gid, &entry, buffer, sizeof buffer, &result) == 0 && result != nullptr)
         return result->gr_name;
-    return std::to_string(st.st_gid);
+    return std::to_string(gid);
+}
+
+std::string userName(uid_t uid) {
+    passwd entry{};
+    passwd* result = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &result) == 0 && result != nullptr)
+        return result->pw_name;
+    return std::to_string(uid);
 }
 
 }  // namespace
@@ -163,7 +191,11 @@ void TermiosPort::failed(const std::string& device, int error) {
         case EACCES:
         case EPERM:
             failure_.reason = OpenFailure::Reason::PermissionDenied;
-            failure_.group = groupName(device);
+            if (struct stat st{}; ::stat(device.c_str(), &st) == 0) {
+                failure_.owner = userName(st.st_uid);
+                failure_.group = groupName(st.st_gid);
+                failure_.mode = st.st_mode & 07777;
+            }
             break;
         case ENOENT:
         case ENODEV:
@@ -190,9 +222,14 @@ void TermiosPort::heldBy(const std::string& device, long pid) {
     failure_ = OpenFailure{};
     failure_.reason = OpenFailure::Reason::HeldByOther;
     failure_.device = device;
+    if (pid == 0 || !holds(pid, device))
+        return;
+    const std::string name = processName(pid);
+    // It may have ended while its name was read.
+    if (!holds(pid, device))
+        return;
     failure_.holderPid = pid;
-    if (pid != 0)
-        failure_.holder = processName(pid);
+    failure_.holder = name;
 }
 
 bool TermiosPort::open(const std::string& name) {

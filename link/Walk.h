@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cmath>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace morlen {
 
@@ -13,15 +15,25 @@ namespace morlen {
 constexpr int kConstantWalkBound = 258;
 constexpr int kModelCodeWalkBound = 258;
 constexpr int kMeterWalkBound = 512;
-// A value that has not moved for this many steps in a row has reached an end stop, or the
+// A walk that has got nowhere for this many steps in a row has reached an end stop, or the
 // unit ignores the step: stepping it on cannot reach the target.
 constexpr int kStillWalkBound = 16;
+
+// How far a meter reading wanders by itself between two steps (mains, load, charge): a move
+// smaller than this is no progress. One step moves a meter by about a third of it (1 V,
+// 0.5 %, 0.15 V), so a working meter still makes progress well within kStillWalkBound steps.
+constexpr double kInputWander = 3.0;    // volts
+constexpr double kLoadWander = 2.0;     // percent of the load, in watts of the unit's rating
+constexpr double kBatteryWander = 0.3;  // volts
 
 enum class WalkEnd {
     Reached,   // the tuning step said the walk is over
     NoAnswer,  // the value came back empty (or not as a value at all)
     Bound,     // the step bound was reached
-    Still,     // the compared value did not change for kStillWalkBound steps
+    Still,     // no step got the walk anywhere for kStillWalkBound steps in a row
+    Jumped,    // a meter reading jumped in one step: a glitch or the mains, not an arrival
+    Crossed,   // the value passed over its target without ever showing it
+    Unmoved,   // the unit answered a step with the value it had
 };
 
 struct WalkResult {
@@ -29,16 +41,57 @@ struct WalkResult {
     int steps;
 };
 
+// After each step of a walk: did it get the walk anywhere? Each is made at the start of its
+// walk, from where the value stands then.
+using WalkProgress = std::function<bool()>;
+
+// An exact value (a constant, a model code): any change is progress.
+inline WalkProgress ValueChanges(std::function<std::string()> value) {
+    std::string first = value();
+    return [value = std::move(value), last = std::move(first)]() mutable {
+        std::string now = value();
+        const bool changed = now != last;
+        last = std::move(now);
+        return changed;
+    };
+}
+
+// A meter reading walked toward a target: progress is a reading closer to the target than
+// every one before by more than `wander`, so that a reading that only wanders about a meter
+// standing still is no progress.
+inline WalkProgress ComesCloser(std::function<double()> distance, double wander) {
+    const double first = distance();
+    return [distance = std::move(distance), wander, best = first]() mutable {
+        const double now = distance();
+        if (!(now < best - wander))
+            return false;
+        best = now;
+        return true;
+    };
+}
+
+// A reading the unit moves in its own direction, wrapping round: progress is a move of more
+// than `wander` from where it stood at the last progress.
+inline WalkProgress Moves(std::function<double()> reading, double wander) {
+    const double first = reading();
+    return [reading = std::move(reading), wander, from = first]() mutable {
+        const double now = reading();
+        if (!(std::fabs(now - from) > wander))
+            return false;
+        from = now;
+        return true;
+    };
+}
+
 // Runs one walk: `step` makes one tuning step and says whether the walk is over; after a step
 // that is not the last, `showIntermediate` runs and `valueEmpty` tells whether the unit still
-// answers. `compared`, when given, is the value the step compares with its target: the walk
-// also ends when it stays the same for kStillWalkBound steps in a row.
+// answers. `progress`, when given, judges each such step: the walk also ends when no step has
+// made progress for kStillWalkBound steps in a row.
 inline WalkResult RunWalk(int bound, const std::function<bool()>& step,
                           const std::function<bool()>& valueEmpty,
                           const std::function<void()>& showIntermediate,
-                          const std::function<std::string()>& compared = nullptr) {
-    std::string last = compared ? compared() : std::string();
-    int unchanged = 0;
+                          const WalkProgress& progress = nullptr) {
+    int still = 0;
     int steps = 0;
     while (steps < bound) {
         ++steps;
@@ -50,12 +103,10 @@ inline WalkResult RunWalk(int bound, const std::function<bool()>& step,
             showIntermediate();
         if (valueEmpty())
             return {WalkEnd::NoAnswer, steps};
-        if (compared) {
-            std::string now = compared();
-            unchanged = now == last ? unchanged + 1 : 0;
-            if (unchanged >= kStillWalkBound)
+        if (progress) {
+            still = progress() ? 0 : still + 1;
+            if (still >= kStillWalkBound)
                 return {WalkEnd::Still, steps};
-            last = std::move(now);
         }
     }
     return {WalkEnd::Bound, steps};

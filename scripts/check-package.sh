@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Checks a built Morlen .deb: the files it installs, its computed dependencies, the menu entry
-# and AppStream metadata against their validators, the manual pages, and that the installed
-# programs run from a throwaway install root.
+# Checks a built Morlen .deb: the files it installs, its computed dependencies, Debian's checker
+# lintian, the menu entry and AppStream metadata against their validators, the manual pages, and
+# that the installed programs run from a throwaway install root.
 #   scripts/check-package.sh path/to/morlen_<version>_amd64.deb
 set -euo pipefail
 deb=$1
@@ -13,6 +13,8 @@ id=org.pelloran.Morlen
 expected="./usr/bin/morlen
 ./usr/bin/morlen-upssim
 ./usr/share/applications/$id.desktop
+./usr/share/doc/morlen/changelog.gz
+./usr/share/doc/morlen/copyright
 ./usr/share/icons/hicolor/128x128/apps/$id.png
 ./usr/share/icons/hicolor/256x256/apps/$id.png
 ./usr/share/icons/hicolor/32x32/apps/$id.png
@@ -39,6 +41,16 @@ for library in libsqlite3-0 libqt6printsupport6; do
     esac
 done
 [ "$(dpkg-deb -f "$deb" Package)" = morlen ] || fail "package name"
+
+# Debian's own checker: any error fails the check, warnings are listed. No warning is left;
+# the notes it still makes (hardening-no-bindnow, hardening-no-fortify-functions,
+# binary-has-unneeded-section) come from CMake's own release flags instead of dpkg-buildflags,
+# and are not shown.
+status=0
+report=$(lintian --fail-on error "$deb" 2>&1) || status=$?
+report=$(grep -v 'running with root privileges' <<<"$report" || true)
+[ -z "$report" ] || echo "$report" >&2
+[ "$status" = 0 ] || fail "lintian found errors"
 
 dpkg-deb -x "$deb" "$root"
 desktop-file-validate "$root/usr/share/applications/$id.desktop"
@@ -74,4 +86,4 @@ wait "$pid" || status=$?
 [ "$status" = 0 ] || fail "morlen ended with status $status on SIGTERM"
 grep -q '^Left=' "$config/Pelloran/Morlen.conf" 2>/dev/null || fail "settings not written at close"
 
-echo "Package $deb: files, dependencies, menu entry, metadata, manual pages and programs checked"
+echo "Package $deb: files, dependencies, lintian, menu entry, metadata, manual pages and programs checked"

@@ -87,6 +87,10 @@ void SimUps::onByte(std::uint8_t byte, Micros received, SimLine& line) {
         return;
     }
     std::optional<std::string> reply = model_.receive(byte, received);
+    if (override_ && override_->command == byte && override_->skip-- == 0) {
+        reply = override_->reply + "\r\n";
+        override_.reset();
+    }
     log_.push_back({received, byte, reply, true});
     if (!reply || reply->empty())
         return;

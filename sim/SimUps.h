@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Clock.h"
@@ -66,6 +67,11 @@ public:
     void garbleReplyByte(std::size_t index, std::uint8_t replacement);
     // The next reply has an alert character before its byte at `index`.
     void insertAlertInReply(std::size_t index, char alert);
+    // A later `command` is answered `reply` (CR LF added) instead, once: the one after `skip`
+    // more of it have been answered as usual. The unit's state moves as for the usual reply.
+    void answerOnce(char command, std::string reply, int skip = 0) {
+        override_ = Override{static_cast<std::uint8_t>(command), std::move(reply), skip};
+    }
     // An unsolicited alert character sent at `at`.
     void scheduleAlert(char alert, Micros at) { model_.scheduleAlert(alert, at); }
     void powerFail() { model_.powerFail(clock_.now()); }
@@ -84,6 +90,11 @@ private:
     struct Link {
         SimUps* unit;
     };
+    struct Override {
+        std::uint8_t command;
+        std::string reply;
+        int skip;
+    };
 
     void onByte(std::uint8_t byte, Micros received, SimLine& line);
     void pump(Micros upTo, SimLine& line);
@@ -98,6 +109,7 @@ private:
     Micros busyUntil_{0};   // to here
     bool plugged_ = true;
     std::vector<Fault> faults_;
+    std::optional<Override> override_;
     std::vector<Exchange> log_;
 };
 

@@ -670,14 +670,15 @@ void TForm1::ModelCodeStep() {
     }
     std::memcpy(codeBuffer, next, sizeof next);
     ui->ModelConst->setText(QString::fromLatin1(codeBuffer));
-    requestQueue->Push('t', '-');
+    requestQueue->Push('t', '-', ui->ModelConst->text().toStdString());
 }
 
 void TForm1::BatteryConstant() {
     std::snprintf(codeBuffer, sizeof codeBuffer, "%02x",
                   static_cast<unsigned>(morlen::BatteryConstantValue(*ups)));
     ui->Const0->setText(QString::fromLatin1(codeBuffer));
-    requestQueue->Push('l', '-');
+    // The field shows the constant in upper case, as the unit answers it.
+    requestQueue->Push('l', '-', ui->Const0->text().toStdString());
 }
 
 void TForm1::PageControl2Change() {

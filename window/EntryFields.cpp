@@ -1,5 +1,6 @@
-// The value entry fields. A field's request carries no value: the poll thread reads the field's
-// text when it carries the request out, so Enter only posts the field's code.
+// The value entry fields. A text write carries no value: the poll thread reads the field's text
+// when it carries the request out. A walk carries the text Enter confirmed, and runs only while
+// the field still holds it.
 #include "EntryFields.h"
 
 #include <QColor>
@@ -190,6 +191,11 @@ void greenFlash(TForm1& form, QLineEdit* entry) {
 
 using Restore = QString TForm1::UnitValues::*;
 
+// A walk toward the field's text as Enter found it.
+void postWalk(TForm1& form, char code, const QString& target) {
+    form.requestQueue->Push(code, '-', target.toLatin1().toStdString());
+}
+
 // The identity texts take any key the unit can store; Esc puts back the unit's text with a
 // beep. Enter writes whatever the field holds, as long as the unit can store it.
 void identityKeyPress(TForm1& form, QLineEdit* entry, QChar key, Restore value, char code) {
@@ -211,7 +217,7 @@ void hexKeyPress(TForm1& form, QLineEdit* entry, QChar& key, Restore value, char
         restore(entry, form.unitValues().*value);
     // A target that could not have been typed can never be matched: no walk toward it.
     if (typed == kEnter && length == 2 && holdsOnly(entry->text(), isHexDigit))
-        form.requestQueue->Push(code, '-');
+        postWalk(form, code, entry->text());
 }
 
 double loadLimit(TForm1& form) {
@@ -234,7 +240,7 @@ void loadKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
     const QString text = entry->text();
     if (!text.isEmpty() && holdsOnly(text, isDigit) &&
         double(morlen::LeadingInteger(text)) <= loadLimit(form))
-        form.requestQueue->Push(code, '-');
+        postWalk(form, code, text);
 }
 
 // More than the unit may carry while it is calibrated cannot be right: show it red and drop it.
@@ -254,7 +260,7 @@ void voltageKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
     if (text.size() == 3 && morlen::LeadingInteger(text) <= kHighestInputVoltage) {
         if (typed == kEnter) {
             if (holdsOnly(text, isDigit))
-                form.requestQueue->Push(code, '-');
+                postWalk(form, code, text);
         } else if (typed != kBackspace) {
             beep(form);
             key = QChar();
@@ -480,7 +486,7 @@ void TForm1::BatSmart2ndKeyPress(QChar& key) {
     if (!isDigit(typed) && typed != QLatin1Char('.') && !isEditKey(typed))
         key = QChar();
     if (typed == kEnter && length == 5 && isVoltage(ui->BatSmart2nd->text()))
-        requestQueue->Push('s', '-');
+        postWalk(*this, 's', ui->BatSmart2nd->text());
 }
 
 void TForm1::BatSmart2ndKeyUp() {

@@ -45,6 +45,14 @@ void onSignal(int sig) {
 void closeTarget() {
     if (target.isNull())
         return;
+    // An open menu (the Options menu, a context menu) is put away first, so that nothing of
+    // the window is left holding the input while it closes.
+    for (int i = 0; i < 8; ++i) {
+        QWidget* popup = QApplication::activePopupWidget();
+        if (popup == nullptr)
+            break;
+        popup->close();
+    }
     // A modal box (an error, the save dialog) runs its own loop inside a window handler: end
     // it, and close the window once that handler has returned.
     if (QWidget* modal = QApplication::activeModalWidget()) {

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadialGradient>
+#include <QScreen>
 #include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
@@ -407,7 +408,14 @@ void TForm1::restoreSettings() {
 
     const int left = morlen::ReadInteger(store, "Left");
     const int top = morlen::ReadInteger(store, "Top");
-    restoredPosition = QPoint(left, top);
+    // A position left by a screen that is gone would hide the window: it opens on the primary
+    // screen then, and the close stores where it really is. The file stays as it is till then.
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens << screen->availableGeometry();
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    restoredPosition = morlen::OnScreenPosition(QPoint(left, top), size(), screens,
+                                                primary ? primary->availableGeometry() : QRect());
     move(restoredPosition);
     ui->SelfTestON1->setChecked(morlen::ReadInteger(store, "SelfTest") != 0);
     ui->AUTO1->setChecked(morlen::ReadInteger(store, "AUTOSU3Gen") != 0);

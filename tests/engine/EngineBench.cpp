@@ -1,6 +1,7 @@
 #include "EngineBench.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QThread>
 
 namespace morlen::test {
@@ -62,6 +63,24 @@ bool EngineBench::atRefreshes(const std::vector<std::function<void()>>& looks, i
     const bool ok = waitFor([&] { return next == looks.size(); }, ms);
     QObject::disconnect(connection);
     return ok;
+}
+
+void PostRequest(TForm1& form, char code, char argument) {
+    // The walks' codes and, in the same order, the fields whose Enter posts them.
+    static const std::string walks = "!@UZVlmnopqrHIJKLstQ";
+    static const QStringList entries =
+        QStringLiteral(
+            "ConstCTRLD Const_3 Const_4 Const_5 Const_6 Const0 Const4 Const5 Const6 Const02nd "
+            "Const52nd Const62nd LoadSmartConst LoadSmart2nd InputVoltageConstantSmart "
+            "InputVoltageConstantSmart2nd InputVoltageConstantBP BatSmart2nd ModelConst ModelConst")
+            .split(QLatin1Char(' '));
+    const std::size_t walk = walks.find(code);
+    if (walk == std::string::npos) {
+        form.requestQueue->Push(code, argument);
+        return;
+    }
+    const QString text = form.findChild<QLineEdit*>(entries[qsizetype(walk)])->text();
+    form.requestQueue->Push(code, argument, text.toLatin1().toStdString());
 }
 
 std::string EngineBench::takeCommands() {

@@ -32,6 +32,10 @@ private:
     Clock& clock_;
 };
 
+// Posts a request as the window does: a walk carries the text of its entry as it stands now,
+// as Enter confirms it.
+void PostRequest(TForm1& form, char code, char argument);
+
 // The real window wired to a simulated unit in virtual time, with its own settings folder.
 class EngineBench {
 public:

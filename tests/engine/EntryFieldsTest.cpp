@@ -14,6 +14,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -481,7 +482,7 @@ TEST_F(EntryFieldTest, EscRestoresWhatTheUnitHoldsAfterAWrite) {
         serial->setText(QStringLiteral("QA1234"));
         ui.InputVoltageConstantSmart->setText(QStringLiteral("225"));
         form().requestQueue->Push('k', '-');
-        form().requestQueue->Push('J', '-');
+        PostRequest(form(), 'J', '-');
     }));
     const bool walked = EngineBench::waitFor([&] { return !restored.isEmpty(); });
     QObject::disconnect(connection);
@@ -541,6 +542,13 @@ TEST_F(EntryFieldTest, EnterPostsTheFieldsCodeOnlyWhenItsConditionHolds) {
         QLineEdit* entry = field(row.name);
         entry->setText(row.text);
         QTest::keyClick(entry, Qt::Key_Return);
+        // A walk carries the text Enter confirmed; a text write reads its field when it runs.
+        const bool write = std::string("hijkO").find(row.code) != std::string::npos;
+        if (row.code != 0 && !form().requestQueue->IsEmpty()) {
+            EXPECT_EQ(form().requestQueue->Front().target,
+                      write ? std::nullopt
+                            : std::optional<std::string>(row.text.toLatin1().toStdString()));
+        }
         const std::vector<Request> expected =
             row.code == 0 ? std::vector<Request>{} : std::vector<Request>{{row.code, '-'}};
         EXPECT_EQ(posted(), expected);

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTest>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -76,7 +78,7 @@ public:
                     prepare();
                 from = unit().log().size();
                 for (const auto& [code, argument] : requests)
-                    form().requestQueue->Push(code, argument);
+                    PostRequest(form(), code, argument);
             },
             [&] {
                 to = unit().log().size();
@@ -541,23 +543,106 @@ TEST(TextRequests, FirmwareHeadIsWrittenAndShownWithAShortFlash) {
 
 // ---- Walks toward a typed value ----
 
-TEST(MeterWalks, EmptyLoadTargetStepsDownToZeroWattsAndBackOnce) {
-    Rig rig("su1000");
-    Ui::TForm1& ui = rig.ui();
-    const int beeps = rig.beeps();
-    const std::string wire = rig.statusPass(
-        {{'H', '-'}},
-        [&] {
-            EXPECT_EQ(text(ui.LoadPercent), "000.5");
-            EXPECT_EQ(text(ui.LoadW), "3");  // 0.5 % of 700 W, truncated
-            EXPECT_EQ(ui.LoadBar->value(), 0);
-            EXPECT_TRUE(ui.LoadSmartConst->text().isEmpty());
-            EXPECT_EQ(fontOf(ui.LoadW), kBlack);
-        },
-        [&] { ui.LoadSmartConst->clear(); });
-    // 23.5 % down to 0 in 0.5 % steps, then the one step back that ends the walk.
-    EXPECT_EQ(wire, repeat("P-P", 47) + "P+P");
-    EXPECT_EQ(rig.beeps(), beeps + 1);
+TEST(Walks, ATargetChangedAfterEnterSendsNothing) {
+    // Enter confirms the target; the poll thread takes the request later (much later while
+    // another walk runs). A field edited or erased in between no longer says what the
+    // technician wants: nothing reaches the unit, the field keeps the edit, and the status text
+    // says why.
+    struct Row {
+        const char* profile;
+        const char* entry;
+        const char* confirmed;
+        const char* edited;
+        char code;  // 0: posted by Enter; otherwise posted as the connection step posts it
+    };
+    const Row rows[] = {
+        // Constants.
+        {"su1000", "Const0", "A5", "A", 0},
+        {"su1000", "Const_6", "80", "81", 0},
+        {"gen2-v2", "Const52nd", "EE", "", 0},
+        // Meters: a load erased after Enter would walk the meter down to 0 W.
+        {"su1000", "LoadSmartConst", "175", "", 0},
+        {"su1000", "InputVoltageConstantSmart", "228", "22", 0},
+        {"backpro", "InputVoltageConstantBP", "232", "", 0},
+        // Model codes, both kinds: "1" would step to a neighbouring code.
+        {"su1000", "ModelConst", "16", "1", 0},
+        {"gen2-v2", "ModelConst", "F7", "F", 0},
+        {"gen2-v2", "ModelConst", "F7", "", 't'},
+        // Second-generation targets.
+        {"gen2-v2", "LoadSmart2nd", "190", "19", 0},
+        {"gen2-v2", "InputVoltageConstantSmart2nd", "226", "", 0},
+        {"gen2-v2", "BatSmart2nd", "26.50", "26.5", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.profile) + " " + row.entry);
+        Rig rig(row.profile);
+        TForm1& form = rig.form();
+        QLineEdit* entry = form.control<QLineEdit>(row.entry);
+        const int beeps = rig.beeps();
+        const std::string wire = rig.statusPass(
+            {},
+            [&] {
+                EXPECT_EQ(form.statusText(), RequestHandler::TargetChangedText());
+                EXPECT_EQ(text(entry), row.edited);
+            },
+            [&] {
+                entry->setText(QString::fromLatin1(row.confirmed));
+                if (row.code == 0) {
+                    QTest::keyClick(entry, Qt::Key_Return);
+                } else {
+                    form.requestQueue->Push(row.code, '-', row.confirmed);
+                }
+                ASSERT_FALSE(form.requestQueue->IsEmpty()) << "Enter posted the walk";
+                entry->setText(QString::fromLatin1(row.edited));
+            });
+        EXPECT_EQ(wire, "") << "nothing beyond the pass's own reads";
+        EXPECT_EQ(rig.beeps(), beeps);
+    }
+}
+
+TEST(MeterWalks, WithTheReadingsWanderingAWalkArrivesOrStopsSoon) {
+    // The unit's readings drift with the mains and the load, by about as much as one step of
+    // the load meter. A walk still arrives; a meter at its end stop (25 V from the truth) ends
+    // after 16 steps without coming closer, long before its bound.
+    struct Row {
+        const char* profile;
+        char code;
+        const char* target;
+        const char* typed;
+        bool arrives;
+    };
+    const Row rows[] = {
+        {"su1000", 'J', "InputVoltageConstantSmart", "210", true},
+        {"su1000", 'H', "LoadSmartConst", "120", true},
+        // Round the unit's own way, through the wrap from the bottom of its range to the top.
+        {"gen2-v2", 'K', "InputVoltageConstantSmart2nd", "235", true},
+        {"gen2-v2", 's', "BatSmart2nd", "26.50", true},
+        {"su1000", 'J', "InputVoltageConstantSmart", "100", false},
+        {"su1000", 'H', "LoadSmartConst", "650", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.profile) + " " + row.code + " " + row.typed);
+        Rig rig(row.profile);
+        rig.unit().model().setDrift(true);
+        TForm1& form = rig.form();
+        QLineEdit* target = form.control<QLineEdit>(row.target);
+        const int beeps = rig.beeps();
+        const QString before = form.statusText();
+        const std::string wire = rig.statusPass(
+            {{row.code, '-'}},
+            [&] {
+                EXPECT_EQ(form.statusText(),
+                          row.arrives ? before : RequestHandler::WalkEndText({WalkEnd::Still, 0}));
+            },
+            [&] { target->setText(QString::fromLatin1(row.typed)); });
+        EXPECT_EQ(rig.beeps(), beeps + (row.arrives ? 1 : 0));
+        if (!row.arrives) {
+            const auto steps = std::count(wire.begin(), wire.end(), '+') +
+                               std::count(wire.begin(), wire.end(), '-');
+            EXPECT_LE(steps, 25 * 2 + 2 * kStillWalkBound) << "well short of the bound";
+            EXPECT_GE(steps, kStillWalkBound);
+        }
+    }
 }
 
 TEST(MeterWalks, EachMeterWalksToItsTargetAndClearsTheEntry) {
@@ -605,8 +690,10 @@ TEST(MeterWalks, EachMeterWalksToItsTargetAndClearsTheEntry) {
 
 TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
     // Green and the tone mean "confirmed": a walk stopped by its bound, by a value that no
-    // longer moves or by a crossed target gets neither. It shows where it ended, and the status
-    // text says why until the next request begins.
+    // longer moves or by a crossed target gets neither, nor one that got "NA" or garbage where
+    // a value belongs (a meter would read it as 0), nor one whose meter reading jumped (a mains
+    // dip). It shows where it ended, sends nothing more, and the status text says why until the
+    // next request begins.
     struct Row {
         const char* what;
         const char* profile;
@@ -614,14 +701,22 @@ TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
         const char* entry;  // the target's entry
         const char* target;
         std::string wire;   // the walk's commands, then the change request's
-        const char* shown;  // the entry that shows the final value
+        const char* shown;  // the entry that shows the final value, at every step
         std::string value;
         QString status;
+        std::function<void(sim::SimUps&)> fault = nullptr;  // after the third step shown
     };
+    // A first-generation meter step selects the meter with its read command first.
+    const auto answer = [](char command, const char* reply, int skip) {
+        return [=](sim::SimUps& unit) { unit.answerOnce(command, reply, skip); };
+    };
+    const QString jumped = RequestHandler::WalkEndText({WalkEnd::Jumped, 0});
+    const QString noValue = RequestHandler::WalkEndText({WalkEnd::NoAnswer, 0});
     const Row rows[] = {
         // The input meter moves at most 25 V from the truth: from 205 V on it stands still.
+        // The last step that came 3 V closer than any before was the 24th.
         {"meter at its end stop", "su1000", 'J', "InputVoltageConstantSmart", "100",
-         repeat("L-L", 25 + kStillWalkBound), "InputVoltage", "205.0",
+         repeat("L-L", 24 + kStillWalkBound), "InputVoltage", "205.0",
          RequestHandler::WalkEndText({WalkEnd::Still, 0})},
         // The unit reports codes E0 to FF only, each "H" the next: "10" never comes.
         {"code the unit never reports", "gen2-v2", 't', "ModelConst", "10",
@@ -629,7 +724,20 @@ TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
          RequestHandler::BoundReachedText(kModelCodeWalkBound)},
         // No model of the line has code 50: the walk crosses it and stops at 47.
         {"code the product line lacks", "su1000", 'Q', "ModelConst", "50", "", "ModelConst", "47",
-         RequestHandler::BoundReachedText(9)},
+         RequestHandler::WalkEndText({WalkEnd::Crossed, 0})},
+        // The last row of the table is a hard stop: the code stays where it is.
+        {"code beyond the end of the table", "su1000", 'Q', "ModelConst", "FF", "", "ModelConst",
+         "", RequestHandler::WalkEndText({WalkEnd::Unmoved, 0})},
+        {"input read answered NA", "su1000", 'J', "InputVoltageConstantSmart", "210",
+         repeat("L-L", 4), "InputVoltage", "NA", noValue, answer('L', "NA", 1)},
+        {"input read answered garbage", "su1000", 'J', "InputVoltageConstantSmart", "210",
+         repeat("L-L", 4), "InputVoltage", "xy", noValue, answer('L', "xy", 1)},
+        {"mains dip of 40 V", "su1000", 'J', "InputVoltageConstantSmart", "210", repeat("L-L", 4),
+         "InputVoltage", "187.0", jumped, answer('L', "187.0", 1)},
+        {"second-generation read answered NA", "gen2-v2", 'K', "InputVoltageConstantSmart2nd",
+         "215", repeat("aL", 4), "InputVoltage2nd", "NA", noValue, answer('L', "NA", 0)},
+        {"constant step answered NA", "su1000", 'l', "Const0", "FF", "0++++", "Const0", "NA",
+         noValue, answer('+', "NA", 0)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -639,6 +747,11 @@ TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
         auto* shown = form.findChild<QLineEdit*>(row.shown);
         ASSERT_TRUE(entry && shown);
         const int beeps = rig.beeps();
+        int steps = 0;
+        const auto connection = QObject::connect(shown, &QLineEdit::textChanged, [&] {
+            if (++steps == 3 && row.fault)
+                row.fault(rig.unit());
+        });
         const std::string wire = rig.statusPass(
             {{row.code, '-'}},
             [&] {
@@ -648,7 +761,11 @@ TEST(Walks, AWalkThatDoesNotReachItsTargetIsNotConfirmedAndSaysWhy) {
                 }
                 EXPECT_EQ(fontOf(shown), kBlack);
             },
-            [&] { entry->setText(QString::fromLatin1(row.target)); });
+            [&] {
+                entry->setText(QString::fromLatin1(row.target));
+                steps = 0;
+            });
+        QObject::disconnect(connection);
         if (!row.wire.empty()) {
             EXPECT_EQ(wire, row.wire);
         }
@@ -707,7 +824,7 @@ TEST(MeterWalks, UnitThatStopsAnsweringMidWalkShowsTheEmptyValueAndTheLinkIsLost
     ASSERT_TRUE(rig.bench().atRefresh([&] {
         ui.PageControl1->setCurrentWidget(ui.TabSheet6);
         ui.InputVoltageConstantSmart->setText(QStringLiteral("200"));
-        rig.form().requestQueue->Push('J', '-');
+        PostRequest(rig.form(), 'J', '-');
         shown = 0;
     }));
     const bool ended = EngineBench::waitFor([&] { return rig.form().workerEnded == 1; });

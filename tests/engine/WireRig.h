@@ -74,7 +74,7 @@ public:
                     prepare();
                 from = log_.size();
                 for (const auto& [code, argument] : requests)
-                    form().requestQueue->Push(code, argument);
+                    PostRequest(form(), code, argument);
             },
             [&] {
                 wire = log_.since(from);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -106,14 +107,28 @@ TEST(Constants, UnreachableTargetStopsAtTheBound) {
 
 TEST(Walks, AValueThatStopsMovingEndsTheWalk) {
     // A unit at an end stop, or one that ignores the step, answers the same value: sixteen
-    // unchanged steps end the walk instead of the full bound.
+    // steps without progress end the walk instead of the full bound, also while a meter's
+    // reading wanders about where it stands.
     struct Row {
         const char* what;
         std::function<void(ScriptedUnit&)> script;
         std::function<bool(APCUPS&)> step;
-        std::function<std::string(APCUPS&)> compared;
+        std::function<WalkProgress(APCUPS&)> progress;
         WalkEnd end;
         int steps;
+    };
+    // Every read of "L" a little off 205 V, as the mains move it, while the steps do nothing.
+    const auto wandering = [](ScriptedUnit& u) {
+        u.setHandler([n = 0](char c) mutable -> std::optional<std::string> {
+            static const char* const kReadings[] = {"205.0", "205.8", "204.3", "205.6", "204.2"};
+            if (c == 'L' || c == '+' || c == '-')
+                return std::string(kReadings[n++ % 5]);
+            return std::nullopt;
+        });
+    };
+    const auto input = [](APCUPS& ups, double target) {
+        return ComesCloser([&ups, target] { return std::fabs(ups.inputVoltage - target); },
+                           kInputWander);
     };
     int value = 0x90;
     const Row rows[] = {
@@ -128,17 +143,23 @@ TEST(Walks, AValueThatStopsMovingEndsTheWalk) {
              });
          },
          [](APCUPS& ups) { return ups.TuneConst0("C0"); },
-         [](APCUPS& ups) { return ups.const0Text.str(); }, WalkEnd::Still, 15 + kStillWalkBound},
+         [](APCUPS& ups) { return ValueChanges([&ups] { return ups.const0Text.str(); }); },
+         WalkEnd::Still, 15 + kStillWalkBound},
         {"load on a unit without rating",
          [](ScriptedUnit& u) { u.on('P', "050.0").on('+', "050.5"); },
          [](APCUPS& ups) { return ups.TuneLoad("300"); },
-         [](APCUPS& ups) { return std::to_string(ups.loadWatts); }, WalkEnd::Still,
-         kStillWalkBound},
+         [](APCUPS& ups) {
+             return ComesCloser([&ups] { return std::fabs(ups.loadWatts - 300.0); },
+                                kLoadWander * ups.wattsPerPercent);
+         },
+         WalkEnd::Still, kStillWalkBound},
         {"input voltage the unit ignores",
          [](ScriptedUnit& u) { u.on('L', "228.0").on('+', "228.0"); },
          [](APCUPS& ups) { return ups.TuneInputVoltage("235"); },
-         [](APCUPS& ups) { return std::to_string(ups.inputVoltage); }, WalkEnd::Still,
-         kStillWalkBound},
+         [&](APCUPS& ups) { return input(ups, 235); }, WalkEnd::Still, kStillWalkBound},
+        {"input at its end stop, its reading wandering", wandering,
+         [](APCUPS& ups) { return ups.TuneInputVoltage("100"); },
+         [&](APCUPS& ups) { return input(ups, 100); }, WalkEnd::Still, kStillWalkBound},
         {"a value that keeps moving runs to the bound",
          [](ScriptedUnit& u) {
              u.setHandler([n = 0](char c) mutable -> std::optional<std::string> {
@@ -148,7 +169,8 @@ TEST(Walks, AValueThatStopsMovingEndsTheWalk) {
              });
          },
          [](APCUPS& ups) { return ups.TuneConst0("C0"); },
-         [](APCUPS& ups) { return ups.const0Text.str(); }, WalkEnd::Bound, kConstantWalkBound},
+         [](APCUPS& ups) { return ValueChanges([&ups] { return ups.const0Text.str(); }); },
+         WalkEnd::Bound, kConstantWalkBound},
     };
     for (const Row& row : rows) {
         value = 0x90;
@@ -160,9 +182,41 @@ TEST(Walks, AValueThatStopsMovingEndsTheWalk) {
         ups.ReadInputVoltage();
         const WalkResult r = RunWalk(
             kConstantWalkBound, [&] { return row.step(ups); }, [] { return false; }, nullptr,
-            [&] { return row.compared(ups); });
+            row.progress(ups));
         EXPECT_EQ(r.end, row.end) << row.what;
         EXPECT_EQ(r.steps, row.steps) << row.what;
+    }
+}
+
+TEST(Walks, TheBoundsAndTheStillCountHoldAtTheirEdges) {
+    // A walk that arrives on its last allowed step arrives; one more would be one too many.
+    // Sixteen steps in a row without progress end a walk; after fifteen it goes on.
+    struct Row {
+        const char* what;
+        int bound;
+        int arrivesAt;  // the step that says the walk is over
+        int stillFor;   // the first steps make no progress
+        WalkEnd end;
+        int steps;
+    };
+    const Row rows[] = {
+        {"constant arriving on step 258", kConstantWalkBound, 258, 0, WalkEnd::Reached, 258},
+        {"constant one step short", kConstantWalkBound, 259, 0, WalkEnd::Bound, 258},
+        {"model code arriving on step 258", kModelCodeWalkBound, 258, 0, WalkEnd::Reached, 258},
+        {"model code one step short", kModelCodeWalkBound, 259, 0, WalkEnd::Bound, 258},
+        {"meter arriving on step 512", kMeterWalkBound, 512, 0, WalkEnd::Reached, 512},
+        {"meter one step short", kMeterWalkBound, 513, 0, WalkEnd::Bound, 512},
+        {"still for 15 steps, then moving on", kMeterWalkBound, 30, 15, WalkEnd::Reached, 30},
+        {"still for 16 steps", kMeterWalkBound, 30, 16, WalkEnd::Still, 16},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        int step = 0;
+        const WalkResult r = RunWalk(
+            row.bound, [&] { return ++step == row.arrivesAt; }, [] { return false; }, nullptr,
+            [&] { return step > row.stillFor; });
+        EXPECT_EQ(r.end, row.end);
+        EXPECT_EQ(r.steps, row.steps);
     }
 }
 
@@ -243,22 +297,39 @@ TEST(Meters, DownwardWalkEndsWithOneStepBackUp) {
     EXPECT_DOUBLE_EQ(m.volts, 232.0);
 }
 
-TEST(Meters, JumpUpOfMoreThanThirtyEndsTheWalk) {
-    MeterUnit m(150.0, 40.0);
-    APCUPS& ups = m.unit.ups();
-    ups.ReadInputVoltage();
-    EXPECT_TRUE(ups.TuneInputVoltage("230"));
-    EXPECT_DOUBLE_EQ(m.volts, 190.0);
-}
-
-TEST(Meters, JumpDownOfMoreThanThirtySendsOneMoreMinus) {
-    MeterUnit m(250.0, 40.0);
-    APCUPS& ups = m.unit.ups();
-    ups.ReadInputVoltage();
-    m.unit.takeWritten();
-    EXPECT_TRUE(ups.TuneInputVoltage("200"));
-    EXPECT_EQ(m.unit.takeWritten(), "L-LL-L");
-    EXPECT_DOUBLE_EQ(m.volts, 170.0);
+TEST(Meters, AJumpOfMoreThanThirtyEndsTheWalkAsAJumpAndSendsNothingMore) {
+    // A reading that moves more than 30 in one step is no arrival (an unanswered "L" reads as
+    // 0 V; the mains dip). The step that saw it is the last: nothing more is sent on its
+    // strength. 30 itself is still a step.
+    struct Row {
+        const char* what;
+        double start, step;
+        const char* target;
+        std::int16_t family;
+        bool jumped;
+        std::string wire;
+    };
+    const Row rows[] = {
+        {"up 30", 150.0, 30.0, "230", FamilySmart, false, "L+L"},
+        {"up 31", 150.0, 31.0, "230", FamilySmart, true, "L+L"},
+        {"up 31 past the target", 200.0, 31.0, "220", FamilySmart, true, "L+L"},
+        {"down 30", 250.0, 30.0, "200", FamilySmart, false, "L-L"},
+        {"down 31", 250.0, 31.0, "200", FamilySmart, true, "L-L"},
+        // A second-generation meter wraps to the top of its range on its way down.
+        {"second generation wrapping up past the target", 200.0, -31.0, "210", FamilySmart2ndGen,
+         false, "aL"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        MeterUnit m(row.start, row.step);
+        APCUPS& ups = m.unit.ups();
+        ups.family = row.family;
+        ups.ReadInputVoltage();
+        m.unit.takeWritten();
+        EXPECT_EQ(ups.TuneInputVoltage(row.target), row.jumped);
+        EXPECT_EQ(ups.tuneJumped, row.jumped);
+        EXPECT_EQ(m.unit.takeWritten(), row.wire);
+    }
 }
 
 TEST(Meters, SecondGenerationInputStepsUntilJustAboveTheTarget) {

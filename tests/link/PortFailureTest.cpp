@@ -33,14 +33,17 @@ using Reason = OpenFailure::Reason;
 // A process of another program ("sleep") that the test ends again.
 struct OtherProgram {
     pid_t pid = -1;
-    // With `lockDevice`, the program holds an exclusive flock on that device, as a daemon
-    // that opened it would.
-    explicit OtherProgram(const std::string& lockDevice = {}) {
+    // With `device`, the program has that device open, as a daemon using it would, and holds
+    // an exclusive flock on it when `flockIt`.
+    explicit OtherProgram(const std::string& device = {}, bool flockIt = true) {
         pid = ::fork();
         if (pid == 0) {
-            if (!lockDevice.empty()) {
-                const int fd = ::open(lockDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-                if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+            // Only what it opens itself: not the test's own pseudo-terminal.
+            for (int fd = 3; fd < 1024; ++fd)
+                ::close(fd);
+            if (!device.empty()) {
+                const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+                if (fd < 0 || (flockIt && ::flock(fd, LOCK_EX | LOCK_NB) != 0))
                     ::_exit(2);
             }
             ::execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
@@ -109,30 +112,38 @@ TEST_F(PortFailureTest, NothingAtTheNameIsNoDevice) {
     }
 }
 
-TEST_F(PortFailureTest, ALiveLockFileNamesTheProgramHoldingThePort) {
-    OtherProgram daemon;
-    ASSERT_EQ(daemon.name(), "sleep");
-    {
-        std::ofstream lock(lockFileFor(pty_.path));
-        char text[16];
-        std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(daemon.pid));
-        lock << text;
+// A holder is named only while it has the port: a lock file's process that does not have the
+// device open (its number given to another program since) keeps the port refused, unnamed.
+TEST_F(PortFailureTest, TheProgramHoldingThePortIsNamedOnlyWhileItHoldsIt) {
+    const struct {
+        const char* what;
+        bool lockFile, deviceOpen, flock, named;
+    } rows[] = {
+        {"lock file, device open", true, true, false, true},
+        {"lock file, device not open", true, false, false, false},
+        {"exclusive lock, no lock file", false, true, true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        OtherProgram daemon(row.deviceOpen ? pty_.path : std::string(), row.flock);
+        ASSERT_EQ(daemon.name(), "sleep");
+        if (row.lockFile) {
+            std::ofstream lock(lockFileFor(pty_.path));
+            char text[16];
+            std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(daemon.pid));
+            lock << text;
+        }
+        const OpenFailure f = openFailure(pty_.path);
+        EXPECT_EQ(f.reason, Reason::HeldByOther);
+        EXPECT_EQ(f.device, pty_.path);
+        EXPECT_EQ(f.holder, row.named ? "sleep" : "");
+        EXPECT_EQ(f.holderPid, row.named ? daemon.pid : 0);
+        if (row.lockFile) {
+            EXPECT_TRUE(fs::exists(lockFileFor(pty_.path)))
+                << "another program's lock is left alone";
+            fs::remove(lockFileFor(pty_.path));
+        }
     }
-    const OpenFailure f = openFailure(pty_.path);
-    EXPECT_EQ(f.reason, Reason::HeldByOther);
-    EXPECT_EQ(f.device, pty_.path);
-    EXPECT_EQ(f.holder, "sleep");
-    EXPECT_EQ(f.holderPid, daemon.pid);
-    EXPECT_TRUE(fs::exists(lockFileFor(pty_.path))) << "another program's lock is left alone";
-}
-
-TEST_F(PortFailureTest, AnExclusiveLockWithoutLockFileNamesItsHolder) {
-    OtherProgram daemon(pty_.path);
-    ASSERT_EQ(daemon.name(), "sleep");
-    const OpenFailure f = openFailure(pty_.path);
-    EXPECT_EQ(f.reason, Reason::HeldByOther);
-    EXPECT_EQ(f.holder, "sleep");
-    EXPECT_EQ(f.holderPid, daemon.pid);
 }
 
 TEST_F(PortFailureTest, ADeviceOutsideTheUsersGroupsIsPermissionDenied) {
@@ -151,6 +162,8 @@ TEST_F(PortFailureTest, ADeviceOutsideTheUsersGroupsIsPermissionDenied) {
     }
     ASSERT_EQ(::stat(pty_.path.c_str(), &st), 0);
     const std::string expectedGroup = ::getgrgid(st.st_gid)->gr_name;
+    const std::string expectedOwner = ::getpwuid(st.st_uid)->pw_name;
+    const unsigned expectedMode = st.st_mode & 07777;
 
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
@@ -167,7 +180,7 @@ TEST_F(PortFailureTest, ADeviceOutsideTheUsersGroupsIsPermissionDenied) {
         const OpenFailure f = port.lastOpenFailure();
         const std::string report = std::string(opened ? "opened" : "failed") + "\n" +
                                    std::to_string(int(f.reason)) + "\n" + f.device + "\n" +
-                                   f.group + "\n";
+                                   f.owner + "\n" + f.group + "\n" + std::to_string(f.mode) + "\n";
         (void)!::write(pipeFds[1], report.data(), report.size());
         ::_exit(0);
     }
@@ -182,7 +195,8 @@ TEST_F(PortFailureTest, ADeviceOutsideTheUsersGroupsIsPermissionDenied) {
     ::chmod(pty_.path.c_str(), 0620);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(report, "failed\n" + std::to_string(int(Reason::PermissionDenied)) + "\n" +
-                          pty_.path + "\n" + expectedGroup + "\n");
+                          pty_.path + "\n" + expectedOwner + "\n" + expectedGroup + "\n" +
+                          std::to_string(expectedMode) + "\n");
 }
 
 TEST_F(PortFailureTest, AnyOtherErrorCarriesTheSystemsMessage) {

@@ -1,6 +1,7 @@
 // The port choice on a Linux machine: adapters found afresh each time the list opens, chosen
 // by their whole path, and the reason shown when a port does not open. Pseudo-terminals in
 // temporary folders stand in for adapters; the machine's own devices play no part.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
@@ -138,11 +139,14 @@ TEST_F(PortChoiceTest, ChoosingAnAdapterConnectsThroughItsWholePath) {
     EXPECT_EQ(form->ui->Model->text(), QStringLiteral("SMART-UPS 1000"));
 }
 
-// A program that is not Morlen ("sleep"), standing in for a monitoring daemon.
+// A program that is not Morlen ("sleep"), standing in for a monitoring daemon that has
+// `device` open.
 struct OtherProgram {
     pid_t pid = ::fork();
-    OtherProgram() {
+    explicit OtherProgram(const std::string& device) {
         if (pid == 0) {
+            if (::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) < 0)
+                ::_exit(2);
             ::execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -171,7 +175,7 @@ TEST_F(PortChoiceTest, TheErrorBoxSaysWhyThePortDidNotOpen) {
     // Held by another program, as its lock file says.
     const std::string held = ptySlave();
     fs::create_symlink(held, root / "dev/ttyUSB1");
-    OtherProgram daemon;
+    OtherProgram daemon(held);
     ASSERT_EQ(daemon.name(), "sleep");
     {
         char text[16];
@@ -197,32 +201,61 @@ TEST_F(PortChoiceTest, TheErrorBoxSaysWhyThePortDidNotOpen) {
 }
 
 TEST(OpenFailureText, EachReasonInWordsTheTechnicianCanActOn) {
-    const auto failure = [](OpenFailure::Reason reason) {
+    const auto failure = [](OpenFailure::Reason reason, const char* device = "/dev/ttyUSB0",
+                            const char* group = "", unsigned mode = 0, const char* holder = "",
+                            long pid = 0) {
         OpenFailure f;
         f.reason = reason;
-        f.device = "/dev/ttyUSB0";
+        f.device = device;
+        f.owner = "root";
+        f.group = group;
+        f.mode = mode;
+        f.holder = holder;
+        f.holderPid = pid;
         return f;
     };
-    OpenFailure permission = failure(OpenFailure::Reason::PermissionDenied);
-    permission.group = "dialout";
-    OpenFailure unknownHolder = failure(OpenFailure::Reason::HeldByOther);
-    OpenFailure other = failure(OpenFailure::Reason::Other);
-    other.message = "Input/output error";
-    OpenFailure noName = failure(OpenFailure::Reason::NoDevice);
-    noName.device.clear();
+    const auto permission = [&](const char* group, unsigned mode, const char* device = "/dev/x") {
+        return failure(OpenFailure::Reason::PermissionDenied, device, group, mode);
+    };
+    const auto held = [&](const char* device, const char* holder, long pid) {
+        return failure(OpenFailure::Reason::HeldByOther, device, "", 0, holder, pid);
+    };
+    OpenFailure other = failure(OpenFailure::Reason::Other, "/dev/%1");
+    other.message = "Input/output error %2";
+    const auto join = [](const QString& device, const QString& group) {
+        return "You have no permission to use " + device + ". Add your user to its group \"" +
+               group + "\" (sudo usermod -aG " + group + " $USER), then log out and log in again.";
+    };
+    const auto admin = [](const QString& group, const QString& mode) {
+        return "You have no permission to use /dev/x. It belongs to user \"root\" and group \"" +
+               group + "\", mode " + mode +
+               ". An administrator must give you access, for example with a udev rule that puts "
+               "it in the group \"dialout\" with mode 660; then add your user to \"dialout\" "
+               "and log in again.";
+    };
+    const QString stop =
+        ", for example a UPS monitoring daemon. Stop it first, then choose the port again.";
     const std::pair<OpenFailure, QString> rows[] = {
         {failure(OpenFailure::Reason::None), QString()},
-        {permission,
-         "You have no permission to use /dev/ttyUSB0. Add your user to its group \"dialout\" "
-         "(sudo usermod -aG dialout $USER), then log out and log in again."},
-        {unknownHolder,
-         "/dev/ttyUSB0 is in use by another program, for example a UPS monitoring daemon. Stop "
-         "it first, then choose the port again."},
-        {other, "/dev/ttyUSB0: Input/output error"},
-        {noName, "No port is chosen."},
+        {permission("dialout", 0660), join("/dev/x", "dialout")},
+        {permission("uucp", 0664, "/dev/tty%1%2"), join("/dev/tty%1%2", "uucp")},
+        // Joining would not help, or would hand over far more than the port.
+        {permission("root", 0600), admin("root", "600")},
+        {permission("root", 0660), admin("root", "660")},
+        {permission("wheel", 0660), admin("wheel", "660")},
+        {permission("sudo", 0660), admin("sudo", "660")},
+        {permission("disk", 0660), admin("disk", "660")},
+        {permission("dialout", 0640), admin("dialout", "640")},
+        {permission("4242", 0660), admin("4242", "660")},
+        {held("/dev/x", "", 0), "/dev/x is in use by another program" + stop},
+        {held("/dev/x", "", 812), "/dev/x is in use by another program (process 812)" + stop},
+        {held("/dev/x", "mon%1", 77), "/dev/x is in use by mon%1 (process 77)" + stop},
+        {held("/dev/tty%1", "a%3%2", 9), "/dev/tty%1 is in use by a%3%2 (process 9)" + stop},
+        {other, "/dev/%1: Input/output error %2"},
+        {failure(OpenFailure::Reason::NoDevice, ""), "No port is chosen."},
     };
     for (const auto& [f, text] : rows) {
-        SCOPED_TRACE(int(f.reason));
+        SCOPED_TRACE(f.device + " " + f.group + " " + f.holder);
         EXPECT_EQ(morlen::OpenFailureText(f), text);
     }
 }

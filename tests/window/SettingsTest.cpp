@@ -6,7 +6,10 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
+#include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QSettings>
 #include <map>
 #include <memory>
@@ -194,8 +197,58 @@ TEST_F(SettingsTest, ValueThatIsNoIntegerStopsStartUp) {
         } catch (const morlen::SettingsError& error) {
             EXPECT_EQ(std::string(error.what()),
                       std::string("Invalid data type for '") + c.name + "'");
+            const auto box = morlen::SettingsErrorBox(error);
+            EXPECT_EQ(box->text(), QString::fromLocal8Bit(error.what()));
+            EXPECT_EQ(box->informativeText(),
+                      "The settings are kept in " + config.file() +
+                          ". Removing the line that starts with \"HexCode=\" from that file, "
+                          "or the whole file, brings back the default settings.");
         }
         EXPECT_FALSE(anyWindowLeft());
+    }
+    // Doing what the box says brings the window back.
+    Values values = changed();
+    values["Left"] = "abc";
+    values.erase("HexCode");
+    store(values);
+    TForm1 form;
+    EXPECT_EQ(stored(), kDefaults);
+}
+
+// A position on no screen (a monitor since unplugged) opens the window centred on the screen;
+// the file keeps what it held until the close writes where the window really is.
+TEST_F(SettingsTest, AWindowStoredOffEveryScreenOpensOnTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_EQ(QGuiApplication::screens().size(), 1);
+    const struct {
+        int left, top;
+        bool kept;
+    } cases[] = {
+        {300, 200, true},
+        {screen.right() - 100, 100, true},
+        {-500, 100, true},
+        {3000, 2000, false},
+        {-5000, 131, false},
+        {183, -200, false},
+        {screen.right() - 20, 100, false},  // too little of the title bar on the screen
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.left) + "," + std::to_string(c.top));
+        Values values = changed();
+        values["Left"] = QString::number(c.left);
+        values["Top"] = QString::number(c.top);
+        store(values);
+        QPointer<TForm1> form = new TForm1;
+        form->show();
+        const QRect placed(form->pos(), form->size());
+        if (c.kept)
+            EXPECT_EQ(placed.topLeft(), QPoint(c.left, c.top));
+        else
+            EXPECT_LE((placed.center() - screen.center()).manhattanLength(), 2);
+        EXPECT_EQ(stored(), values) << "nothing is written at start";
+        closeAndFree(form);
+        EXPECT_EQ(stored().at("Left"), QString::number(placed.x()));
+        EXPECT_EQ(stored().at("Top"), QString::number(placed.y()));
     }
 }
 

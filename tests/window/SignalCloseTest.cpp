@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenuBar>
 #include <QPointer>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -63,23 +66,61 @@ struct Connected {
     bool connected() const { return form->statusText() == form->textConnected; }
 };
 
-TEST(SignalClose, TerminatedMorlenLeavesSmartModeReleasesThePortAndWritesItsSettings) {
-    QTemporaryDir dir;
-    Connected c(dir.path().toStdString());
-    ASSERT_TRUE(c.sim.started()) << c.sim.error();
-    ASSERT_TRUE(c.connected()) << c.form->statusText().toStdString();
-    ASSERT_FALSE(folderEmpty(c.locks)) << "the port's lock file while connected";
-    c.form->ui->HexCodeON->setChecked(true);  // a setting that must reach the file
-    ASSERT_EQ(fileText(c.trace).find("R -> "), std::string::npos);
+// Each signal, also while a menu holds the input, closes Morlen within a second the way its
+// close button does: the poll thread stops, the unit gets "R" as the last thing it hears, the
+// port and its lock are released and the settings are written.
+TEST(SignalClose, EachSignalClosesMorlenInOrderWithinASecond) {
+    enum class Open { Nothing, OptionsMenu, ContextMenu };
+    const struct {
+        int signal;
+        Open open;
+        const char* what;
+    } rows[] = {
+        {SIGTERM, Open::Nothing, "SIGTERM"},
+        {SIGINT, Open::Nothing, "SIGINT"},
+        {SIGHUP, Open::Nothing, "SIGHUP"},
+        {SIGTERM, Open::OptionsMenu, "SIGTERM, Options menu open"},
+        {SIGTERM, Open::ContextMenu, "SIGTERM, context menu open"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        Connected c(dir.path().toStdString());
+        ASSERT_TRUE(c.sim.started()) << c.sim.error();
+        ASSERT_TRUE(c.connected()) << c.form->statusText().toStdString();
+        ASSERT_FALSE(folderEmpty(c.locks)) << "the port's lock file while connected";
+        c.form->ui->HexCodeON->setChecked(true);  // a setting that must reach the file
+        c.form->show();
+        QTest::qWait(300);  // a few passes of the poll thread
+        if (row.open == Open::OptionsMenu) {
+            c.form->ui->MainMenu1->setActiveAction(c.form->ui->Options->menuAction());
+        } else if (row.open == Open::ContextMenu) {
+            QWidget* field = c.form->ui->UPSMessage->viewport();
+            QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                   field->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(field, &menu);
+        }
+        if (row.open != Open::Nothing) {
+            ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget(); }, 2000))
+                << "the menu opened";
+        }
+        ASSERT_EQ(fileText(c.trace).find("R -> "), std::string::npos);
 
-    QPointer<TForm1> window(c.form);
-    ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 20000)) << "the window closed";
-
-    EXPECT_NE(fileText(c.trace).find("R -> \"BYE"), std::string::npos) << fileText(c.trace);
-    EXPECT_TRUE(folderEmpty(c.locks)) << "lock file released";
-    const QSettings written(morlen::settingsFilePath(), QSettings::IniFormat);
-    EXPECT_EQ(written.value("HexCode").toInt(), 1);
+        QPointer<TForm1> window(c.form);
+        ASSERT_EQ(::kill(::getpid(), row.signal), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 1000))
+            << "closed within a second";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 20000));
+        std::string trace;
+        const auto bye = [&] { return (trace = fileText(c.trace)).find("R -> \"BYE"); };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return bye() != std::string::npos; }, 2000)) << trace;
+        // "R" is the last line: the poll thread had stopped before it.
+        EXPECT_EQ(trace.find('\n', bye()) + 1, trace.size()) << trace;
+        EXPECT_TRUE(folderEmpty(c.locks)) << "lock file released";
+        const QSettings written(morlen::settingsFilePath(), QSettings::IniFormat);
+        EXPECT_EQ(written.value("HexCode").toInt(), 1);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    }
 }
 
 // In a child process: a second signal while the first one's close waits for the poll thread.
