@@ -155,6 +155,9 @@ journal::Outcome RequestHandler::WalkOutcome(const WalkResult& walk) {
             return journal::Outcome::Unanswered;
         case WalkEnd::Bound:
         case WalkEnd::Still:
+        case WalkEnd::Jumped:
+        case WalkEnd::Crossed:
+        case WalkEnd::Unmoved:
             break;
     }
     return journal::Outcome::NotReached;
