@@ -82,6 +82,7 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
     AddTextRows();
     AddCommandRows();
     AddEepromRows();
+    AddRestoreRows();
     AddJournalRows();
 
     // Made by the connection step on the window thread before the poll thread starts: the

@@ -19,6 +19,10 @@ namespace morlen {
 class APCDynamicData;
 class APCUPS;
 
+// Puts back the settings of the window's restore plan (TForm1::restorePlan), one after another,
+// each with the step operation of its own button.
+constexpr char kRestoreSettingsRequest = 'T';
+
 // Carries out the requests the window posts, on the poll thread: one row of the dispatch
 // table per request code. A code without a row does nothing. Every control is touched on the
 // window thread through the poll thread's synchronous hand-off.
@@ -50,6 +54,8 @@ private:
     void AddModelCodeRows();
     void AddTextRows();
     void AddCommandRows();
+    // The restore of saved settings.
+    void AddRestoreRows();
     void add(char code, Row row) { table_.emplace(code, std::move(row)); }
 
     // What the journal records of a request: its name as the window labels it and what it

@@ -551,6 +551,11 @@ void TForm1::takeUnitValues() {
     v.modelCode = text(unit.modelCodeText);
     v.ratingVA = unit.ratingVA;
     v.ratingDigits = unit.ratingDigits;
+    v.model = text(unit.modelName);
+    v.firmware = text(unit.firmwareText);
+    v.family = unit.family;
+    for (std::size_t i = 0; i < v.settings.size(); ++i)
+        v.settings[i] = QString::fromLatin1(morlen::StoredSettings()[i].value(unit));
 }
 
 const TForm1::UnitValues& TForm1::unitValues() {

@@ -113,6 +113,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
     setUpSaveDialog();
     ConnectAdjustControls();
     ConnectEepromPage();
+    ConnectUnitSettings();
     connect(ui->Graphics, &QComboBox::activated, this, &TForm1::GraphicsChange);
     connect(ui->ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     connect(ui->ComboBox1, &PortComboBox::aboutToShowPopup, this, &TForm1::fillPortList);

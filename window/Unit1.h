@@ -9,9 +9,12 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "Apcups.h"
 #include "Queue.h"
+#include "UnitSettings.h"
 #include "ui_Unit1.h"
 
 class QCloseEvent;
@@ -238,6 +241,10 @@ public:
             constCtrlD, modelCode;
         float ratingVA = 0;
         int ratingDigits = 0;
+        // The unit's identity and stored settings, for saving and restoring them.
+        QString model, firmware;
+        int family = morlen::FamilyUnknown;
+        morlen::SettingValues settings;
     };
     // Copies them from `ups`. Only while the window thread owns the link: no poll thread
     // running, or the poll thread waiting in a hand-off (after each request, at each refresh).
@@ -250,6 +257,25 @@ private:
     UnitValues unitValuesCopy;
 
 public:
+    // ---- Unit settings files (Options menu) ----
+    // Writes the connected unit's stored settings, as last read, to a file named after it.
+    void SaveUnitSettingsClick();
+    // The restore dialog: a saved file, or the values before the unit's last reset, against
+    // the unit's settings; what the technician confirms is posted as one request.
+    void RestoreUnitSettingsClick();
+    void ConnectUnitSettings();
+    // The request of the button that steps this stored setting on the unit's page, or 0 when
+    // the window offers none for it (another family, a disabled group).
+    char restoreCode(int index) const;
+    // What the restore request puts back; taken by the poll thread when it carries it out.
+    std::vector<morlen::RestoreTarget> restorePlan;
+    // The file dialogs of both; tests replace them so that no modal dialog waits for them.
+    std::function<QString(const QString& suggested)> runSaveSettingsDialog;
+    std::function<QString()> runOpenSettingsDialog;
+    // The ten settings the connected unit held before its last reset, as the service journal
+    // recorded them; nothing without a journal or a reset of this unit in it.
+    std::optional<morlen::UnitSettingsFile> valuesBeforeReset();
+
     // ---- EEPROM page ----
     // Each button only posts its request; the poll thread carries it out.
     void ReadEEClick();

@@ -463,8 +463,9 @@ TEST(RequestRows, ModelCodeWalkPerKindOfUnit) {
     }
 }
 
-// The codes the dispatch table knows: exactly the 62 the window posts, each with a row above.
-TEST(RequestRows, TheDispatchTableHoldsExactlyTheSixtyTwoCodes) {
+// The codes the dispatch table knows: exactly the 62 the window's controls post, each with a
+// row above, and the restore of saved settings.
+TEST(RequestRows, TheDispatchTableHoldsExactlyTheSixtyTwoCodesAndTheRestore) {
     std::set<char> expected = {'!', '@', '~'};
     for (char c = '1'; c <= '9'; ++c)
         expected.insert(c);
@@ -483,7 +484,10 @@ TEST(RequestRows, TheDispatchTableHoldsExactlyTheSixtyTwoCodes) {
     for (int c = 0; c < 256; ++c)
         if (handler.Knows(static_cast<char>(c)))
             known.insert(static_cast<char>(c));
-    EXPECT_EQ(known, expected);
+    std::set<char> withRestore = expected;
+    withRestore.insert(kRestoreSettingsRequest);
+    EXPECT_EQ(withRestore.size(), 63u);
+    EXPECT_EQ(known, withRestore);
 
     std::set<char> rows;
     for (const Row& row : Rows())

@@ -960,7 +960,7 @@ TEST_F(LayoutTest, NoTextIsClipped) {
 
 // ---- Menu and dialog ----
 
-TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItemsThenTheServiceJournal) {
+TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItemsThenTheServiceItems) {
     auto* menu = form->findChild<QMenu*>(QStringLiteral("Options"));
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->title(), QStringLiteral("Options"));
@@ -970,12 +970,7 @@ TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItemsThenTheServiceJournal) {
                              {"AUTO1", "Smart-UPS 3Gen. Battery Const. AUTO Fix"},
                              {"HexCodeON", "UPS Model Hex Code Detection ON"}};
     const QList<QAction*> actions = menu->actions();
-    // Apart from the three options: a separator, then the service journal, which opens a window.
-    ASSERT_EQ(actions.size(), 5);
-    EXPECT_TRUE(actions[3]->isSeparator());
-    EXPECT_EQ(actions[4]->objectName(), QStringLiteral("ServiceJournal"));
-    EXPECT_EQ(actions[4]->text(), QStringLiteral("Service journal..."));
-    EXPECT_FALSE(actions[4]->isCheckable());
+    ASSERT_EQ(actions.size(), 7);
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(items[i].name);
         QAction* action = actions[i];
@@ -988,6 +983,17 @@ TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItemsThenTheServiceJournal) {
         EXPECT_NE(action->isChecked(), before);
         action->trigger();
         EXPECT_EQ(action->isChecked(), before);
+    }
+    // Below a separator, the items that open windows of their own: no mark.
+    EXPECT_TRUE(actions[3]->isSeparator());
+    const Caption service[] = {{"ServiceJournal", "Service journal..."},
+                               {"SaveUnitSettings", "Save unit settings..."},
+                               {"RestoreUnitSettings", "Restore unit settings..."}};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(service[i].name);
+        EXPECT_EQ(actions[4 + i]->objectName().toStdString(), service[i].name);
+        EXPECT_EQ(actions[4 + i]->text().toStdString(), service[i].text);
+        EXPECT_FALSE(actions[4 + i]->isCheckable());
     }
 }
 

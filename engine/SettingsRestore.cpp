@@ -1,0 +1,70 @@
+// The restore of saved settings on the poll thread: each setting of the window's plan is
+// stepped with its own button's request until it reads the saved value, each step read back.
+#include <QStringList>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Apcdynamicdata.h"
+#include "JournalEntry.h"
+#include "RequestHandling.h"
+#include "Unit1.h"
+#include "UnitSettings.h"
+
+namespace morlen {
+
+void RequestHandler::AddRestoreRows() {
+    add(kRestoreSettingsRequest, [this](char) {
+        std::vector<RestoreTarget> plan;
+        thread_.RunOnWindowThread([&] { plan.swap(form_.restorePlan); });
+        if (plan.empty())
+            return;
+        int reached = 0;
+        QStringList missed;
+        QList<journal::LabelledValue> before, after;
+        for (const RestoreTarget& target : plan) {
+            const StoredSetting& setting = StoredSettings()[std::size_t(target.index)];
+            const QString label = QLatin1String(setting.label);
+            // A close of the window waits for no more than the setting in hand.
+            before.append({label, QString::fromLatin1(setting.value(ups_))});
+            if (thread_.StopRequested()) {
+                missed << QStringLiteral("%1: not begun").arg(label);
+                after.append(before.back());
+                continue;
+            }
+            // Each step is the button's own request, carried out as a click would be.
+            const RestoreResult result = RestoreSetting(
+                setting, [&] { return std::string((ups_.*setting.read)()); },
+                [&](char sign) {
+                    Handle(target.code, sign);
+                    return std::string(setting.value(ups_));
+                },
+                target.value);
+            after.append({label, QString::fromLatin1(result.value)});
+            if (result.end == RestoreEnd::Reached) {
+                ++reached;
+            } else {
+                missed << label + QStringLiteral(": ") + RestoreEndText(result);
+            }
+        }
+        QString summary = QStringLiteral("Settings restored: %1 of %2.")
+                              .arg(reached)
+                              .arg(static_cast<int>(plan.size()));
+        if (!missed.isEmpty())
+            summary += QStringLiteral(" Not restored: ") + missed.join(QStringLiteral("; ")) +
+                       QLatin1Char('.');
+        thread_.RunOnWindowThread([&] { form_.showRequestNote(summary); });
+
+        // Each step is in the journal already; the summary ends the restore there.
+        journal::Entry entry;
+        entry.what = QLatin1String(kRestoreWhat);
+        entry.before = journal::FormatValues(before);
+        entry.after = journal::FormatValues(after);
+        entry.outcome =
+            missed.isEmpty() ? journal::Outcome::Confirmed : journal::Outcome::NotReached;
+        entry.reason = missed.join(QStringLiteral("; "));
+        form_.recordInJournal(std::move(entry));
+    });
+}
+
+}  // namespace morlen

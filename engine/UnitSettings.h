@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "Apcups.h"
+
+namespace morlen {
+
+// The unit's ten stored settings and its battery packs: what a settings file holds and what a
+// restore puts back. Calibration constants, meters and the model code belong to one unit's
+// calibration and are never among them.
+struct StoredSetting {
+    const char* key;    // its line in a settings file
+    const char* label;  // as the window labels it
+    // The request its button posts on the Smart-UPS page and on the second-generation page
+    // (0 where that page has none), and those buttons.
+    char code, code2nd;
+    const char* button;
+    const char* button2nd;
+    // The value as the unit object last read it, and the read that asks the unit afresh.
+    const char* (*value)(const APCUPS&);
+    const char* (APCUPS::*read)();
+    // The battery packs are a number stepped "+" or "-"; the settings go round a cycle with "-".
+    bool twoWay;
+};
+constexpr int kStoredSettingCount = 11;
+const std::array<StoredSetting, kStoredSettingCount>& StoredSettings();
+
+// One value per stored setting, in the order above; a null text where there is none.
+using SettingValues = std::array<QString, kStoredSettingCount>;
+
+// A settings file: the unit it was saved from and its values.
+struct UnitSettingsFile {
+    QString model, serialNumber, firmware;
+    int family = FamilyUnknown;
+    QString saved;  // local time, ISO 8601
+    SettingValues values;
+};
+QString FormatSettingsFile(const UnitSettingsFile& file);
+// The file back; nothing, and why in `why`, when the text is not a settings file.
+std::optional<UnitSettingsFile> ParseSettingsFile(const QString& text, QString* why);
+// A file name made of the model and serial number, with what a file name cannot hold replaced.
+QString SettingsFileName(const QString& model, const QString& serialNumber);
+QString FamilyName(int family);
+
+// Whether a file may be restored on this unit: one of another family never is; one of
+// another model or serial number is, after a warning.
+enum class FileFit { Same, OtherUnit, OtherFamily };
+FileFit FitOf(const UnitSettingsFile& file, int family, const QString& model,
+              const QString& serialNumber);
+// The text the restore dialog shows for a fit other than Same.
+QString FitText(const UnitSettingsFile& file, FileFit fit);
+
+// Two values of one setting are the same when they differ only in the spaces around them
+// (the unit pads some) or, for the battery packs, in their leading zeros.
+bool SameValue(const StoredSetting& setting, const QString& a, const QString& b);
+
+struct SettingDifference {
+    int index;
+    QString now, saved;
+};
+// The settings this unit offers (a `now` that is not null) with a saved value that differs.
+QList<SettingDifference> Differences(const SettingValues& now, const SettingValues& saved);
+
+// One setting of a restore, as the poll thread carries it out: the request of the button
+// whose step operation it uses, and the value to reach.
+struct RestoreTarget {
+    int index;
+    char code;
+    std::string value;
+};
+
+// What the journal calls the summary that ends a restore.
+inline constexpr const char* kRestoreWhat = "Restore unit settings";
+
+// Steps of one setting that neither reaches its value nor comes back round to where it began:
+// more than any unit offers for one setting.
+constexpr int kSettingCycleBound = 16;
+
+enum class RestoreEnd {
+    Reached,    // the unit reads the saved value
+    CameRound,  // back at the value it began with: the unit does not offer the saved one
+    Still,      // a step left the value where it was
+    NoAnswer,   // a read came back empty
+    Bound,      // kSettingCycleBound steps, or for the packs as many as they were apart
+};
+struct RestoreResult {
+    RestoreEnd end;
+    int steps;
+    std::string value;  // as last read back
+};
+// Puts one setting back: reads it, then steps it (each step read back) until it reads
+// `target`. A cycled setting is stepped at most once round its cycle; the packs step toward
+// the saved number, at most as many steps as they were apart.
+RestoreResult RestoreSetting(const StoredSetting& setting, const std::function<std::string()>& read,
+                             const std::function<std::string(char sign)>& step,
+                             const std::string& target);
+// Why a setting was not put back; empty when it was.
+QString RestoreEndText(const RestoreResult& result);
+
+}  // namespace morlen

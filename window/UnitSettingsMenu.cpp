@@ -1,0 +1,137 @@
+// "Save unit settings..." and "Restore unit settings..." of the Options menu. Both work from
+// the values the program last read from the unit (at the connection and after every request);
+// the restore itself is one request, carried out by the poll thread, which owns the link.
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include "Journal.h"
+#include "RequestHandling.h"
+#include "RestoreDialog.h"
+#include "Unit1.h"
+
+namespace {
+
+const QString kNoUnitText = QStringLiteral("No unit with settings is connected.");
+
+}  // namespace
+
+void TForm1::ConnectUnitSettings() {
+    connect(ui->SaveUnitSettings, &QAction::triggered, this, &TForm1::SaveUnitSettingsClick);
+    connect(ui->RestoreUnitSettings, &QAction::triggered, this, &TForm1::RestoreUnitSettingsClick);
+}
+
+char TForm1::restoreCode(int index) const {
+    const morlen::StoredSetting& setting = morlen::StoredSettings()[std::size_t(index)];
+    const auto usable = [this](const char* name) {
+        if (name == nullptr)
+            return false;
+        const auto* button = control<QWidget>(name);
+        return button->isEnabled() && !button->isHidden();
+    };
+    if (usable(setting.button))
+        return setting.code;
+    if (usable(setting.button2nd))
+        return setting.code2nd;
+    return 0;
+}
+
+std::optional<morlen::UnitSettingsFile> TForm1::valuesBeforeReset() {
+    const UnitValues& unit = unitValues();
+    if (!journal || unit.serialNumber.trimmed().isEmpty())
+        return std::nullopt;
+    // A reset just carried out may still be on its way to the disk.
+    journal->Flush();
+    const std::optional<morlen::journal::Entry> reset =
+        journal->LastReset(unit.serialNumber.trimmed());
+    if (!reset)
+        return std::nullopt;
+    // The journal knows the unit by its serial number: the family is this unit's own.
+    morlen::UnitSettingsFile values{reset->model, reset->serialNumber, reset->firmware,
+                                    unit.family,  reset->when,         {}};
+    for (std::size_t i = 0; i < morlen::journal::kSettingLabels.size(); ++i)
+        values.values[i] = morlen::journal::ValueOf(
+            reset->before, QLatin1String(morlen::StoredSettings()[i].label));
+    return values;
+}
+
+void TForm1::SaveUnitSettingsClick() {
+    const bool connected = worker != nullptr && workerEnded == 0;
+    const UnitValues& unit = unitValues();
+    morlen::UnitSettingsFile file{unit.model,
+                                  unit.serialNumber,
+                                  unit.firmware,
+                                  unit.family,
+                                  QDateTime::currentDateTime().toString(Qt::ISODate),
+                                  {}};
+    bool any = false;
+    for (int i = 0; i < morlen::kStoredSettingCount; ++i) {
+        if (restoreCode(i) != 0) {
+            file.values[std::size_t(i)] = unit.settings[std::size_t(i)];
+            any = true;
+        }
+    }
+    if (!connected || !any) {
+        setStatusText(kNoUnitText);
+        return;
+    }
+    const QString suggested =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+            .filePath(morlen::SettingsFileName(unit.model, unit.serialNumber));
+    const QString path =
+        runSaveSettingsDialog
+            ? runSaveSettingsDialog(suggested)
+            : QFileDialog::getSaveFileName(this, QStringLiteral("Save unit settings"), suggested,
+                                           QStringLiteral("Morlen UPS Settings Backup File "
+                                                          "(*.mrn);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    // Replaced whole or not at all.
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(morlen::FormatSettingsFile(file).toUtf8()) < 0 || !out.commit()) {
+        showErrorBox(QStringLiteral("Unable to save the unit settings."), out.errorString());
+        return;
+    }
+    setStatusText(QStringLiteral("Unit settings saved to %1.").arg(QFileInfo(path).fileName()));
+}
+
+void TForm1::RestoreUnitSettingsClick() {
+    const bool connected = worker != nullptr && workerEnded == 0;
+    const UnitValues& values = unitValues();
+    RestoreDialog::Unit unit{values.family, values.model, values.serialNumber, {}};
+    bool any = false;
+    for (int i = 0; i < morlen::kStoredSettingCount; ++i) {
+        if (restoreCode(i) != 0) {
+            unit.now[std::size_t(i)] = values.settings[std::size_t(i)];
+            any = true;
+        }
+    }
+    if (!connected || !any) {
+        setStatusText(kNoUnitText);
+        return;
+    }
+    auto* dialog = new RestoreDialog(this, unit, valuesBeforeReset());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (runOpenSettingsDialog)
+        dialog->runOpenDialog = runOpenSettingsDialog;
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        // The connection may have ended while the dialog was open.
+        if (worker == nullptr || workerEnded != 0)
+            return;
+        std::vector<morlen::RestoreTarget> plan;
+        for (const morlen::SettingDifference& d : dialog->differences()) {
+            const char code = restoreCode(d.index);
+            if (code != 0)
+                plan.push_back({d.index, code, d.saved.toLatin1().toStdString()});
+        }
+        if (plan.empty())
+            return;
+        restorePlan = std::move(plan);
+        requestQueue->Push(morlen::kRestoreSettingsRequest, '-');
+    });
+    dialog->open();
+}
