@@ -457,8 +457,9 @@ void RequestHandler::ShowTextWrite(QLineEdit* entry, const std::function<const c
 }
 
 void RequestHandler::NoteTextRefused() {
-    thread_.RunOnWindowThread(
-        [this] { form_.showRequestNote(QStringLiteral("The UPS did not accept the new text.")); });
+    outcome_ = journal::Outcome::Refused;
+    outcomeReason_ = QStringLiteral("The UPS did not accept the new text.");
+    thread_.RunOnWindowThread([this] { form_.showRequestNote(outcomeReason_); });
 }
 
 // ---- Commands ----

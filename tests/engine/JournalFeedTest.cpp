@@ -84,6 +84,8 @@ TEST(JournalFeed, OneEntryPerRequestWithItsValuesAndEnd) {
          true},
         {"su1000", 'j', [](TForm1& f) { f.ui->ID->setText("BENCH7"); }, "UPS ID",
          field(&APCUPS::upsId), Outcome::Confirmed, "", true},
+        {"su1000-id-ro", 'j', [](TForm1& f) { f.ui->ID->setText("BENCH7"); }, "UPS ID",
+         field(&APCUPS::upsId), Outcome::Refused, "did not accept", false},
         {"su1000", 'P', kNone, "Self Test", [](const APCUPS& u) { return Latin(u.replyBuffer); },
          Outcome::Confirmed, "", true},
         {"su1000", 'W', kNone, "Read EEPROM", [](const APCUPS&) { return QString(); },
