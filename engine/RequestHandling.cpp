@@ -143,6 +143,8 @@ QString RequestHandler::WalkEndText(const WalkResult& walk) {
             return QStringLiteral("Target not reached: the UPS passed over it without showing it.");
         case WalkEnd::Unmoved:
             return QStringLiteral("Target not reached: the UPS did not move the value.");
+        case WalkEnd::Stopped:
+            return QStringLiteral("Target not reached: the walk was stopped by the close.");
     }
     return QString();
 }
@@ -158,6 +160,7 @@ journal::Outcome RequestHandler::WalkOutcome(const WalkResult& walk) {
         case WalkEnd::Jumped:
         case WalkEnd::Crossed:
         case WalkEnd::Unmoved:
+        case WalkEnd::Stopped:
             break;
     }
     return journal::Outcome::NotReached;
@@ -610,7 +613,8 @@ std::optional<WalkResult> RequestHandler::RunTuning(const Walk& walk) {
     ups_.tuneJumped = false;
     WalkResult result = RunWalk(
         walk.bound, [&] { return walk.tune(form_.codeBuffer); }, noAnswer, walk.showIntermediate,
-        walk.progress ? walk.progress() : WalkProgress());
+        walk.progress ? walk.progress() : WalkProgress(),
+        [this] { return thread_.StopRequested(); });
     if (result.end == WalkEnd::Reached && ups_.tuneJumped)
         result.end = WalkEnd::Jumped;
     if (walk.showFinal)

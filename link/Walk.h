@@ -34,6 +34,7 @@ enum class WalkEnd {
     Jumped,    // a meter reading jumped in one step: a glitch or the mains, not an arrival
     Crossed,   // the value passed over its target without ever showing it
     Unmoved,   // the unit answered a step with the value it had
+    Stopped,   // the window closed: the walk gave up before its end
 };
 
 struct WalkResult {
@@ -86,11 +87,13 @@ inline WalkProgress Moves(std::function<double()> reading, double wander) {
 // Runs one walk: `step` makes one tuning step and says whether the walk is over; after a step
 // that is not the last, `showIntermediate` runs and `valueEmpty` tells whether the unit still
 // answers. `progress`, when given, judges each such step: the walk also ends when no step has
-// made progress for kStillWalkBound steps in a row.
+// made progress for kStillWalkBound steps in a row. `stopped`, when given, is asked after each
+// step: a close must not wait for a walk that may run hundreds of steps.
 inline WalkResult RunWalk(int bound, const std::function<bool()>& step,
                           const std::function<bool()>& valueEmpty,
                           const std::function<void()>& showIntermediate,
-                          const WalkProgress& progress = nullptr) {
+                          const WalkProgress& progress = nullptr,
+                          const std::function<bool()>& stopped = nullptr) {
     int still = 0;
     int steps = 0;
     while (steps < bound) {
@@ -108,6 +111,8 @@ inline WalkResult RunWalk(int bound, const std::function<bool()>& step,
             if (still >= kStillWalkBound)
                 return {WalkEnd::Still, steps};
         }
+        if (stopped && stopped())
+            return {WalkEnd::Stopped, steps};
     }
     return {WalkEnd::Bound, steps};
 }

@@ -198,6 +198,7 @@ TEST(Walks, TheBoundsAndTheStillCountHoldAtTheirEdges) {
         int stillFor;   // the first steps make no progress
         WalkEnd end;
         int steps;
+        int stopAt = 0;  // the step during which the close asks the walk to stop
     };
     const Row rows[] = {
         {"constant arriving on step 258", kConstantWalkBound, 258, 0, WalkEnd::Reached, 258},
@@ -208,13 +209,18 @@ TEST(Walks, TheBoundsAndTheStillCountHoldAtTheirEdges) {
         {"meter one step short", kMeterWalkBound, 513, 0, WalkEnd::Bound, 512},
         {"still for 15 steps, then moving on", kMeterWalkBound, 30, 15, WalkEnd::Reached, 30},
         {"still for 16 steps", kMeterWalkBound, 30, 16, WalkEnd::Still, 16},
+        // The window closing asks the walk to stop: no step after the one under way.
+        {"close asked during step 1", kMeterWalkBound, 513, 0, WalkEnd::Stopped, 1, 1},
+        {"close asked during step 5", kMeterWalkBound, 513, 0, WalkEnd::Stopped, 5, 5},
+        {"close asked during the arriving step", kMeterWalkBound, 5, 0, WalkEnd::Reached, 5, 5},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         int step = 0;
         const WalkResult r = RunWalk(
             row.bound, [&] { return ++step == row.arrivesAt; }, [] { return false; }, nullptr,
-            [&] { return step > row.stillFor; });
+            [&] { return step > row.stillFor; },
+            [&] { return row.stopAt != 0 && step >= row.stopAt; });
         EXPECT_EQ(r.end, row.end);
         EXPECT_EQ(r.steps, row.steps);
     }
