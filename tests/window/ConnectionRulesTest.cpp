@@ -2,7 +2,6 @@
 // should hold and the model code a second-generation unit is walked to.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -120,9 +119,8 @@ struct SwitchOffRow {
 std::vector<std::string> Cycle(int count, std::vector<std::string> last = {}) {
     std::vector<std::string> values = {"336"};
     for (int i = 1; i < count; ++i) {
-        char v[4];
-        std::snprintf(v, sizeof v, "%03d", i);
-        values.push_back(v);
+        const std::string v = std::to_string(i);
+        values.push_back(std::string(v.size() < 3 ? 3 - v.size() : 0, '0') + v);
     }
     values.insert(values.end(), last.begin(), last.end());
     return values;
