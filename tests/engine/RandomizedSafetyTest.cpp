@@ -187,11 +187,15 @@ public:
         const auto hook = QObject::connect(&form, &TForm1::displayRefreshed, [&] { onRefresh(); });
         while (ok_ && !closing_) {
             const int seen = refreshes_;
-            if (!EngineBench::waitFor([&] { return refreshes_ > seen || form.workerEnded == 1; },
-                                      30000)) {
+            // The close may delete the window while we wait: look at it only while it exists.
+            if (!EngineBench::waitFor(
+                    [&] { return bench_.formGone() || refreshes_ > seen || form.workerEnded == 1; },
+                    30000)) {
                 fail("the poll thread stopped refreshing");
                 break;
             }
+            if (bench_.formGone())
+                break;
             if (form.workerEnded == 1 && ok_ && !closing_) {
                 check("the pass that lost the link");
                 connect();
