@@ -12,8 +12,6 @@
 namespace morlen {
 namespace {
 
-const QString kEepromNotReadText =
-    QStringLiteral("The UPS did not answer: the EEPROM was not read.");
 const QString kEepromHashConstantText =
     QStringLiteral("The EEPROM cannot be read on this UPS: \"#\" is a calibration constant here.");
 
@@ -25,21 +23,19 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
     QProgressBar* bar = form.ui->ProgressBar1;
     thread.RunOnWindowThread([bar] { bar->setMaximum(255); });
 
-    // Only a reply of exactly two hex digits is a byte read. Every other reply ("NA", "NO",
-    // one digit, three characters, nothing) is counted, so that the buffer is not taken for a
-    // whole image; what is stored is still what the conversion makes of it. A start reply the
-    // conversion cannot read starts the round at address 0; a unit that lost its cable halfway
-    // still gets all 255 steps, and the buffer then holds the last byte read over and over.
+    // Only a reply of exactly two hex digits is a byte read. Every other reply to a step
+    // ("NA", "NO", one digit, three characters, nothing) is counted, so that the buffer is not
+    // taken for a whole image; what is stored is still what the conversion makes of it. A unit
+    // that lost its cable halfway still gets all 255 steps, and the buffer then holds the last
+    // byte read over and over.
     int unread = 0;
     std::uint8_t start = 0;
     const char* begin = ups.EepromBegin();
-    if (begin[0] == '\0') {
-        // The unit did not hear "#": each "+" would step whatever it had selected before.
-        thread.RunOnWindowThread([&form] { form.showRequestNote(kEepromNotReadText); });
+    if (!IsHexByte(begin)) {
+        // The unit did not take "#" (no answer, "NA", no address): each "+" would step whatever
+        // it had selected before. The request says which selection failed.
         return;
     }
-    if (!IsHexByte(begin))
-        ++unread;
     HexByte(begin, start);
     thread.RunOnWindowThread([bar] { bar->show(); });
 

@@ -47,33 +47,37 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
 
     // Constant tuning posted by Enter in a constant's entry (and by the connection step for
     // the battery constant): the entry is both the target and the display.
-    const auto constant = [this](QLineEdit* entry, char select, bool (APCUPS::*tune)(const char*),
-                                 const auto& field) {
-        return [this, entry, select, tune, &field](char) {
+    const auto constant = [this](QLineEdit* entry, char select, const char* name,
+                                 bool (APCUPS::*tune)(const char*), const auto& field) {
+        return [this, entry, select, name, tune, &field](char) {
             const auto show = [this, entry, &field] { setText(entry, field.c_str()); };
-            const auto walk =
-                RunTuning({entry, [this, select] { return ups_.Select(select, 2); },
-                           [this, tune](const char* t) { return (ups_.*tune)(t); },
-                           [&field] { return field.c_str(); }, show, show, kConstantWalkBound,
-                           [&field] { return ValueChanges([&field] { return field.str(); }); },
-                           // "NA" or garbage is no value to step on from.
-                           [&field] { return !IsModelCode(field.c_str()); }});
+            const auto walk = RunTuning(
+                {entry,
+                 [this, select, name] { return ups_.Select(select, 2, ValueForm::HexByte, name); },
+                 [this, tune](const char* t) { return (ups_.*tune)(t); },
+                 [&field] { return field.c_str(); }, show, show, kConstantWalkBound,
+                 [&field] { return ValueChanges([&field] { return field.str(); }); },
+                 // "NA" or garbage is no value to step on from.
+                 [&field] { return !IsModelCode(field.c_str()); }});
             if (walk && Confirmed(*walk))
                 Flash(entry);
         };
     };
-    add('!', constant(ui.ConstCTRLD, cmd::CtrlD, &APCUPS::TuneConstCtrlD, ups_.constCtrlDText));
-    add('@', constant(ui.Const_3, '#', &APCUPS::TuneConstHash, ups_.constHashText));
-    add('U', constant(ui.Const_4, '$', &APCUPS::TuneConstDollar, ups_.constDollarText));
-    add('Z', constant(ui.Const_5, '%', &APCUPS::TuneConstPercent, ups_.constPercentText));
-    add('V', constant(ui.Const_6, '^', &APCUPS::TuneConstCaret, ups_.constCaretText));
-    add('l', constant(ui.Const0, '0', &APCUPS::TuneConst0, ups_.const0Text));
-    add('m', constant(ui.Const4, '4', &APCUPS::TuneConst4, ups_.const4Text));
-    add('n', constant(ui.Const5, '5', &APCUPS::TuneConst5, ups_.const5Text));
-    add('o', constant(ui.Const6, '6', &APCUPS::TuneConst6, ups_.const6Text));
-    add('p', constant(ui.Const02nd, '0', &APCUPS::TuneConst0, ups_.const0Text));
-    add('q', constant(ui.Const52nd, '5', &APCUPS::TuneConst5, ups_.const5Text));
-    add('r', constant(ui.Const62nd, '6', &APCUPS::TuneConst6, ups_.const6Text));
+    const auto& u = ups_;
+    add('!', constant(ui.ConstCTRLD, cmd::CtrlD, "constant ^D", &APCUPS::TuneConstCtrlD,
+                      u.constCtrlDText));
+    add('@', constant(ui.Const_3, '#', "constant #", &APCUPS::TuneConstHash, u.constHashText));
+    add('U', constant(ui.Const_4, '$', "constant $", &APCUPS::TuneConstDollar, u.constDollarText));
+    add('Z',
+        constant(ui.Const_5, '%', "constant %", &APCUPS::TuneConstPercent, u.constPercentText));
+    add('V', constant(ui.Const_6, '^', "constant ^", &APCUPS::TuneConstCaret, u.constCaretText));
+    add('l', constant(ui.Const0, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text));
+    add('m', constant(ui.Const4, '4', "constant 4", &APCUPS::TuneConst4, u.const4Text));
+    add('n', constant(ui.Const5, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text));
+    add('o', constant(ui.Const6, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text));
+    add('p', constant(ui.Const02nd, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text));
+    add('q', constant(ui.Const52nd, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text));
+    add('r', constant(ui.Const62nd, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text));
 
     AddStepRows();
     AddChangeRows();
@@ -101,9 +105,12 @@ void RequestHandler::Handle(char code, char argument, std::optional<std::string>
         journalRow != journalRows_.end() ? JournalValue(journalRow->second) : QString();
     outcome_.reset();
     outcomeReason_.clear();
+    ups_.ClearRefusedSelection();
     confirmed_ = std::move(target);
     row->second(argument);
     confirmed_.reset();
+    if (ups_.RefusedSelection() != nullptr)
+        NoteSelectionRefused();
     // What the request changed in the unit is what Esc puts back from now on. The same hand-off
     // fetches the note the request left for the journal.
     QString note;
@@ -377,11 +384,12 @@ void RequestHandler::AddModelCodeRows() {
         const auto select = [this] {
             ups_.steppedDown = false;
             ups_.steppedUp = false;
+            constexpr const char* kWhat = "the model code";
             if (ups_.usesCtrlB)
-                return ups_.Select(cmd::CtrlB, 2);
+                return ups_.Select(cmd::CtrlB, 2, ValueForm::HexByte, kWhat);
             if (ups_.family == FamilySmart2ndGen)
-                return ups_.Select('H', 2);
-            return ups_.Select('b', 8);
+                return ups_.Select('H', 2, ValueForm::HexByte, kWhat);
+            return ups_.Select('b', 8, ValueForm::Text, kWhat);
         };
         // The walk also stops where the unit does not move or the target is crossed (a code
         // the product line does not have): only the code itself confirms it.
@@ -457,6 +465,23 @@ void RequestHandler::ShowTextWrite(QLineEdit* entry, const std::function<const c
     // Not confirmed: the entry shows what the unit holds, the status text why.
     setText(entry, readBack());
     NoteTextRefused();
+}
+
+QString RequestHandler::SelectionRefusedText(const char* what, const char* reply) {
+    if (reply[0] == '\0')
+        return QStringLiteral(
+                   "The UPS did not answer the selection of %1: nothing was sent after it.")
+            .arg(QLatin1String(what));
+    return QStringLiteral(
+               "The UPS did not take the selection of %1 (it answered \"%2\"): nothing was sent "
+               "after it.")
+        .arg(QLatin1String(what), latin(reply));
+}
+
+void RequestHandler::NoteSelectionRefused() {
+    outcome_ = journal::Outcome::Refused;
+    outcomeReason_ = SelectionRefusedText(ups_.RefusedSelection(), ups_.RefusedSelectionReply());
+    thread_.RunOnWindowThread([this] { form_.showRequestNote(outcomeReason_); });
 }
 
 void RequestHandler::NoteTextRefused() {
@@ -610,6 +635,10 @@ std::optional<WalkResult> RequestHandler::RunTuning(const Walk& walk) {
     std::function<bool()> noAnswer = walk.noAnswer;
     if (!noAnswer)
         noAnswer = [&] { return walk.value()[0] == '\0'; };
+    // A step whose selection the unit refused sent nothing: the walk cannot go on.
+    noAnswer = [this, inner = std::move(noAnswer)] {
+        return ups_.RefusedSelection() != nullptr || inner();
+    };
     ups_.tuneJumped = false;
     WalkResult result = RunWalk(
         walk.bound, [&] { return walk.tune(form_.codeBuffer); }, noAnswer, walk.showIntermediate,

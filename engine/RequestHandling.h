@@ -42,6 +42,9 @@ public:
     static journal::Outcome WalkOutcome(const WalkResult& walk);
     // What it says for a walk whose field no longer held its confirmed target.
     static QString TargetChangedText();
+    // What it says when the unit did not take a selection (`reply` as it answered, empty for
+    // no answer): nothing that only means something after it was sent.
+    static QString SelectionRefusedText(const char* what, const char* reply);
 
 private:
     using Row = std::function<void(char argument)>;
@@ -89,6 +92,7 @@ private:
     // read back and says so in the status text until the next request begins.
     void ShowTextWrite(QLineEdit* entry, const std::function<const char*()>& readBack);
     void NoteTextRefused();
+    void NoteSelectionRefused();
     // The confirmation tone; the poll thread waits for its end.
     void Beep();
     // A load reading (its text as returned) on a percent entry, a watts entry and a bar, with

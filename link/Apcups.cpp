@@ -57,6 +57,23 @@ bool IsHexByte(const char* text) {
            HexDigit(static_cast<unsigned char>(text[1])) >= 0 && text[2] == '\0';
 }
 
+bool IsValueOf(ValueForm form, const char* reply) {
+    if (reply[0] == '\0' || std::strcmp(reply, "NA") == 0)
+        return false;
+    switch (form) {
+        case ValueForm::Text:
+            for (const char* c = reply; *c != '\0'; ++c)
+                if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E)
+                    return false;
+            return true;
+        case ValueForm::Number:
+            return reply[0] >= '0' && reply[0] <= '9';
+        case ValueForm::HexByte:
+            return IsHexByte(reply);
+    }
+    return false;
+}
+
 float NumberOf(const char* text) {
     return static_cast<float>(std::atof(text));
 }
@@ -121,7 +138,16 @@ const char* APCUPS::TransactRaw(char command, int replyLength) {
     return TransactImpl(command, replyLength, false);
 }
 
-const char* APCUPS::TransactImpl(char command, int replyLength, bool filterAlerts) {
+const char* APCUPS::TransactImpl(char command, int replyLength, bool filterAlerts, bool follower) {
+    // A sign means "step what is selected": whoever sends it, it follows a selection.
+    follower = follower || command == '+' || command == '-';
+    if (follower && !selected_) {
+        rawBuffer[0] = '\0';
+        replyBuffer[0] = '\0';
+        return replyBuffer;
+    }
+    if (!follower)
+        selected_ = false;
     if (observer_)
         observer_(command, replyLength, !filterAlerts);
     rawBuffer[0] = '\0';
@@ -163,9 +189,18 @@ const char* APCUPS::TransactImpl(char command, int replyLength, bool filterAlert
     return replyBuffer;
 }
 
-bool APCUPS::Select(char command, int replyLength) {
+bool APCUPS::Select(char command, int replyLength, ValueForm form, const char* what) {
     const char* reply = Transact(command, replyLength);
-    return reply[0] != '\0' && std::strcmp(reply, "NA") != 0;
+    selected_ = IsValueOf(form, reply);
+    if (!selected_) {
+        refusedWhat_ = what;
+        refusedReply_ = reply;
+    }
+    return selected_;
+}
+
+const char* APCUPS::Follow(char byte, int replyLength) {
+    return TransactImpl(byte, replyLength, true, true);
 }
 
 bool APCUPS::CheckSmartMode() {
@@ -194,10 +229,11 @@ const char* APCUPS::LeaveSmartMode() {
     return Transact('R', 3);
 }
 const char* APCUPS::EepromBegin() {
-    return Transact('#', 2);
+    Select('#', 2, ValueForm::HexByte, "the EEPROM");
+    return replyBuffer;
 }
 const char* APCUPS::EepromNext() {
-    return Transact('+', 2);
+    return Follow('+', 2);
 }
 
 void APCUPS::SendZPair() {

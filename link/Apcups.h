@@ -56,6 +56,16 @@ long IntegerOf(const char* text);
 // behaviour.
 long Truncate(float value);
 
+// What the reply to a selection must look like for the unit to have taken it. Anything else
+// ("NA", nothing, garbage for that value) leaves the old selection in place on some units, so
+// a sign sent then would step whatever that was.
+enum class ValueForm : std::uint8_t {
+    Text,     // printable, not "NA": a setting, an identity text, the firmware
+    Number,   // starts with a digit: a meter reading, the battery packs
+    HexByte,  // two hexadecimal digits: a constant, a model code, an EEPROM address
+};
+bool IsValueOf(ValueForm form, const char* reply);
+
 // How the last identity-text write went.
 enum class TextWrite : std::uint8_t {
     Accepted,     // every character went out and the unit answered "OK" after the last
@@ -85,10 +95,21 @@ public:
     bool PortHandleValid() const { return portHandle == PortHandle::Open; }
     const char* Transact(char command, int replyLength);
     const char* TransactRaw(char command, int replyLength);
-    // Sends the command that selects a value before a "+" or "-". False when the unit did not
-    // take it (no answer, or "NA"): a sign sent then would step whatever it had selected
-    // before, after a poll pass its battery-voltage meter.
-    bool Select(char command, int replyLength);
+    // Sends the command that selects a value before a "+" or "-", a text or an EEPROM step.
+    // False when the unit did not answer it with a value of `form`: then nothing that follows
+    // a selection goes out until the next selection is taken (see Follow), and `what` is kept
+    // for the status text (RefusedSelection).
+    bool Select(char command, int replyLength, ValueForm form, const char* what);
+    // Sends a byte that only means something after a selection: a sign, a text's "-" and its
+    // characters, an EEPROM step. It goes out only while the last command sent was a
+    // selection the unit took, or a byte that followed it; otherwise nothing is sent and the
+    // reply is empty. "+" and "-" always take this way, whoever sends them.
+    const char* Follow(char byte, int replyLength);
+    // The value whose selection the unit last refused (no answer, "NA", garbage), with the
+    // reply it gave; null when none since ClearRefusedSelection.
+    const char* RefusedSelection() const { return refusedWhat_; }
+    const char* RefusedSelectionReply() const { return refusedReply_.c_str(); }
+    void ClearRefusedSelection() { refusedWhat_ = nullptr; }
     // Sets the per-byte read timeout and re-applies the whole timeout record.
     void SetReadTotalMultiplier(std::uint32_t ms);
     SerialPort& port() { return *port_; }
@@ -282,22 +303,28 @@ public:
     TextWrite lastTextWrite = TextWrite::Accepted;
 
 private:
-    const char* TransactImpl(char command, int replyLength, bool filterAlerts);
+    const char* TransactImpl(char command, int replyLength, bool filterAlerts,
+                             bool follower = false);
     template <std::size_t N>
     const char* ReadInto(char command, int replyLength, FixedText<N>& field);
-    const char* StepSetting(char command, int replyLength, int stepReplyLength,
+    const char* StepSetting(char command, int replyLength, int stepReplyLength, const char* what,
                             const char* (APCUPS::*read)());
     const char* WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
-                          const std::string& text, const char* (APCUPS::*read)());
+                          const std::string& text, const char* what, const char* (APCUPS::*read)());
     template <std::size_t N>
     bool TuneConstant(char stepByte2nd, const char* target, FixedText<N>& field);
-    const char* StepBackPro(char command, char sign, const char* (APCUPS::*read)());
+    const char* StepBackPro(char command, char sign, const char* what,
+                            const char* (APCUPS::*read)());
     bool TuneMeter(float& reading, const char* target, float stopWindow2nd,
                    const char* (APCUPS::*step)(char), const char* (APCUPS::*step2nd)());
     std::uint8_t ReadRegister(char command, std::uint8_t& reg);
 
     std::unique_ptr<SerialPort> port_;
     Clock& clock_;
+    // True from a selection the unit took until the next command that is no follower of it.
+    bool selected_ = false;
+    const char* refusedWhat_ = nullptr;
+    FixedText<8> refusedReply_;
     TransactObserver observer_;
 };
 

@@ -39,7 +39,7 @@ bool APCUPS::TuneConstant(char stepByte2nd, const char* target, FixedText<N>& fi
     char sign = field.compare(target) <= 0 ? '+' : '-';
     if (family == FamilySmart2ndGen && stepByte2nd != 0)
         sign = stepByte2nd;
-    field = Transact(sign, 2);
+    field = Follow(sign, 2);
     return field == target;
 }
 
@@ -73,10 +73,11 @@ bool APCUPS::TuneConstCtrlD(const char* t) {
 
 // ---- Back-UPS Pro calibration values ----
 
-const char* APCUPS::StepBackPro(char command, char sign, const char* (APCUPS::*read)()) {
+const char* APCUPS::StepBackPro(char command, char sign, const char* what,
+                                const char* (APCUPS::*read)()) {
     // Select the value first: a bare sign would step whatever was asked last.
-    if (Select(command, 5))
-        Transact(sign, 2);
+    if (Select(command, 5, ValueForm::Text, what))
+        Follow(sign, 2);
     return (this->*read)();
 }
 
@@ -84,58 +85,58 @@ const char* APCUPS::ReadFloatVoltage() {
     return ReadInto('e', 5, floatVoltageText);
 }
 const char* APCUPS::StepFloatVoltage(char s) {
-    return StepBackPro('e', s, &APCUPS::ReadFloatVoltage);
+    return StepBackPro('e', s, "the float voltage", &APCUPS::ReadFloatVoltage);
 }
 const char* APCUPS::ReadRatio() {
     return ReadInto('w', 5, ratioText);
 }
 const char* APCUPS::StepRatio(char s) {
-    return StepBackPro('w', s, &APCUPS::ReadRatio);
+    return StepBackPro('w', s, "the ratio", &APCUPS::ReadRatio);
 }
 const char* APCUPS::ReadBbdVoltage() {
     return ReadInto('2', 5, bbdVoltageText);
 }
 const char* APCUPS::StepBbdVoltage(char s) {
-    return StepBackPro('2', s, &APCUPS::ReadBbdVoltage);
+    return StepBackPro('2', s, "the B.B.D. voltage", &APCUPS::ReadBbdVoltage);
 }
 const char* APCUPS::ReadEutVoltage() {
     return ReadInto('v', 5, eutVoltageText);
 }
 const char* APCUPS::StepEutVoltage(char s) {
-    return StepBackPro('v', s, &APCUPS::ReadEutVoltage);
+    return StepBackPro('v', s, "the E.U.T. voltage", &APCUPS::ReadEutVoltage);
 }
 const char* APCUPS::ReadDcOffset() {
     return ReadInto('d', 5, dcOffsetText);
 }
 const char* APCUPS::StepDcOffset(char s) {
-    return StepBackPro('d', s, &APCUPS::ReadDcOffset);
+    return StepBackPro('d', s, "the DC offset", &APCUPS::ReadDcOffset);
 }
 const char* APCUPS::ReadCapacitorLoad() {
     return ReadInto('c', 5, capacitorLoadText);
 }
 const char* APCUPS::StepCapacitorLoad(char s) {
-    return StepBackPro('c', s, &APCUPS::ReadCapacitorLoad);
+    return StepBackPro('c', s, "the capacitor load", &APCUPS::ReadCapacitorLoad);
 }
 
 // ---- Meters ----
 
 const char* APCUPS::StepInputVoltage(char sign) {
-    if (Select('L', 5))
-        Transact(sign, 5);
+    if (Select('L', 5, ValueForm::Number, "the input voltage meter"))
+        Follow(sign, 5);
     return ReadInputVoltage();
 }
 
 const char* APCUPS::StepLoad(char sign) {
-    if (Select('P', 5))
-        Transact(sign, 5);
+    if (Select('P', 5, ValueForm::Number, "the load meter"))
+        Follow(sign, 5);
     return ReadLoad();
 }
 
 const char* APCUPS::StepBatteryVoltage(char sign) {
     if (family == FamilySmart2ndGen) {
         StepBatteryVoltage2nd();  // the unit picks the direction
-    } else if (Select('B', 5)) {
-        Transact(sign, 2);
+    } else if (Select('B', 5, ValueForm::Number, "the battery voltage meter")) {
+        Follow(sign, 2);
     }
     return ReadBatteryVoltage();
 }
@@ -228,21 +229,25 @@ const char* APCUPS::ReadModelCode() {
     if (family == FamilySmart2ndGen)
         return ReadModelCode2nd();
     // Older units tell their code only as the answer to a step: one up and back down.
-    if (!Select('b', 8)) {
+    if (!Select('b', 8, ValueForm::Text, "the model code")) {
         modelCodeText.clear();
         return modelCodeText.c_str();
     }
-    Transact('+', 2);
-    if (family == FamilyBackPro)
-        Transact('b', 8);
+    Follow('+', 2);
+    // A Back-UPS Pro is selected afresh before the step back; one that refuses it is left a
+    // code up rather than sent a sign that would step something else.
+    if (family == FamilyBackPro && !Select('b', 8, ValueForm::Text, "the model code")) {
+        modelCodeText.clear();
+        return modelCodeText.c_str();
+    }
     return ReadInto('-', 2, modelCodeText);
 }
 
 const char* APCUPS::StepModel(char sign) {
     if (usesCtrlB) {
-        if (Select(cmd::CtrlB, 2))
+        if (Select(cmd::CtrlB, 2, ValueForm::HexByte, "the model code"))
             ReadInto(sign, 2, modelCodeText);
-    } else if (Select('b', 8)) {
+    } else if (Select('b', 8, ValueForm::Text, "the model code")) {
         ReadInto(sign, 4, modelCodeText);
     }
     ReadInto('b', 8, firmwareText);
@@ -262,8 +267,8 @@ bool APCUPS::TuneModelCode(const char* target) {
     previousModelCode = modelCodeText.view();
     bool result = false;
     // Its whole firmware reply is read: a tail left behind would land in the code's reply.
-    if (family == FamilyBackPro)
-        Transact('b', 8);
+    if (family == FamilyBackPro && !Select('b', 8, ValueForm::Text, "the model code"))
+        return true;  // not selected: no step, the walk ends where it stands
     if (family == FamilySmart2ndGen) {
         ReadInto('H', 2, modelCodeText);
     } else if (modelCodeText.compare(target) > 0) {

@@ -10,49 +10,49 @@ const char* APCUPS::ReadLowTransfer() {
     return ReadInto('l', 3, lowTransferText);
 }
 const char* APCUPS::StepLowTransfer() {
-    return StepSetting('l', 3, 2, &APCUPS::ReadLowTransfer);
+    return StepSetting('l', 3, 2, "the low transfer voltage", &APCUPS::ReadLowTransfer);
 }
 const char* APCUPS::ReadHighTransfer() {
     return ReadInto('u', 3, highTransferText);
 }
 const char* APCUPS::StepHighTransfer() {
-    return StepSetting('u', 3, 2, &APCUPS::ReadHighTransfer);
+    return StepSetting('u', 3, 2, "the high transfer voltage", &APCUPS::ReadHighTransfer);
 }
 const char* APCUPS::ReadOutputSetting() {
     return ReadInto('o', 3, outputSettingText);
 }
 const char* APCUPS::StepOutputSetting() {
-    return StepSetting('o', 3, 2, &APCUPS::ReadOutputSetting);
+    return StepSetting('o', 3, 2, "the output voltage", &APCUPS::ReadOutputSetting);
 }
 const char* APCUPS::ReadSelfTestInterval() {
     return ReadInto('E', 3, selfTestIntervalText);
 }
 const char* APCUPS::StepSelfTestInterval() {
-    return StepSetting('E', 3, 2, &APCUPS::ReadSelfTestInterval);
+    return StepSetting('E', 3, 2, "the self-test interval", &APCUPS::ReadSelfTestInterval);
 }
 const char* APCUPS::ReadShutdownDelay() {
     return ReadInto('p', 3, shutdownDelayText);
 }
 const char* APCUPS::StepShutdownDelay() {
-    return StepSetting('p', 3, 2, &APCUPS::ReadShutdownDelay);
+    return StepSetting('p', 3, 2, "the shutdown delay", &APCUPS::ReadShutdownDelay);
 }
 const char* APCUPS::ReadTurnOnDelay() {
     return ReadInto('r', 3, turnOnDelayText);
 }
 const char* APCUPS::StepTurnOnDelay() {
-    return StepSetting('r', 3, 2, &APCUPS::ReadTurnOnDelay);
+    return StepSetting('r', 3, 2, "the wake-up delay", &APCUPS::ReadTurnOnDelay);
 }
 const char* APCUPS::ReadLowBatteryWarning() {
     return ReadInto('q', 2, lowBatteryWarningText);
 }
 const char* APCUPS::StepLowBatteryWarning() {
-    return StepSetting('q', 2, 2, &APCUPS::ReadLowBatteryWarning);
+    return StepSetting('q', 2, 2, "the low-battery warning", &APCUPS::ReadLowBatteryWarning);
 }
 const char* APCUPS::ReadReturnThreshold() {
     return ReadInto('e', 2, returnThresholdText);
 }
 const char* APCUPS::StepReturnThreshold() {
-    return StepSetting('e', 2, 2, &APCUPS::ReadReturnThreshold);
+    return StepSetting('e', 2, 2, "the return threshold", &APCUPS::ReadReturnThreshold);
 }
 
 const char* APCUPS::ReadAlarmDelay() {
@@ -75,7 +75,7 @@ const char* APCUPS::ReadAlarmDelay() {
     return alarmDelayText.c_str();
 }
 const char* APCUPS::StepAlarmDelay() {
-    return StepSetting('k', 1, 1, &APCUPS::ReadAlarmDelay);
+    return StepSetting('k', 1, 1, "the alarm delay", &APCUPS::ReadAlarmDelay);
 }
 
 const char* APCUPS::ReadSensitivity() {
@@ -98,7 +98,7 @@ const char* APCUPS::ReadSensitivity() {
     return sensitivityText.c_str();
 }
 const char* APCUPS::StepSensitivity() {
-    return StepSetting('s', 1, 1, &APCUPS::ReadSensitivity);
+    return StepSetting('s', 1, 1, "the sensitivity", &APCUPS::ReadSensitivity);
 }
 
 const char* APCUPS::ReadBatteryPacks() {
@@ -108,28 +108,28 @@ const char* APCUPS::ReadBatteryPacks() {
 }
 
 const char* APCUPS::StepBatteryPacks(char sign) {
-    if (Select('>', 3))
-        Transact(sign, 3);
+    if (Select('>', 3, ValueForm::Number, "the battery packs"))
+        Follow(sign, 3);
     return ReadBatteryPacks();
 }
 
 // ---- Identity texts: selected with their command, then "-", then one character at a time ----
 
 const char* APCUPS::WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
-                              const std::string& text, const char* (APCUPS::*read)()) {
+                              const std::string& text, const char* what,
+                              const char* (APCUPS::*read)()) {
     // The unit takes exactly `width` characters; anything beyond would reach it as commands.
     std::string field = text.substr(0, static_cast<std::size_t>(width));
     field.resize(static_cast<std::size_t>(width), ' ');
-    Transact(command, replyLength);
     // A unit taking a text is silent after the "-" and after every character but the last,
     // which it answers "OK". Any other answer means it is not taking the text, and each
     // further character would reach it as a command ("W" a self-test, "K" a shutdown...).
     lastTextWrite = TextWrite::Refused;
     int sent = 0;
-    if (Transact('-', 1)[0] == '\0') {
+    if (Select(command, replyLength, ValueForm::Text, what) && Follow('-', 1)[0] == '\0') {
         lastTextWrite = TextWrite::Unconfirmed;
         for (char c : field) {
-            const char* reply = Transact(c, 2);
+            const char* reply = Follow(c, 2);
             if (++sent == width) {
                 if (std::strcmp(reply, "OK") == 0)
                     lastTextWrite = TextWrite::Accepted;
@@ -148,29 +148,30 @@ const char* APCUPS::ReadManufactureDate() {
     return ReadInto('m', 8, manufactureDate);
 }
 const char* APCUPS::WriteManufactureDate(const std::string& text) {
-    return WriteText('m', 8, 8, 1000, text, &APCUPS::ReadManufactureDate);
+    return WriteText('m', 8, 8, 1000, text, "the manufacture date", &APCUPS::ReadManufactureDate);
 }
 const char* APCUPS::ReadBatteryReplaceDate() {
     return ReadInto('x', 8, batteryReplaceDate);
 }
 const char* APCUPS::WriteBatteryReplaceDate(const std::string& text) {
-    return WriteText('x', 8, 8, 0, text, &APCUPS::ReadBatteryReplaceDate);
+    return WriteText('x', 8, 8, 0, text, "the battery replacement date",
+                     &APCUPS::ReadBatteryReplaceDate);
 }
 const char* APCUPS::ReadUpsId() {
     return ReadInto('c', 8, upsId);
 }
 const char* APCUPS::WriteUpsId(const std::string& text) {
-    return WriteText('c', 8, 8, 0, text, &APCUPS::ReadUpsId);
+    return WriteText('c', 8, 8, 0, text, "the UPS id", &APCUPS::ReadUpsId);
 }
 const char* APCUPS::ReadSerialNumber() {
     return ReadInto('n', family == FamilySmart2ndGen ? 8 : 14, serialNumber);
 }
 const char* APCUPS::WriteSerialNumber(const std::string& text) {
     const int width = family == FamilySmart2ndGen ? 8 : 14;
-    return WriteText('n', width, width, 1000, text, &APCUPS::ReadSerialNumber);
+    return WriteText('n', width, width, 1000, text, "the serial number", &APCUPS::ReadSerialNumber);
 }
 const char* APCUPS::WriteFirmwareHead(const std::string& text) {
-    WriteText('b', 8, 3, 1500, text, &APCUPS::ReadFirmware);
+    WriteText('b', 8, 3, 1500, text, "the firmware", &APCUPS::ReadFirmware);
     return firmwareHead.c_str();
 }
 

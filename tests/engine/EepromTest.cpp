@@ -239,7 +239,9 @@ TEST(EepromRead, AReplyThatIsNoHexByteRepeatsTheByteBeforeIt) {
               QStringLiteral("EEPROM read incomplete: 4 of 256 bytes could not be read."));
 }
 
-TEST(EepromRead, AStartReplyThatIsNoHexByteStartsTheRoundAtZero) {
+// A garbled start address is no selection the unit took: a "+" would step whatever it had
+// selected before. Nothing follows the "#", the buffer keeps what it held, the status says why.
+TEST(EepromRead, AStartReplyThatIsNoAddressSendsNoStepAndSaysSo) {
     EngineBench bench("su1000-3g");
     bench.connectUnit();
     Ui::TForm1& ui = bench.ui();
@@ -256,19 +258,16 @@ TEST(EepromRead, AStartReplyThatIsNoHexByteStartsTheRoundAtZero) {
     ui.PageControl2->installEventFilter(&spoiler);
     const Read read = readEeprom(bench, [&] { fill(bench, 0, 256, 0xA5); });
     ui.PageControl2->removeEventFilter(&spoiler);
-    ASSERT_EQ(read.start, 0x40);
-    // The unit still walks on from its own address; the buffer counts from 0.
+    EXPECT_EQ(read.wire.find('+'), std::string::npos) << read.wire;
+    EXPECT_NE(read.wire.find('#'), std::string::npos) << read.wire;
+    EXPECT_EQ(bench.unit().model().eepromAddress(), read.start) << "the unit did not move";
     const std::uint8_t* image = bench.form().ups->eepromImage;
-    EXPECT_EQ(image[0], 0xA5);
-    for (int p = 1; p < 256; ++p)
-        EXPECT_EQ(image[p], read.unit[(0x40 + p) % 256]) << "position " << p;
-    ASSERT_FALSE(read.positions.empty());
-    EXPECT_EQ(read.positions.front(), 1);
-    EXPECT_EQ(read.positions.back(), 255);
-    // Every byte after it came, but the start address did not.
-    EXPECT_EQ(bench.form().unreadBytes[0], 1);
+    for (int p = 0; p < 256; ++p)
+        EXPECT_EQ(image[p], 0xA5) << "position " << p;
+    EXPECT_TRUE(read.positions.empty());
     EXPECT_EQ(read.statusAfter,
-              QStringLiteral("EEPROM read incomplete: 1 of 256 bytes could not be read."));
+              QStringLiteral("The UPS did not take the selection of the EEPROM (it answered "
+                             "\"z0\"): nothing was sent after it."));
 }
 
 struct BufferRow {

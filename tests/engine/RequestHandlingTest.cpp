@@ -799,30 +799,48 @@ TEST(Walks, AReachedWalkLeavesTheStatusTextAlone) {
     EXPECT_EQ(rig.beeps(), beeps + 1);
 }
 
-// A walk or an EEPROM read whose selection the unit did not hear steps nothing (the sign would
-// move what the unit had selected before), is not confirmed and says why. On a unit whose "#"
-// is a calibration constant the EEPROM read sends nothing at all.
+// A request whose selection the unit did not take (lost on the line, or answered "NA") sends
+// nothing that only means something after it: no sign, no "-" of a text, no character, no
+// EEPROM step (each would move what the unit had selected before). It is not confirmed and
+// says which selection failed. On a unit whose "#" is a calibration constant the EEPROM read
+// sends nothing at all.
 TEST(Walks, ASelectionTheUnitDidNotHearStepsNothingAndSaysWhy) {
+    enum Fault { None, Lose, Refuse };
+    const auto heard = [](const char* what) {
+        return "The UPS did not answer the selection of " + std::string(what) +
+               ": nothing was sent after it.";
+    };
+    const auto refused = [](const char* what) {
+        return "The UPS did not take the selection of " + std::string(what) +
+               " (it answered \"NA\"): nothing was sent after it.";
+    };
     const struct {
         const char* profile;
         char code;
         const char* entry;
         const char* target;
-        bool lose;  // the selection is lost on the line
+        Fault fault;
         std::string wire;
-        const char* note;
+        std::string note;
     } rows[] = {
-        {"su1000", 'l', "Const0", "A5", true, "0",
-         "Target not reached: the UPS did not answer with a value."},
-        {"su1000-3g", 'Z', "Const_5", "66", true, "%",
-         "Target not reached: the UPS did not answer with a value."},
-        {"su1000", 'W', nullptr, nullptr, true, "#",
-         "The UPS did not answer: the EEPROM was not read."},
-        {"sc1000", 'W', nullptr, nullptr, false, "",
+        {"su1000", 'l', "Const0", "A5", Lose, "0", heard("constant 0")},
+        {"su1000", 'l', "Const0", "A5", Refuse, "0", refused("constant 0")},
+        {"su1000-3g", 'Z', "Const_5", "66", Lose, "%", heard("constant %")},
+        {"su1000", 'W', nullptr, nullptr, Lose, "#", heard("the EEPROM")},
+        {"su1000", 'W', nullptr, nullptr, Refuse, "#", refused("the EEPROM")},
+        {"su1000", 'j', "ID", "WRAP", Refuse, "cc", refused("the UPS id")},
+        {"su1000", 'j', "ID", "WRAP", Lose, "cc", heard("the UPS id")},
+        {"su1000", 'h', "ManufactureDate", "01/02/03", Refuse, "mm",
+         refused("the manufacture date")},
+        {"su1000", '8', nullptr, nullptr, Refuse, "uu", refused("the high transfer voltage")},
+        {"su1000", '5', nullptr, nullptr, Refuse, ">>", refused("the battery packs")},
+        {"su1000", '3', nullptr, nullptr, Refuse, "LLO", refused("the input voltage meter")},
+        {"backpro", 'E', nullptr, nullptr, Refuse, "ee", refused("the float voltage")},
+        {"sc1000", 'W', nullptr, nullptr, None, "",
          "The EEPROM cannot be read on this UPS: \"#\" is a calibration constant here."},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.profile) + " " + row.code);
+        SCOPED_TRACE(std::string(row.profile) + " " + row.code + " " + row.wire);
         Rig rig(row.profile);
         const int beeps = rig.beeps();
         QString note;
@@ -831,8 +849,11 @@ TEST(Walks, ASelectionTheUnitDidNotHearStepsNothingAndSaysWhy) {
             [&] {
                 if (row.entry != nullptr)
                     rig.form().control<QLineEdit>(row.entry)->setText(row.target);
-                if (row.lose)
-                    rig.unit().loseByte(5);  // after the link check and the four registers
+                // After the link check and the four registers.
+                if (row.fault == Lose)
+                    rig.unit().loseByte(5);
+                if (row.fault == Refuse)
+                    rig.unit().refuseByte(5);
             });
         EXPECT_EQ(wire.substr(0, wire.find('Y')), row.wire);
         EXPECT_EQ(note.toStdString(), row.note);

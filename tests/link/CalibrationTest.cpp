@@ -62,9 +62,15 @@ TEST(Constants, EachReadSendsItsCommandWithTwoCharacters) {
     EXPECT_EQ(unit.clock().now(), Millis(9 * 148));
 }
 
+// Read, then selected as a walk selects it before its steps.
+void SelectConst0(APCUPS& ups) {
+    ups.ReadConst0();
+    ups.Select('0', 2, ValueForm::HexByte, "constant 0");
+}
+
 TEST(Constants, OneStepUpReachesTheNextValue) {
     ConstantUnit u(0x7F);
-    u.unit.ups().ReadConst0();
+    SelectConst0(u.unit.ups());
     u.unit.takeWritten();
     EXPECT_TRUE(u.unit.ups().TuneConst0("80"));
     EXPECT_EQ(u.unit.takeWritten(), "+");
@@ -72,7 +78,7 @@ TEST(Constants, OneStepUpReachesTheNextValue) {
 
 TEST(Constants, AnEqualConstantStepsUpOnceAndBack) {
     ConstantUnit u(0x80);
-    u.unit.ups().ReadConst0();
+    SelectConst0(u.unit.ups());
     u.unit.takeWritten();
     EXPECT_FALSE(u.unit.ups().TuneConst0("80"));
     EXPECT_TRUE(u.unit.ups().TuneConst0("80"));
@@ -83,8 +89,7 @@ TEST(Constants, AnEqualConstantStepsUpOnceAndBack) {
 TEST(Constants, WalkDownToATargetThroughTheCallersLoop) {
     ConstantUnit u(0xA5);
     APCUPS& ups = u.unit.ups();
-    ups.ReadConst0();
-    ups.Transact('0', 2);  // the caller selects the constant
+    SelectConst0(ups);
     const WalkResult r = RunWalk(
         kConstantWalkBound, [&] { return ups.TuneConst0("A0"); },
         [&] { return ups.const0Text.empty(); }, nullptr);
@@ -96,8 +101,7 @@ TEST(Constants, WalkDownToATargetThroughTheCallersLoop) {
 TEST(Constants, UnreachableTargetStopsAtTheBound) {
     ConstantUnit u(0x90, 0x80, 0x9F);  // the unit only accepts 80..9F
     APCUPS& ups = u.unit.ups();
-    ups.ReadConst0();
-    ups.Transact('0', 2);
+    SelectConst0(ups);
     const WalkResult r = RunWalk(
         kConstantWalkBound, [&] { return ups.TuneConst0("C0"); },
         [&] { return ups.const0Text.empty(); }, nullptr);
@@ -163,7 +167,7 @@ TEST(Walks, AValueThatStopsMovingEndsTheWalk) {
         {"a value that keeps moving runs to the bound",
          [](ScriptedUnit& u) {
              u.setHandler([n = 0](char c) mutable -> std::optional<std::string> {
-                 if (c == '+' || c == '-')
+                 if (c == '+' || c == '-' || c == '0')
                      return hex2(n++ % 0x40);
                  return std::nullopt;
              });
@@ -177,9 +181,9 @@ TEST(Walks, AValueThatStopsMovingEndsTheWalk) {
         ScriptedUnit unit;
         row.script(unit);
         APCUPS& ups = unit.ups();
-        ups.ReadConst0();
         ups.ReadLoad();
         ups.ReadInputVoltage();
+        SelectConst0(ups);  // the meters select theirs at every step
         const WalkResult r = RunWalk(
             kConstantWalkBound, [&] { return row.step(ups); }, [] { return false; }, nullptr,
             row.progress(ups));
@@ -241,14 +245,17 @@ TEST(Constants, SilentUnitEndsTheWalkOnTheEmptyReply) {
 TEST(Constants, SecondGenerationUsesItsStepBytes) {
     struct Row {
         bool (APCUPS::*tune)(const char*);
-        char expected;
+        char select, expected;
     };
-    for (const Row& row : {Row{&APCUPS::TuneConst0, '4'}, Row{&APCUPS::TuneConst5, '2'},
-                           Row{&APCUPS::TuneConst6, '3'}, Row{&APCUPS::TuneConst4, '+'}}) {
+    for (const Row& row :
+         {Row{&APCUPS::TuneConst0, '0', '4'}, Row{&APCUPS::TuneConst5, '5', '2'},
+          Row{&APCUPS::TuneConst6, '6', '3'}, Row{&APCUPS::TuneConst4, '4', '+'}}) {
         ScriptedUnit unit;
+        unit.on(row.select, "80");
         unit.ups().family = FamilySmart2ndGen;
+        unit.ups().Select(row.select, 2, ValueForm::HexByte, "a constant");
         (unit.ups().*row.tune)("FF");
-        EXPECT_EQ(unit.takeWritten(), std::string(1, row.expected));
+        EXPECT_EQ(unit.takeWritten(), (std::string{row.select, row.expected}));
     }
 }
 
@@ -454,10 +461,11 @@ TEST(ModelCode, StepRereadsFirmwareAndModel) {
 
 TEST(ModelCode, UnitThatDoesNotMoveEndsTheWalk) {
     ScriptedUnit unit;
-    unit.on('+', "0B");
+    unit.on('+', "0B").on('b', "60.11.I");
     unit.ups().modelCodeText = "0B";
+    unit.ups().Select('b', 8, ValueForm::Text, "the model code");
     EXPECT_TRUE(unit.ups().TuneModelCode("2B"));
-    EXPECT_EQ(unit.takeWritten(), "+");
+    EXPECT_EQ(unit.takeWritten(), "b+");
 }
 
 TEST(ModelCode, WalkUpToTheTarget) {
@@ -468,16 +476,17 @@ TEST(ModelCode, WalkUpToTheTarget) {
             return hex2(++code);
         if (c == '-')
             return hex2(--code);
-        return std::nullopt;
+        return c == 'b' ? std::optional<std::string>("60.11.I") : std::nullopt;
     });
     APCUPS& ups = unit.ups();
     ups.modelCodeText = "0B";
+    ups.Select('b', 8, ValueForm::Text, "the model code");
     const WalkResult r = RunWalk(
         kModelCodeWalkBound, [&] { return ups.TuneModelCode("0E"); },
         [&] { return ups.modelCodeText.empty(); }, nullptr);
     EXPECT_EQ(r.end, WalkEnd::Reached);
     EXPECT_EQ(code, 0x0E);
-    EXPECT_EQ(unit.takeWritten(), "+++");
+    EXPECT_EQ(unit.takeWritten(), "b+++");
 }
 
 TEST(ModelCode, SecondGenerationChecksTheCodeItReports) {

@@ -68,7 +68,7 @@ TEST(EndToEnd, CalibrationSession) {
     ups.ReadConst0();
     const std::string start = ups.const0Text.str();
     const char* target = start == "A3" ? "A0" : "A3";
-    ups.Transact('0', 2);
+    ASSERT_TRUE(ups.Select('0', 2, ValueForm::HexByte, "constant 0"));
     WalkResult r = RunWalk(
         kConstantWalkBound, [&] { return ups.TuneConst0(target); },
         [&] { return ups.const0Text.empty(); }, nullptr);

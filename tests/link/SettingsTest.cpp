@@ -2,9 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <optional>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ScriptedUnit.h"
@@ -145,7 +146,11 @@ TEST(IdentityTexts, WritesPadToTheFieldWidthAndReadBack) {
         {"short firmware head", FamilySmart, head, "6", "b-6  b", 1500},
     };
     for (const auto& row : rows) {
+        // The unit answers the selection with what it holds, then stays silent.
         ScriptedUnit unit;
+        unit.setHandler([first = true](char) mutable -> std::optional<std::string> {
+            return std::exchange(first, false) ? std::optional<std::string>("OLD") : std::nullopt;
+        });
         unit.ups().family = row.family;
         const Micros start = unit.clock().now();
         row.write(unit.ups(), row.text);
@@ -166,6 +171,7 @@ struct AnswerRow {
     std::string expectedBytes;
     TextWrite result;
     bool pauses;  // the pause before the read-back (serial number: one second)
+    const char* selectionReply = "UPS_IDEN";  // null: silent
 };
 
 TEST(IdentityTexts, ARefusedWriteSendsNoMoreOfItsText) {
@@ -210,6 +216,10 @@ TEST(IdentityTexts, ARefusedWriteSendsNoMoreOfItsText) {
          true},
         {"last refused", id, "WRAP", nullptr, {{7, "NA"}}, "c-WRAP    c", kUnconfirmed, false},
         {"no answer at all", id, "WRAP", nullptr, {}, "c-WRAP    c", kUnconfirmed, false},
+        // The selection itself not taken: a "-" would step what the unit had selected before.
+        {"selection refused", id, "WRAP", nullptr, {}, "cc", kRefused, false, "NA"},
+        {"selection unanswered", id, "WRAP", nullptr, {}, "cc", kRefused, false, nullptr},
+        {"selection garbage", serial, "KSZ@DU", nullptr, {}, "nn", kRefused, false, "\x7f\x01"},
     };
     for (const auto& row : rows) {
         ScriptedUnit unit;
@@ -218,6 +228,9 @@ TEST(IdentityTexts, ARefusedWriteSendsNoMoreOfItsText) {
         unit.setHandler([&](char) -> std::optional<std::string> {
             heard.push_back(unit.clock().now());
             const int at = position++;
+            if (at == -2)
+                return row.selectionReply ? std::optional<std::string>(row.selectionReply)
+                                          : std::nullopt;
             if (at == -1)
                 return row.dashReply ? std::optional<std::string>(row.dashReply) : std::nullopt;
             const auto answer = row.answers.find(at);
@@ -241,16 +254,17 @@ TEST(IdentityTexts, PauseComesBeforeTheReadBack) {
     unit.setHandler([&](char c) -> std::optional<std::string> {
         if (c == 'm' && ++seen == 2)
             readBackAt = unit.clock().now();
-        return std::nullopt;
+        return c == 'm' && seen == 1 ? std::optional<std::string>("11/29/96") : std::nullopt;
     });
     unit.ups().WriteManufactureDate("01/02/03");
-    // 8 silent characters, "m", "-" cost their timeouts; then the pause of one second.
-    const std::int64_t before = silence(8) + silence(1) + 8 * silence(2);
-    EXPECT_EQ(std::chrono::duration_cast<Millis>(readBackAt).count(), before + 1000);
+    // "m" answered; "-" and 8 silent characters cost their timeouts; then the pause.
+    const Micros answered = 40ms + sim::kByteTime * (1 + 8 + 2);
+    EXPECT_EQ(readBackAt, answered + Millis(silence(1) + 8 * silence(2) + 1000));
 }
 
 TEST(IdentityTexts, TextLongerThanTheFieldIsNotSentAsCommands) {
     ScriptedUnit unit;
+    unit.on('c', "UPS_IDEN");
     unit.ups().WriteUpsId("ABCDEFGHIJKL");
     EXPECT_EQ(unit.takeWritten(), "c-ABCDEFGHc");
 }
@@ -277,9 +291,12 @@ TEST(IdentityTexts, SerialNumberReadIsShorterOnSecondGeneration) {
 TEST(Commands, OneShotsSendTheirByteAndReturnTheReply) {
     ScriptedUnit unit;
     unit.on('W', "OK").on('A', "OK").on('^', "BYP").on('R', "BYE").on('#', "1A").on('+', "FF");
+    // A step with no selection before it (here the bypass) is not sent.
+    EXPECT_STREQ(unit.ups().EepromNext(), "");
     EXPECT_STREQ(unit.ups().StartSelfTest(), "OK");
     EXPECT_STREQ(unit.ups().FrontPanelTest(), "OK");
     EXPECT_STREQ(unit.ups().SendBypassToggle(), "BYP");
+    EXPECT_STREQ(unit.ups().EepromNext(), "");
     EXPECT_STREQ(unit.ups().LeaveSmartMode(), "BYE");
     EXPECT_STREQ(unit.ups().EepromBegin(), "1A");
     EXPECT_STREQ(unit.ups().EepromNext(), "FF");

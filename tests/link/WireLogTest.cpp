@@ -74,6 +74,15 @@ private:
 
 using Operation = std::function<void(APCUPS&)>;
 
+// The operation after the selection a walk sends once before its steps.
+Operation Selected(char command, Operation step, int replyLength = 2) {
+    return [=](APCUPS& u) {
+        u.Select(command, replyLength, replyLength == 2 ? ValueForm::HexByte : ValueForm::Text,
+                 "the value");
+        step(u);
+    };
+}
+
 struct Row {
     const char* profile;
     const char* name;
@@ -211,7 +220,14 @@ TEST(WireLog, OneShotCommands) {
         {"su1000", "ResetToDefaults", [](APCUPS& u) { u.ResetToDefaults(); },
          "z/5 ~1500 l/3 u/3 o/3 E/3 p/3 r/3 k/1 e/2 s/1 q/2"},
         {"su1000", "EepromBegin", [](APCUPS& u) { u.EepromBegin(); }, "#/2"},
-        {"su1000", "EepromNext", [](APCUPS& u) { u.EepromNext(); }, "+/2"},
+        // A step with no EEPROM selection before it is not sent.
+        {"su1000", "EepromNext", [](APCUPS& u) { u.EepromNext(); }, ""},
+        {"su1000", "EepromBegin, EepromNext",
+         [](APCUPS& u) {
+             u.EepromBegin();
+             u.EepromNext();
+         },
+         "#/2 +/2"},
     });
 }
 
@@ -228,23 +244,35 @@ TEST(WireLog, ConstantsAreReadWithTwoCharactersAndSteppedTowardTheTarget) {
         {"su1000-3g", "ReadConstPercent", [](APCUPS& u) { u.ReadConstPercent(); }, "%/2"},
         {"su1000-3g", "ReadConstCaret", [](APCUPS& u) { u.ReadConstCaret(); }, "^/2"},
         {"su1000-3g", "ReadConstCtrlD", [](APCUPS& u) { u.ReadConstCtrlD(); }, "^D/2"},
-        // Up when the value is at most the target, down when above it.
-        {"su1000", "TuneConst0 up", [](APCUPS& u) { u.TuneConst0("FF"); }, "+/2"},
-        {"su1000", "TuneConst4 down", [](APCUPS& u) { u.TuneConst4("00"); }, "-/2"},
-        {"su1000", "TuneConst5 up", [](APCUPS& u) { u.TuneConst5("FF"); }, "+/2"},
-        {"su1000", "TuneConst6 down", [](APCUPS& u) { u.TuneConst6("00"); }, "-/2"},
-        {"sc1000", "TuneConstHash", [](APCUPS& u) { u.TuneConstHash("FF"); }, "+/2"},
-        {"su1000-3g", "TuneConstDollar", [](APCUPS& u) { u.TuneConstDollar("00"); }, "-/2"},
-        {"su1000-3g", "TuneConstPercent", [](APCUPS& u) { u.TuneConstPercent("FF"); }, "+/2"},
-        {"su1000-3g", "TuneConstCaret", [](APCUPS& u) { u.TuneConstCaret("00"); }, "-/2"},
-        // This unit answers "NA" to Ctrl-D, which is above every hex target.
-        {"su1000-3g", "TuneConstCtrlD", [](APCUPS& u) { u.TuneConstCtrlD("FF"); }, "-/2"},
+        // Each step follows the walk's selection of its constant: up when the value is at most
+        // the target, down when above it.
+        {"su1000", "TuneConst0 up", Selected('0', [](APCUPS& u) { u.TuneConst0("FF"); }),
+         "0/2 +/2"},
+        {"su1000", "TuneConst4 down", Selected('4', [](APCUPS& u) { u.TuneConst4("00"); }),
+         "4/2 -/2"},
+        {"su1000", "TuneConst5 up", Selected('5', [](APCUPS& u) { u.TuneConst5("FF"); }),
+         "5/2 +/2"},
+        {"su1000", "TuneConst6 down", Selected('6', [](APCUPS& u) { u.TuneConst6("00"); }),
+         "6/2 -/2"},
+        {"sc1000", "TuneConstHash", Selected('#', [](APCUPS& u) { u.TuneConstHash("FF"); }),
+         "#/2 +/2"},
+        {"su1000-3g", "TuneConstDollar", Selected('$', [](APCUPS& u) { u.TuneConstDollar("00"); }),
+         "$/2 -/2"},
+        {"su1000-3g", "TuneConstPercent",
+         Selected('%', [](APCUPS& u) { u.TuneConstPercent("FF"); }), "%/2 +/2"},
+        {"su1000-3g", "TuneConstCaret", Selected('^', [](APCUPS& u) { u.TuneConstCaret("00"); }),
+         "^/2 -/2"},
+        // This unit answers "NA" to Ctrl-D: not selected, so no step follows.
+        {"su1000-3g", "TuneConstCtrlD",
+         Selected(cmd::CtrlD, [](APCUPS& u) { u.TuneConstCtrlD("FF"); }), "^D/2"},
+        // A bare step with no selection before it is not sent.
+        {"su1000", "TuneConst0 unselected", [](APCUPS& u) { u.TuneConst0("FF"); }, ""},
         // A second-generation unit steps three constants with bytes of its own.
-        {"gen2-v2", "TuneConst0", [](APCUPS& u) { u.TuneConst0("00"); }, "4/2"},
-        {"gen2-v2", "TuneConst5", [](APCUPS& u) { u.TuneConst5("00"); }, "2/2"},
-        {"gen2-v2", "TuneConst6", [](APCUPS& u) { u.TuneConst6("00"); }, "3/2"},
+        {"gen2-v2", "TuneConst0", Selected('0', [](APCUPS& u) { u.TuneConst0("00"); }), "0/2 4/2"},
+        {"gen2-v2", "TuneConst5", Selected('5', [](APCUPS& u) { u.TuneConst5("00"); }), "5/2 2/2"},
+        {"gen2-v2", "TuneConst6", Selected('6', [](APCUPS& u) { u.TuneConst6("00"); }), "6/2 3/2"},
         // "4" has no step byte of its own: the sign (an empty value is below every target).
-        {"gen2-v2", "TuneConst4", [](APCUPS& u) { u.TuneConst4("00"); }, "+/2"},
+        {"gen2-v2", "TuneConst4", Selected('4', [](APCUPS& u) { u.TuneConst4("00"); }), "4/2 +/2"},
     });
 }
 
@@ -303,15 +331,25 @@ TEST(WireLog, ModelCodeOperationsPerKindOfUnit) {
          "^B/2 -/2 b/8 ^A/22 $/2 %/2 ^/2"},
         {"surt1000xl", "StepModel", [](APCUPS& u) { u.StepModel('+'); },
          "^B/2 +/2 b/8 ^A/22 $/2 %/2"},
-        {"su1000", "TuneModelCode up", [](APCUPS& u) { u.TuneModelCode("FF"); }, "+/2"},
+        {"su1000", "TuneModelCode up",
+         Selected(
+             'b', [](APCUPS& u) { u.TuneModelCode("FF"); }, 8),
+         "b/8 +/2"},
         {"su1000", "TuneModelCode down",
-         [](APCUPS& u) {
-             u.modelCodeText = "15";
-             u.TuneModelCode("00");
-         },
-         "-/2"},
-        // A Back-UPS Pro takes its whole firmware reply before each step.
-        {"backpro", "TuneModelCode", [](APCUPS& u) { u.TuneModelCode("FF"); }, "b/8 +/2"},
+         Selected(
+             'b',
+             [](APCUPS& u) {
+                 u.modelCodeText = "15";
+                 u.TuneModelCode("00");
+             },
+             8),
+         "b/8 -/2"},
+        // A Back-UPS Pro takes its whole firmware reply, selecting the code afresh, before each
+        // step.
+        {"backpro", "TuneModelCode",
+         Selected(
+             'b', [](APCUPS& u) { u.TuneModelCode("FF"); }, 8),
+         "b/8 b/8 +/2"},
         {"gen2-v2", "TuneModelCode", [](APCUPS& u) { u.TuneModelCode("99"); }, "H/2"},
     });
 }

@@ -56,7 +56,7 @@ TEST(TuneConstant, WalksToTheTargetInHexSteps) {
     };
     for (const auto& c : cases) {
         Session s(c.profile);
-        s.ups->Transact('0', 2);
+        s.ups->Select('0', 2, ValueForm::HexByte, "constant 0");
         const int calls = s.walk([&] { return s.ups->TuneConst0(c.target); },
                                  [&] { return s.ups->const0Text.empty(); });
         EXPECT_EQ(calls, c.calls) << c.profile << " " << c.target;
@@ -117,7 +117,7 @@ TEST(ModelCode, FirstGenerationWalkMovesTheModel) {
     Session s("su1000");
     EXPECT_STREQ(s.ups->ReadModelCode(), "0B");
     s.clearDirections();
-    s.ups->Transact('b', 8);
+    s.ups->Select('b', 8, ValueForm::Text, "the model code");
     ASSERT_NE(s.walk([&] { return s.ups->TuneModelCode("2B"); },
                      [&] { return s.ups->modelCodeText.empty(); }),
               0);
@@ -133,7 +133,7 @@ TEST(ModelCode, FirstGenerationWalkMovesTheModel) {
 TEST(ModelCode, ACodeNotInTheTableIsCrossedAndTheWalkStops) {
     Session s("su1000");
     s.clearDirections();
-    s.ups->Transact('b', 8);
+    s.ups->Select('b', 8, ValueForm::Text, "the model code");
     const int calls = s.walk([&] { return s.ups->TuneModelCode("50"); },
                              [&] { return s.ups->modelCodeText.empty(); });
     EXPECT_GT(calls, 0);
@@ -142,7 +142,7 @@ TEST(ModelCode, ACodeNotInTheTableIsCrossedAndTheWalkStops) {
 
     // At the end of the table the unit does not move, which also ends a walk.
     s.clearDirections();
-    s.ups->Transact('b', 8);
+    s.ups->Select('b', 8, ValueForm::Text, "the model code");
     EXPECT_NE(s.walk([&] { return s.ups->TuneModelCode("FF"); },
                      [&] { return s.ups->modelCodeText.empty(); }),
               0);
@@ -156,7 +156,7 @@ TEST(ModelCode, BackUpsProWalkReachesItsTargetAndEveryReplyIsACode) {
     ASSERT_EQ(s.ups->family, FamilyBackPro);
     EXPECT_STREQ(s.ups->ReadModelCode(), "0A");
     s.clearDirections();
-    s.ups->Transact('b', 8);
+    s.ups->Select('b', 8, ValueForm::Text, "the model code");
     std::vector<std::string> codes;
     ASSERT_NE(s.walk(
                   [&] {
@@ -179,7 +179,7 @@ TEST(ModelCode, ThirdGenerationWalkWithCtrlBMovesFirmwareToo) {
     ASSERT_TRUE(s.ups->usesCtrlB);
     EXPECT_STREQ(s.ups->ReadModelCode(), "0A");
     s.clearDirections();
-    s.ups->Transact(cmd::CtrlB, 2);
+    s.ups->Select(cmd::CtrlB, 2, ValueForm::HexByte, "the model code");
     ASSERT_NE(s.walk([&] { return s.ups->TuneModelCode("26"); },
                      [&] { return s.ups->modelCodeText.empty(); }),
               0);

@@ -22,7 +22,18 @@ struct Bench {
         ups = std::make_unique<APCUPS>(std::move(l), clock);
         EXPECT_TRUE(ups->OpenPort("COM1"));
     }
-    std::string transact(char c, int n) { return ups->Transact(c, n); }
+    // Signs go straight onto the line, as a host that does not guard them would send them:
+    // what the unit does with a sign after a lost or refused selection is under test here.
+    std::string transact(char c, int n) {
+        if (c != '+' && c != '-')
+            return ups->Transact(c, n);
+        line->writeByte(static_cast<std::uint8_t>(c));
+        line->purgeReceive();
+        std::uint8_t buf[64];
+        const std::size_t got = line->read(buf, static_cast<std::size_t>(n) + 2);
+        std::string reply(reinterpret_cast<char*>(buf), got);
+        return reply.substr(0, reply.find('\r'));
+    }
     std::string raw(char c, int n) { return ups->TransactRaw(c, n); }
 
     VirtualClock clock;
