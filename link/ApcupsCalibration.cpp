@@ -233,7 +233,12 @@ const char* APCUPS::ReadModelCode() {
         modelCodeText.clear();
         return modelCodeText.c_str();
     }
-    Follow('+', 2);
+    // A step up the unit did not take must not be followed by the step back: that would move
+    // the code down one row.
+    if (!IsHexByte(Follow('+', 2))) {
+        modelCodeText = replyBuffer;
+        return modelCodeText.c_str();
+    }
     // A Back-UPS Pro is selected afresh before the step back; one that refuses it is left a
     // code up rather than sent a sign that would step something else.
     if (family == FamilyBackPro && !Select('b', 8, ValueForm::Text, "the model code")) {

@@ -51,6 +51,7 @@ struct Row {
     Outcome outcome;
     const char* reason;  // a part of it; "" for none
     bool changes;        // the value after differs from the one before
+    int refuse = -1;     // the byte of the pass the unit answers "NA" (5: the request's first)
 };
 
 const auto kNone = [](TForm1&) {};
@@ -90,6 +91,14 @@ TEST(JournalFeed, OneEntryPerRequestWithItsValuesAndEnd) {
          Outcome::Confirmed, "", true},
         {"su1000", 'W', kNone, "Read EEPROM", [](const APCUPS&) { return QString(); },
          Outcome::Confirmed, "", false},
+        // A selection the unit did not take: nothing followed it, and the entry says which.
+        {"su1000", '8', kNone, "Up Voltage", field(&APCUPS::highTransferText), Outcome::Refused,
+         "did not take the selection of the high transfer voltage", false, 5},
+        {"su1000", 'j', [](TForm1& f) { f.ui->ID->setText("BENCH7"); }, "UPS ID",
+         field(&APCUPS::upsId), Outcome::Refused, "did not take the selection of the UPS id", false,
+         5},
+        {"su1000", 'W', kNone, "Read EEPROM", [](const APCUPS&) { return QString(); },
+         Outcome::Refused, "did not take the selection of the EEPROM", false, 5},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.profile) + " " + row.code);
@@ -106,6 +115,8 @@ TEST(JournalFeed, OneEntryPerRequestWithItsValuesAndEnd) {
             },
             [&] {
                 row.prepare(form);
+                if (row.refuse >= 0)
+                    rig.bench().unit().refuseByte(row.refuse);
                 before = row.value(*form.ups);
                 earlier = form.journal->Entries();
             });

@@ -258,13 +258,17 @@ TEST(SelfTestSwitchOff, SecondGenerationUnitRestartsAfterTheZPairAndIsIdentified
 }
 
 // A step whose selection the unit did not take sends no sign: the unit would step whatever it
-// had selected before (after a poll pass, the battery-voltage meter). Lost on the line, or
-// answered "NA"; the value the step meant stays too.
+// had selected before (after a poll pass, the battery-voltage meter). Lost on the line,
+// answered "NA" or with garbage; the value the step meant stays too. A text sends neither its
+// "-" nor a character, an EEPROM read no "+", even from a caller that asks for every step.
 TEST(Steps, ASelectionTheUnitDidNotTakeIsNotFollowedByItsSign) {
     const struct {
         const char* name;
         const char* profile;
         std::function<void(APCUPS&)> step;
+        const char* forbidden = "+-";  // none of these may be heard
+        int skip = 0;                  // bytes before the one the fault hits
+        bool garble = true;            // a garbled reply is among the faults
     } rows[] = {
         {"setting", "su1000", [](APCUPS& u) { u.StepHighTransfer(); }},
         {"one-character setting", "su1000", [](APCUPS& u) { u.StepSensitivity(); }},
@@ -276,16 +280,34 @@ TEST(Steps, ASelectionTheUnitDidNotTakeIsNotFollowedByItsSign) {
         {"model code, Ctrl-B", "su1000-3g", [](APCUPS& u) { u.StepModel('-'); }},
         {"Back-UPS Pro value", "backpro", [](APCUPS& u) { u.StepRatio('+'); }},
         {"model code read by a step and back", "su1000", [](APCUPS& u) { u.ReadModelCode(); }},
+        // The step up not taken: no step back down either (a garbled reply to it may have
+        // moved the code; the code then shows no code, see the safety table).
+        {"model code, its step up refused", "su1000", [](APCUPS& u) { u.ReadModelCode(); }, "-", 1,
+         false},
+        {"UPS id", "su1000", [](APCUPS& u) { u.WriteUpsId("WRAPZ"); }, "+-WRAPZ"},
+        {"battery date", "su1000", [](APCUPS& u) { u.WriteBatteryReplaceDate("KSU@"); }, "+-KSU@"},
+        {"serial number", "gen2-v2", [](APCUPS& u) { u.WriteSerialNumber("ZZ"); }, "+-Z"},
+        {"EEPROM, every step asked for", "su1000",
+         [](APCUPS& u) {
+             u.EepromBegin();
+             for (int i = 0; i < 255; ++i)
+                 u.EepromNext();
+         }},
     };
+    enum Fault { Lost, Refused, Garbled };
     for (const auto& row : rows) {
-        for (const bool refused : {false, true}) {
-            SCOPED_TRACE(std::string(row.name) + (refused ? ", refused" : ", lost"));
+        for (const Fault fault : {Lost, Refused, Garbled}) {
+            if (fault == Garbled && !row.garble)
+                continue;
+            SCOPED_TRACE(std::string(row.name) + " " + "LRG"[fault]);
             Session s(row.profile);
             s.ups->ReadBatteryVoltage();  // the last reading of every poll pass
-            if (refused)
-                s.unit.refuseByte();
+            if (fault == Refused)
+                s.unit.refuseByte(row.skip);
+            else if (fault == Lost)
+                s.unit.loseByte(row.skip);
             else
-                s.unit.loseByte();
+                s.unit.replaceReply("\x7f\x01\r\n", row.skip);
             const std::size_t from = s.unit.log().size();
             row.step(*s.ups);
             std::string heard;
@@ -294,7 +316,10 @@ TEST(Steps, ASelectionTheUnitDidNotTakeIsNotFollowedByItsSign) {
                 heard += static_cast<char>(e.command);
                 EXPECT_NE(e.taken, Taken::Changed) << "changed " << e.target;
             }
-            EXPECT_EQ(heard.find_first_of("+-"), std::string::npos) << heard;
+            EXPECT_EQ(heard.find_first_of(row.forbidden), std::string::npos) << heard;
+            if (row.skip == 0) {
+                EXPECT_NE(s.ups->RefusedSelection(), nullptr);
+            }
         }
     }
 }
