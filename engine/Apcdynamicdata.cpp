@@ -1,17 +1,19 @@
 #include "Apcdynamicdata.h"
 
-#include <QColor>
 #include <QMetaObject>
 
+#include "Apcups.h"
 #include "DisplayRefresh.h"
-#include "RequestHandling.h"
-#include "Unit1.h"
+#include "Queue.h"
+#include "View.h"
 
 namespace morlen {
 
-APCDynamicData::APCDynamicData(TForm1& form)
-    : form_(form), requests_(std::make_unique<RequestHandler>(form, *this)) {
-    // The end handler runs on the window thread once the body has returned. The thread object
+APCDynamicData::APCDynamicData(const PollParts& parts)
+    : parts_(parts),
+      requests_(std::make_unique<RequestHandler>(parts.view, parts.ups, parts.tone, parts.journal,
+                                                 *this)) {
+    // `ended` is emitted on the window thread once the body has returned. The thread object
     // lives on the window thread and is the receiver, so a call still queued when the object
     // has already been finished off and deleted is dropped with it.
     connect(
@@ -25,31 +27,29 @@ void APCDynamicData::FinishOnWindowThread() {
         return;
     ended_ = true;
     wait();  // the body has returned; this only collects the thread
-    form_.WorkerTerminated();
-    // The window must not reach this object any more; leave it no dangling reference.
-    if (form_.worker == this)
-        form_.worker = nullptr;
+    emit ended();
     deleteLater();
 }
 
 void APCDynamicData::RunOnWindowThread(const std::function<void()>& callback) {
-    if (QThread::currentThread() == form_.thread()) {
+    if (QThread::currentThread() == parts_.window.thread()) {
         callback();
         return;
     }
     QMetaObject::invokeMethod(
-        &form_, [&callback] { callback(); }, Qt::BlockingQueuedConnection);
+        &parts_.window, [&callback] { callback(); }, Qt::BlockingQueuedConnection);
 }
 
 void APCDynamicData::Execute() {
-    APCUPS& ups = *form_.ups;
-    Queue& queue = *form_.requestQueue;
+    APCUPS& ups = parts_.ups;
+    Queue& queue = parts_.queue;
+    View& view = parts_.view;
     for (;;) {
         if (StopRequested())
             return;
 
         bool statusShown = false;
-        RunOnWindowThread([&] { statusShown = form_.activePage() == form_.ui->TabSheet6; });
+        RunOnWindowThread([&] { statusShown = view.statusPageShown(); });
         if (statusShown) {
             ups.ReadStatusRegisters();
         } else {
@@ -61,11 +61,10 @@ void APCDynamicData::Execute() {
                 break;
             const APCommandToSend request = queue.Front();
             requests_->Handle(request.code, request.argument, request.target);
-            RunOnWindowThread([&] { form_.ui->PageControl2->setEnabled(true); });
             queue.Pop();
         }
 
-        RunOnWindowThread([&] { RefreshDisplay(form_); });
+        RunOnWindowThread([&] { RefreshDisplay(view, ups); });
 
         if (!ups.CheckSmartMode()) {
             LostConnection();
@@ -76,24 +75,10 @@ void APCDynamicData::Execute() {
 
 void APCDynamicData::LostConnection() {
     RunOnWindowThread([this] {
-        Ui::TForm1& ui = *form_.ui;
-        form_.setStatusText(form_.textNoConnection);
-        form_.recordConnectionEnd(QStringLiteral("Connection lost"));
-        form_.lampOk = form_.ups->smartModeOk;
-        form_.requestQueue->Clear();
-        ui.ComboBox1->setEnabled(true);
-        ui.Reconnect->setEnabled(true);
-        TForm1::setFontColor(ui.Memo1, QColor(255, 0, 0));
-        ui.PageControl1->hide();
-        ui.GroupBox7->hide();
-        ui.GroupBox7->setEnabled(false);
-        for (QWidget* page :
-             {ui.TabSheet1, ui.TabSheet2, ui.TabSheet3, ui.TabSheet4, ui.TabSheet5, ui.TabSheet7}) {
-            form_.setPageShown(page, false);
-        }
-        ui.Leds->setEnabled(false);
-        ui.Test->setEnabled(false);
-        ui.ByPass->setEnabled(false);
+        parts_.journal.ConnectionEnded(parts_.ups, QStringLiteral("Connection lost"));
+        parts_.queue.Clear();
+        parts_.view.showLinkLamp(parts_.ups.smartModeOk);
+        parts_.view.showLostConnection();
     });
 }
 

@@ -1,9 +1,5 @@
 #include "RequestHandling.h"
 
-#include <QColor>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -11,11 +7,8 @@
 #include <tuple>
 #include <utility>
 
-#include "Apcdynamicdata.h"
-#include "DisplayRefresh.h"
-#include "Journal.h"
+#include "Apcups.h"
 #include "Tone.h"
-#include "Unit1.h"
 
 namespace morlen {
 
@@ -25,14 +18,6 @@ QString latin(const char* text) {
     return QString::fromLatin1(text);
 }
 
-void paint(QWidget* control, const QColor& colour) {
-    TForm1::setFontColor(control, colour);
-    control->repaint();
-}
-
-const QColor kGreen(0, 255, 0);
-const QColor kBlack(0, 0, 0);
-
 // A meter reading as the unit gives it ("229.0", "27.30"). "NA" or garbage would read as 0:
 // no reading to walk on from.
 bool IsReading(const char* text) {
@@ -41,21 +26,20 @@ bool IsReading(const char* text) {
 
 }  // namespace
 
-RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
-    : form_(form), thread_(thread), ups_(*form.ups) {
-    Ui::TForm1& ui = *form.ui;
-
+RequestHandler::RequestHandler(View& view, APCUPS& ups, Tone& tone, JournalFeed& journal,
+                               HandOff& handOff)
+    : view_(view), ups_(ups), tone_(tone), journal_(journal), handOff_(handOff) {
     // Constant tuning posted by Enter in a constant's entry (and by the connection step for
     // the battery constant): the entry is both the target and the display.
-    const auto constant = [this](QLineEdit* entry, char select, const char* name,
+    const auto constant = [this](Field entry, char select, const char* name,
                                  bool (APCUPS::*tune)(const char*), const auto& field) {
         return [this, entry, select, name, tune, &field](char) {
-            const auto show = [this, entry, &field] { setText(entry, field.c_str()); };
+            const auto shown = [this, entry, &field] { show(entry, field.c_str()); };
             const auto walk = RunTuning(
                 {entry,
                  [this, select, name] { return ups_.Select(select, 2, ValueForm::HexByte, name); },
                  [this, tune](const char* t) { return (ups_.*tune)(t); },
-                 [&field] { return field.c_str(); }, show, show, kConstantWalkBound,
+                 [&field] { return field.c_str(); }, shown, shown, kConstantWalkBound,
                  [&field] { return ValueChanges([&field] { return field.str(); }); },
                  // "NA" or garbage is no value to step on from.
                  [&field] { return !IsModelCode(field.c_str()); }});
@@ -64,20 +48,22 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
         };
     };
     const auto& u = ups_;
-    add('!', constant(ui.ConstCTRLD, cmd::CtrlD, "constant ^D", &APCUPS::TuneConstCtrlD,
+    add('!', constant(Field::ConstCTRLD, cmd::CtrlD, "constant ^D", &APCUPS::TuneConstCtrlD,
                       u.constCtrlDText));
-    add('@', constant(ui.Const_3, '#', "constant #", &APCUPS::TuneConstHash, u.constHashText));
-    add('U', constant(ui.Const_4, '$', "constant $", &APCUPS::TuneConstDollar, u.constDollarText));
+    add('@', constant(Field::Const_3, '#', "constant #", &APCUPS::TuneConstHash, u.constHashText));
+    add('U',
+        constant(Field::Const_4, '$', "constant $", &APCUPS::TuneConstDollar, u.constDollarText));
     add('Z',
-        constant(ui.Const_5, '%', "constant %", &APCUPS::TuneConstPercent, u.constPercentText));
-    add('V', constant(ui.Const_6, '^', "constant ^", &APCUPS::TuneConstCaret, u.constCaretText));
-    add('l', constant(ui.Const0, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text));
-    add('m', constant(ui.Const4, '4', "constant 4", &APCUPS::TuneConst4, u.const4Text));
-    add('n', constant(ui.Const5, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text));
-    add('o', constant(ui.Const6, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text));
-    add('p', constant(ui.Const02nd, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text));
-    add('q', constant(ui.Const52nd, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text));
-    add('r', constant(ui.Const62nd, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text));
+        constant(Field::Const_5, '%', "constant %", &APCUPS::TuneConstPercent, u.constPercentText));
+    add('V',
+        constant(Field::Const_6, '^', "constant ^", &APCUPS::TuneConstCaret, u.constCaretText));
+    add('l', constant(Field::Const0, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text));
+    add('m', constant(Field::Const4, '4', "constant 4", &APCUPS::TuneConst4, u.const4Text));
+    add('n', constant(Field::Const5, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text));
+    add('o', constant(Field::Const6, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text));
+    add('p', constant(Field::Const02nd, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text));
+    add('q', constant(Field::Const52nd, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text));
+    add('r', constant(Field::Const62nd, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text));
 
     AddStepRows();
     AddChangeRows();
@@ -91,20 +77,20 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
 
     // Made by the connection step on the window thread before the poll thread starts: the
     // window still owns the link, so it may copy the values its entries restore.
-    form_.takeUnitValues();
+    view_.unitSettled();
 }
 
 void RequestHandler::Handle(char code, char argument, std::optional<std::string> target) {
     const auto row = table_.find(code);
     if (row == table_.end())
         return;
-    thread_.RunOnWindowThread([this] { form_.clearRequestNote(); });
+    onWindow([](View& view) { view.clearRequestNote(); });
     // Only copies of what the unit last read back: the journal adds nothing to the wire.
-    const auto journalRow = form_.journal ? journalRows_.find(code) : journalRows_.end();
-    const QString before =
-        journalRow != journalRows_.end() ? JournalValue(journalRow->second) : QString();
-    outcome_.reset();
-    outcomeReason_.clear();
+    const auto journalRow = journal_.On() ? journalRows_.find(code) : journalRows_.end();
+    const JournalRecord record =
+        journalRow != journalRows_.end() ? journalRow->second : JournalRecord{};
+    const QString before = JournalFeed::ValueOf(record, ups_);
+    end_ = {};
     ups_.ClearRefusedSelection();
     confirmed_ = std::move(target);
     row->second(argument);
@@ -112,14 +98,13 @@ void RequestHandler::Handle(char code, char argument, std::optional<std::string>
     if (ups_.RefusedSelection() != nullptr)
         NoteSelectionRefused();
     // What the request changed in the unit is what Esc puts back from now on. The same hand-off
-    // fetches the note the request left for the journal.
-    QString note;
-    thread_.RunOnWindowThread([this, &note] {
-        form_.takeUnitValues();
-        note = form_.requestNote();
+    // frees what the request held and fetches the note it left for the journal.
+    onWindow([this](View& view) {
+        view.unitSettled();
+        view.requestEnded();
+        end_.note = view.requestNote();
     });
-    if (journalRow != journalRows_.end())
-        RecordInJournal(journalRow->second, before, note);
+    journal_.RequestEnded(ups_, record, before, end_);
 }
 
 QString RequestHandler::BoundReachedText(int steps) {
@@ -181,40 +166,28 @@ bool IsModelCode(const char* text) {
 // ---- Step requests ----
 
 void RequestHandler::AddStepRows() {
-    Ui::TForm1& ui = *form_.ui;
-
-    add('1', [this, &ui](char sign) {
-        setText(ui.Model, ups_.StepModel(sign));
+    add('1', [this](char sign) {
+        show(Field::Model, ups_.StepModel(sign));
         if (ups_.isThirdGen) {
             ShowFirmwareHead();
         } else {
-            setText(ui.Firmware, ups_.firmwareText.c_str());
+            show(Field::Firmware, ups_.firmwareText.c_str());
         }
-        setText(ui.ModelConst, ups_.modelCodeText.c_str());
-        setText(ui.BatSysVolt, ups_.ReadBatteryNominal());
+        show(Field::ModelConst, ups_.modelCodeText.c_str());
+        show(Field::BatSysVolt, ups_.ReadBatteryNominal());
         ShowTransferVoltages();
     });
 
     // Smart-UPS meters and battery packs.
-    add('2', [this, &ui](char sign) {
-        ShowLoad(ui.LoadPercent, ui.LoadW, ui.LoadBar, ups_.StepLoad(sign));
-    });
-    add('3', [this, &ui](char sign) {
-        ShowInput(ui.InputVoltage, ui.InputVoltageBar, ui.OutputVoltage, ui.OutputVoltageBar,
-                  ups_.StepInputVoltage(sign));
-    });
+    add('2', [this](char sign) { ShowLoad(kSmartLoad, ups_.StepLoad(sign)); });
+    add('3', [this](char sign) { ShowInput(kSmartInput, ups_.StepInputVoltage(sign)); });
     add('4',
-        [this, &ui](char sign) { setText(ui.BatteryVoltageSmart, ups_.StepBatteryVoltage(sign)); });
-    add('5', [this, &ui](char sign) { setText(ui.BatteryPacks, ups_.StepBatteryPacks(sign)); });
+        [this](char sign) { show(Field::BatteryVoltageSmart, ups_.StepBatteryVoltage(sign)); });
+    add('5', [this](char sign) { show(Field::BatteryPacks, ups_.StepBatteryPacks(sign)); });
 
     // Back-UPS Pro meters. Its calibration values are shown by the next display refresh.
-    add('f', [this, &ui](char sign) {
-        ShowLoad(ui.LoadPercentBackPro, ui.LoadWBackPro, ui.LoadBackProBar, ups_.StepLoad(sign));
-    });
-    add('g', [this, &ui](char sign) {
-        ShowInput(ui.InputVoltageBackPro, ui.InputVoltageBackProBar, ui.OutputVoltageBackPro,
-                  ui.OutputVoltageBackProBar, ups_.StepInputVoltage(sign));
-    });
+    add('f', [this](char sign) { ShowLoad(kBackProLoad, ups_.StepLoad(sign)); });
+    add('g', [this](char sign) { ShowInput(kBackProInput, ups_.StepInputVoltage(sign)); });
     const std::pair<char, const char* (APCUPS::*)(char)> backPro[] = {
         {'A', &APCUPS::StepRatio},         {'B', &APCUPS::StepBbdVoltage},
         {'C', &APCUPS::StepEutVoltage},    {'D', &APCUPS::StepBatteryVoltage},
@@ -226,48 +199,45 @@ void RequestHandler::AddStepRows() {
 
     // Second-generation units step their meters in their own direction; the tone says the
     // step was made, since the reading may wrap around.
-    add('6', [this, &ui](char) {
-        ShowLoad(ui.LoadPercent2nd, ui.LoadW2nd, ui.Load2ndBar, ups_.StepLoad2nd());
+    add('6', [this](char) {
+        ShowLoad(kSecondGenLoad, ups_.StepLoad2nd());
         Beep();
     });
-    add('7', [this, &ui](char) {
-        ShowInput(ui.InputVoltage2nd, ui.InputVoltage2ndBar, ui.OutputVoltage2nd,
-                  ui.OutputVoltage2ndBar, ups_.StepInputVoltage2nd());
+    add('7', [this](char) {
+        ShowInput(kSecondGenInput, ups_.StepInputVoltage2nd());
         Beep();
     });
-    add('R', [this, &ui](char sign) {
-        setText(ui.BatteryVoltage2nd, ups_.StepBatteryVoltage(sign));
-        Flash(ui.BatteryVoltage2nd);
+    add('R', [this](char sign) {
+        show(Field::BatteryVoltage2nd, ups_.StepBatteryVoltage(sign));
+        Flash(Field::BatteryVoltage2nd);
     });
 }
 
 // ---- "Change" buttons: each moves a setting to the next value the unit offers ----
 
 void RequestHandler::AddChangeRows() {
-    Ui::TForm1& ui = *form_.ui;
-    const std::tuple<char, const char* (APCUPS::*)(), QLineEdit*> rows[] = {
-        {'8', &APCUPS::StepHighTransfer, ui.UpTransferVoltage},
-        {'9', &APCUPS::StepLowTransfer, ui.LowTransferVoltage},
-        {'a', &APCUPS::StepOutputSetting, ui.OutputVoltageConstant},
-        {'b', &APCUPS::StepHighTransfer, ui.UpVoltage2nd},
-        {'c', &APCUPS::StepLowTransfer, ui.LowVoltage2nd},
-        {'d', &APCUPS::StepOutputSetting, ui.OutputVoltageConstant2nd},
-        {'M', &APCUPS::StepReturnThreshold, ui.Threshold},
-        {'S', &APCUPS::StepLowBatteryWarning, ui.LowBatWarning},
-        {'u', &APCUPS::StepShutdownDelay, ui.ShutDownDelay},
-        {'v', &APCUPS::StepTurnOnDelay, ui.WakeUpDelay},
-        {'w', &APCUPS::StepSelfTestInterval, ui.SelfTest},
-        {'x', &APCUPS::StepSensitivity, ui.Sensitivity},
-        {'y', &APCUPS::StepAlarmDelay, ui.AlarmDelay},
+    const std::tuple<char, const char* (APCUPS::*)(), Field> rows[] = {
+        {'8', &APCUPS::StepHighTransfer, Field::UpTransferVoltage},
+        {'9', &APCUPS::StepLowTransfer, Field::LowTransferVoltage},
+        {'a', &APCUPS::StepOutputSetting, Field::OutputVoltageConstant},
+        {'b', &APCUPS::StepHighTransfer, Field::UpVoltage2nd},
+        {'c', &APCUPS::StepLowTransfer, Field::LowVoltage2nd},
+        {'d', &APCUPS::StepOutputSetting, Field::OutputVoltageConstant2nd},
+        {'M', &APCUPS::StepReturnThreshold, Field::Threshold},
+        {'S', &APCUPS::StepLowBatteryWarning, Field::LowBatWarning},
+        {'u', &APCUPS::StepShutdownDelay, Field::ShutDownDelay},
+        {'v', &APCUPS::StepTurnOnDelay, Field::WakeUpDelay},
+        {'w', &APCUPS::StepSelfTestInterval, Field::SelfTest},
+        {'x', &APCUPS::StepSensitivity, Field::Sensitivity},
+        {'y', &APCUPS::StepAlarmDelay, Field::AlarmDelay},
     };
-    for (const auto& [code, step, entry] : rows)
-        add(code, [this, step = step, entry = entry](char) { setText(entry, (ups_.*step)()); });
+    for (const auto& [code, step, field] : rows)
+        add(code, [this, step = step, field = field](char) { show(field, (ups_.*step)()); });
 }
 
 // ---- Meter walks toward the true value the technician typed ----
 
 void RequestHandler::AddMeterRows() {
-    Ui::TForm1& ui = *form_.ui;
     // The walk ends when the reading crosses the target, so it must start without a
     // direction left over from the last one.
     const auto fresh = [this] {
@@ -276,22 +246,21 @@ void RequestHandler::AddMeterRows() {
         return true;
     };
 
-    const auto load = [this, fresh](QLineEdit* target, QLineEdit* percent, QProgressBar* bar,
-                                    QLineEdit* watts) {
-        return [this, fresh, target, percent, bar, watts](char) {
-            const auto show = [this, percent, bar, watts] {
+    const auto load = [this, fresh](Field target, LoadPlace place) {
+        return [this, fresh, target, place](char) {
+            const auto shown = [this, place] {
                 const QString loadText = latin(ups_.loadPercentText.c_str());
                 const float position = ups_.loadPercent;
                 const QString wattsText = QString::number(Truncate(ups_.loadWatts));
-                thread_.RunOnWindowThread([&] {
-                    percent->setText(loadText);
-                    SetBarPosition(bar, position);
-                    watts->setText(wattsText);
+                onWindow([&](View& view) {
+                    view.putText(place.percent, loadText);
+                    view.putBar(place.bar, position);
+                    view.putText(place.watts, wattsText);
                 });
             };
             const auto walk = RunTuning(
                 {target, fresh, [this](const char* t) { return ups_.TuneLoad(t); },
-                 [this] { return ups_.loadPercentText.c_str(); }, show, show, kMeterWalkBound,
+                 [this] { return ups_.loadPercentText.c_str(); }, shown, shown, kMeterWalkBound,
                  [this] {
                      return MeterProgress([this] { return ups_.loadWatts; },
                                           kLoadWander * ups_.wattsPerPercent);
@@ -300,27 +269,28 @@ void RequestHandler::AddMeterRows() {
             if (!walk)
                 return;  // the entry keeps what the technician changed it to
             if (Confirmed(*walk))
-                Flash(watts);
-            setText(target, "");
+                Flash(place.watts);
+            show(target, "");
         };
     };
-    add('H', load(ui.LoadSmartConst, ui.LoadPercent, ui.LoadBar, ui.LoadW));
-    add('I', load(ui.LoadSmart2nd, ui.LoadPercent2nd, ui.Load2ndBar, ui.LoadW2nd));
+    add('H', load(Field::LoadSmartConst, kSmartLoad));
+    add('I', load(Field::LoadSmart2nd, kSecondGenLoad));
 
-    const auto input = [this, fresh](QLineEdit* target, QLineEdit* shown, QProgressBar* bar) {
-        return [this, fresh, target, shown, bar](char) {
-            const auto step = [this, shown, bar] {
+    const auto input = [this, fresh](Field target, InputPlace place) {
+        return [this, fresh, target, place](char) {
+            const auto step = [this, place] {
                 const QString value = latin(ups_.inputVoltageText.c_str());
                 const float position = ups_.inputVoltage;
-                thread_.RunOnWindowThread([&] {
-                    shown->setText(value);
-                    SetBarPosition(bar, position);
+                onWindow([&](View& view) {
+                    view.putText(place.input, value);
+                    view.putBar(place.inputBar, position);
                 });
             };
             const auto walk = RunTuning(
                 {target, fresh, [this](const char* t) { return ups_.TuneInputVoltage(t); },
                  [this] { return ups_.inputVoltageText.c_str(); }, step,
-                 [this, shown] { setText(shown, ups_.inputVoltageText.c_str()); }, kMeterWalkBound,
+                 [this, place] { show(place.input, ups_.inputVoltageText.c_str()); },
+                 kMeterWalkBound,
                  [this] {
                      return MeterProgress([this] { return ups_.inputVoltage; }, kInputWander);
                  },
@@ -328,23 +298,23 @@ void RequestHandler::AddMeterRows() {
             if (!walk)
                 return;
             if (Confirmed(*walk))
-                Flash(shown);
-            setText(target, "");
+                Flash(place.input);
+            show(target, "");
         };
     };
-    add('J', input(ui.InputVoltageConstantSmart, ui.InputVoltage, ui.InputVoltageBar));
-    add('K', input(ui.InputVoltageConstantSmart2nd, ui.InputVoltage2nd, ui.InputVoltage2ndBar));
-    add('L', input(ui.InputVoltageConstantBP, ui.InputVoltageBackPro, ui.InputVoltageBackProBar));
+    add('J', input(Field::InputVoltageConstantSmart, kSmartInput));
+    add('K', input(Field::InputVoltageConstantSmart2nd, kSecondGenInput));
+    add('L', input(Field::InputVoltageConstantBP, kBackProInput));
 
     // The second-generation battery meter answers each step with a step text, not the
     // reading: the reading is asked for after every step.
-    add('s', [this, &ui](char) {
+    add('s', [this](char) {
         const auto walk = RunTuning(
-            {ui.BatSmart2nd, nullptr,
+            {Field::BatSmart2nd, nullptr,
              [this](const char* t) { return ups_.TuneBatteryVoltage2nd(t); },
              [this] { return ups_.step2ndText.c_str(); },
-             [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
-             [this, &ui] { setText(ui.BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
+             [this] { show(Field::BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
+             [this] { show(Field::BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
              kMeterWalkBound,
              [this] {
                  return MeterProgress([this] { return ups_.batteryVoltage; }, kBatteryWander);
@@ -355,32 +325,31 @@ void RequestHandler::AddMeterRows() {
         if (!walk)
             return;
         if (Confirmed(*walk))
-            Flash(ui.BatteryVoltage2nd);
-        setText(ui.BatSmart2nd, "");
+            Flash(Field::BatteryVoltage2nd);
+        show(Field::BatSmart2nd, "");
     });
 }
 
 // ---- Model code ----
 
 void RequestHandler::AddModelCodeRows() {
-    Ui::TForm1& ui = *form_.ui;
-
     // A second-generation unit reports its model code anew on every "H": ask until it shows
     // the code the connection step put into the entry.
-    add('t', [this, &ui](char) {
-        const auto show = [this, &ui] { setText(ui.ModelConst, ups_.modelCode2ndText.c_str()); };
+    add('t', [this](char) {
+        const auto shown = [this] { show(Field::ModelConst, ups_.modelCode2ndText.c_str()); };
         const auto walk = RunTuning(
-            {ui.ModelConst, nullptr, [this](const char* t) { return ups_.CheckModelCode2nd(t); },
-             [this] { return ups_.modelCode2ndText.c_str(); }, show, show, kModelCodeWalkBound,
+            {Field::ModelConst, nullptr,
+             [this](const char* t) { return ups_.CheckModelCode2nd(t); },
+             [this] { return ups_.modelCode2ndText.c_str(); }, shown, shown, kModelCodeWalkBound,
              [this] { return ValueChanges([this] { return ups_.modelCode2ndText.str(); }); },
              [this] { return !IsModelCode(ups_.modelCode2ndText.c_str()); }});
         if (walk && Confirmed(*walk))
-            Flash(ui.ModelConst);
+            Flash(Field::ModelConst);
     });
 
     // The model code typed by the technician. The model name, firmware, battery system and
     // the settings the unit offers all follow the code, so they are read again afterwards.
-    add('Q', [this, &ui](char) {
+    add('Q', [this](char) {
         const auto select = [this] {
             ups_.steppedDown = false;
             ups_.steppedUp = false;
@@ -393,9 +362,10 @@ void RequestHandler::AddModelCodeRows() {
         };
         // The walk also stops where the unit does not move or the target is crossed (a code
         // the product line does not have): only the code itself confirms it.
-        Walk tuning{ui.ModelConst, select, [this](const char* t) { return ups_.TuneModelCode(t); },
+        Walk tuning{Field::ModelConst, select,
+                    [this](const char* t) { return ups_.TuneModelCode(t); },
                     [this] { return ups_.modelCodeText.c_str(); },
-                    [this, &ui] { setText(ui.ModelConst, ups_.modelCodeText.c_str()); }, nullptr,
+                    [this] { show(Field::ModelConst, ups_.modelCodeText.c_str()); }, nullptr,
                     kModelCodeWalkBound,
                     [this] { return ValueChanges([this] { return ups_.modelCodeText.str(); }); },
                     // A reply that is no code at all is treated as no reply.
@@ -404,20 +374,20 @@ void RequestHandler::AddModelCodeRows() {
         if (!ran)
             return;  // nothing was sent, so nothing needs reading again
         WalkResult walk = *ran;
-        if (walk.end == WalkEnd::Reached && !(ups_.modelCodeText == form_.codeBuffer)) {
+        if (walk.end == WalkEnd::Reached && !(ups_.modelCodeText == codeBuffer_)) {
             walk.end = ups_.modelCodeText == ups_.previousModelCode.view() ? WalkEnd::Unmoved
                                                                            : WalkEnd::Crossed;
             ReportWalkEnd(walk);
         }
         if (ups_.isThirdGen)
             ShowFirmwareHead();
-        setText(ui.Model, ups_.ReadModelName());
-        setText(ui.Firmware, "");
-        setText(ui.Firmware, ups_.ReadFirmware());
-        setText(ui.ModelConst, ups_.modelCodeText.c_str());
-        setText(ui.BatSysVolt, ups_.ReadBatteryNominal());
+        show(Field::Model, ups_.ReadModelName());
+        show(Field::Firmware, "");
+        show(Field::Firmware, ups_.ReadFirmware());
+        show(Field::ModelConst, ups_.modelCodeText.c_str());
+        show(Field::BatSysVolt, ups_.ReadBatteryNominal());
         if (walk.end == WalkEnd::Reached)
-            Flash(ui.ModelConst);
+            Flash(Field::ModelConst);
         ShowTransferVoltages();
     });
 }
@@ -425,45 +395,45 @@ void RequestHandler::AddModelCodeRows() {
 // ---- Identity texts: the entry's text when the request is carried out is what is written ----
 
 void RequestHandler::AddTextRows() {
-    Ui::TForm1& ui = *form_.ui;
-    const auto typed = [this](QLineEdit* entry) { return textOf(entry).toLatin1().toStdString(); };
+    const auto typed = [this](Field entry) { return textOf(entry).toLatin1().toStdString(); };
 
-    add('h', [this, &ui, typed](char) {
-        ups_.WriteManufactureDate(typed(ui.ManufactureDate));
-        ShowTextWrite(ui.ManufactureDate, [this] { return ups_.manufactureDate.c_str(); });
+    add('h', [this, typed](char) {
+        ups_.WriteManufactureDate(typed(Field::ManufactureDate));
+        ShowTextWrite(Field::ManufactureDate, [this] { return ups_.manufactureDate.c_str(); });
     });
-    add('i', [this, &ui, typed](char) {
-        ups_.WriteBatteryReplaceDate(typed(ui.BatteriesReplaseDate));
-        ShowTextWrite(ui.BatteriesReplaseDate, [this] { return ups_.batteryReplaceDate.c_str(); });
+    add('i', [this, typed](char) {
+        ups_.WriteBatteryReplaceDate(typed(Field::BatteriesReplaseDate));
+        ShowTextWrite(Field::BatteriesReplaseDate,
+                      [this] { return ups_.batteryReplaceDate.c_str(); });
     });
-    add('j', [this, &ui, typed](char) {
-        ups_.WriteUpsId(typed(ui.ID));
+    add('j', [this, typed](char) {
+        ups_.WriteUpsId(typed(Field::ID));
         // A written id is read once more after the flash.
-        ShowTextWrite(ui.ID, [this] {
+        ShowTextWrite(Field::ID, [this] {
             return ups_.lastTextWrite == TextWrite::Accepted ? ups_.ReadUpsId()
                                                              : ups_.upsId.c_str();
         });
     });
-    add('k', [this, &ui, typed](char) {
-        ups_.WriteSerialNumber(typed(ui.SerialNumber));
-        ShowTextWrite(ui.SerialNumber, [this] { return ups_.serialNumber.c_str(); });
+    add('k', [this, typed](char) {
+        ups_.WriteSerialNumber(typed(Field::SerialNumber));
+        ShowTextWrite(Field::SerialNumber, [this] { return ups_.serialNumber.c_str(); });
     });
-    add('O', [this, &ui, typed](char) {
-        setText(ui.SU36G, ups_.WriteFirmwareHead(typed(ui.SU36G)));
+    add('O', [this, typed](char) {
+        show(Field::SU36G, ups_.WriteFirmwareHead(typed(Field::SU36G)));
         if (ups_.lastTextWrite == TextWrite::Accepted)
-            ShortFlash(ui.SU36G);
+            ShortFlash(Field::SU36G);
         else
             NoteTextRefused();
     });
 }
 
-void RequestHandler::ShowTextWrite(QLineEdit* entry, const std::function<const char*()>& readBack) {
+void RequestHandler::ShowTextWrite(Field field, const std::function<const char*()>& readBack) {
     if (ups_.lastTextWrite == TextWrite::Accepted) {
-        LateFlash(entry, readBack);
+        LateFlash(field, readBack);
         return;
     }
     // Not confirmed: the entry shows what the unit holds, the status text why.
-    setText(entry, readBack());
+    show(field, readBack());
     NoteTextRefused();
 }
 
@@ -479,41 +449,39 @@ QString RequestHandler::SelectionRefusedText(const char* what, const char* reply
 }
 
 void RequestHandler::NoteSelectionRefused() {
-    outcome_ = journal::Outcome::Refused;
-    outcomeReason_ = SelectionRefusedText(ups_.RefusedSelection(), ups_.RefusedSelectionReply());
-    thread_.RunOnWindowThread([this] { form_.showRequestNote(outcomeReason_); });
+    end_.outcome = journal::Outcome::Refused;
+    end_.reason = SelectionRefusedText(ups_.RefusedSelection(), ups_.RefusedSelectionReply());
+    onWindow([this](View& view) { view.showRequestNote(end_.reason); });
 }
 
 void RequestHandler::NoteTextRefused() {
-    outcome_ = journal::Outcome::Refused;
-    outcomeReason_ = QStringLiteral("The UPS did not accept the new text.");
-    thread_.RunOnWindowThread([this] { form_.showRequestNote(outcomeReason_); });
+    end_.outcome = journal::Outcome::Refused;
+    end_.reason = QStringLiteral("The UPS did not accept the new text.");
+    onWindow([this](View& view) { view.showRequestNote(end_.reason); });
 }
 
 // ---- Commands ----
 
 void RequestHandler::AddCommandRows() {
-    Ui::TForm1& ui = *form_.ui;
-
     // The unit's factory values, as it reads them back after the reset.
-    add('N', [this, &ui](char) {
+    add('N', [this](char) {
         ups_.ResetToDefaults();
         Beep();
-        const std::pair<QLineEdit*, QString> shown[] = {
-            {ui.UpTransferVoltage, latin(ups_.highTransferText.c_str())},
-            {ui.LowTransferVoltage, latin(ups_.lowTransferText.c_str())},
-            {ui.OutputVoltageConstant, latin(ups_.outputSettingText.c_str())},
-            {ui.SelfTest, latin(ups_.selfTestIntervalText.c_str())},
-            {ui.ShutDownDelay, latin(ups_.shutdownDelayText.c_str())},
-            {ui.WakeUpDelay, latin(ups_.turnOnDelayText.c_str())},
-            {ui.Sensitivity, latin(ups_.sensitivityText.c_str())},
-            {ui.AlarmDelay, latin(ups_.alarmDelayText.c_str())},
-            {ui.Threshold, latin(ups_.returnThresholdText.c_str())},
-            {ui.LowBatWarning, latin(ups_.lowBatteryWarningText.c_str())},
+        const std::pair<Field, QString> shown[] = {
+            {Field::UpTransferVoltage, latin(ups_.highTransferText.c_str())},
+            {Field::LowTransferVoltage, latin(ups_.lowTransferText.c_str())},
+            {Field::OutputVoltageConstant, latin(ups_.outputSettingText.c_str())},
+            {Field::SelfTest, latin(ups_.selfTestIntervalText.c_str())},
+            {Field::ShutDownDelay, latin(ups_.shutdownDelayText.c_str())},
+            {Field::WakeUpDelay, latin(ups_.turnOnDelayText.c_str())},
+            {Field::Sensitivity, latin(ups_.sensitivityText.c_str())},
+            {Field::AlarmDelay, latin(ups_.alarmDelayText.c_str())},
+            {Field::Threshold, latin(ups_.returnThresholdText.c_str())},
+            {Field::LowBatWarning, latin(ups_.lowBatteryWarningText.c_str())},
         };
-        thread_.RunOnWindowThread([&shown] {
-            for (const auto& [entry, text] : shown)
-                entry->setText(text);
+        onWindow([&shown](View& view) {
+            for (const auto& [field, text] : shown)
+                view.putText(field, text);
         });
     });
     add('P', [this](char) { ups_.StartSelfTest(); });
@@ -523,92 +491,84 @@ void RequestHandler::AddCommandRows() {
 
 // ---- Helpers ----
 
-QString RequestHandler::textOf(QLineEdit* entry) {
+void RequestHandler::onWindow(const std::function<void(View&)>& call) {
+    handOff_.RunOnWindowThread([this, &call] { call(view_); });
+}
+
+QString RequestHandler::textOf(Field field) {
     QString text;
-    thread_.RunOnWindowThread([&] { text = entry->text(); });
+    onWindow([&](View& view) { text = view.fieldText(field); });
     return text;
 }
 
-void RequestHandler::setText(QLineEdit* entry, const char* text) {
-    const QString value = latin(text);
-    thread_.RunOnWindowThread([&] { entry->setText(value); });
+void RequestHandler::show(Field field, const QString& text) {
+    onWindow([&](View& view) { view.putText(field, text); });
+}
+
+void RequestHandler::show(Field field, const char* text) {
+    show(field, latin(text));
 }
 
 void RequestHandler::Beep() {
-    form_.tone->Beep(2000, 500);
+    tone_.Beep(2000, 500);
 }
 
-void RequestHandler::Flash(QWidget* control) {
-    thread_.RunOnWindowThread([&] { paint(control, kGreen); });
+void RequestHandler::Flash(Field field) {
+    onWindow([&](View& view) { view.flash(field, true); });
     Beep();
     ups_.clock().sleepMs(500);
-    thread_.RunOnWindowThread([&] { paint(control, kBlack); });
+    onWindow([&](View& view) { view.flash(field, false); });
 }
 
-void RequestHandler::ShortFlash(QWidget* control) {
-    thread_.RunOnWindowThread([&] { paint(control, kGreen); });
+void RequestHandler::ShortFlash(Field field) {
+    onWindow([&](View& view) { view.flash(field, true); });
     Beep();
-    thread_.RunOnWindowThread([&] { paint(control, kBlack); });
+    onWindow([&](View& view) { view.flash(field, false); });
 }
 
-void RequestHandler::LateFlash(QLineEdit* entry, const std::function<const char*()>& readBack) {
-    thread_.RunOnWindowThread([&] { paint(entry, kGreen); });
+void RequestHandler::LateFlash(Field field, const std::function<const char*()>& readBack) {
+    onWindow([&](View& view) { view.flash(field, true); });
     ups_.clock().sleepMs(500);
     Beep();
     const QString value = latin(readBack());
-    thread_.RunOnWindowThread([&] {
-        TForm1::setFontColor(entry, kBlack);
-        entry->setText(value);
-        entry->repaint();
+    onWindow([&](View& view) {
+        view.flash(field, false);
+        view.putText(field, value);
     });
 }
 
-void RequestHandler::ShowLoad(QLineEdit* percent, QLineEdit* watts, QProgressBar* bar,
-                              const char* load) {
+void RequestHandler::ShowLoad(const LoadPlace& place, const char* load) {
     const QString loadText = latin(load);
     const QString wattsText = latin(ups_.loadWattsText.c_str());
     const float loadPercent = ups_.loadPercent;
-    thread_.RunOnWindowThread([&] {
-        percent->setText(loadText);
-        ColourLoad(form_, loadPercent, percent, watts);
-        watts->setText(wattsText);
-        SetBarPosition(bar, loadPercent);
-        bar->repaint();
-    });
+    onWindow([&](View& view) { view.showLoad(place, loadText, wattsText, loadPercent); });
 }
 
-void RequestHandler::ShowInput(QLineEdit* input, QProgressBar* inputBar, QLineEdit* output,
-                               QProgressBar* outputBar, const char* inputText) {
+void RequestHandler::ShowInput(const InputPlace& place, const char* inputText) {
     const QString inputValue = latin(inputText);
-    const float inputPosition = ups_.inputVoltage;
+    const float inputVolts = ups_.inputVoltage;
     const QString outputValue = latin(ups_.ReadOutputVoltage());
-    const float outputPosition = ups_.outputVoltage;
-    thread_.RunOnWindowThread([&] {
-        input->setText(inputValue);
-        SetBarPosition(inputBar, inputPosition);
-        output->setText(outputValue);
-        SetBarPosition(outputBar, outputPosition);
+    const float outputVolts = ups_.outputVoltage;
+    onWindow([&](View& view) {
+        view.showInput(place, inputValue, inputVolts, outputValue, outputVolts);
     });
 }
 
 void RequestHandler::ShowFirmwareHead() {
     const QString caption = latin(ups_.ReadFirmware());
     const QString head = latin(ups_.firmwareHead.c_str());
-    QLineEdit* entry = form_.ui->SU36G;
-    thread_.RunOnWindowThread([&] {
-        if (QLabel* label = form_.labelOf(entry))
-            label->setText(caption);
-        entry->setText(head);
+    onWindow([&](View& view) {
+        view.putCaption(Field::SU36G, caption);
+        view.putText(Field::SU36G, head);
     });
 }
 
 void RequestHandler::ShowTransferVoltages() {
     if (ups_.family == FamilyBackPro)
         return;  // it has none
-    Ui::TForm1& ui = *form_.ui;
-    setText(ui.UpTransferVoltage, ups_.ReadHighTransfer());
-    setText(ui.LowTransferVoltage, ups_.ReadLowTransfer());
-    setText(ui.OutputVoltageConstant, ups_.ReadOutputSetting());
+    show(Field::UpTransferVoltage, ups_.ReadHighTransfer());
+    show(Field::LowTransferVoltage, ups_.ReadLowTransfer());
+    show(Field::OutputVoltageConstant, ups_.ReadOutputSetting());
 }
 
 std::optional<WalkResult> RequestHandler::RunTuning(const Walk& walk) {
@@ -617,13 +577,13 @@ std::optional<WalkResult> RequestHandler::RunTuning(const Walk& walk) {
     const QString field = textOf(walk.entry);
     if (!confirmed_ ||
         field != QString::fromLatin1(confirmed_->data(), qsizetype(confirmed_->size()))) {
-        thread_.RunOnWindowThread([this] { form_.showRequestNote(TargetChangedText()); });
+        onWindow([](View& view) { view.showRequestNote(TargetChangedText()); });
         return std::nullopt;
     }
     // The target travels in the code buffer, at most five characters.
     const std::string target = confirmed_->substr(0, 5);
-    std::memset(form_.codeBuffer, 0, sizeof form_.codeBuffer);
-    std::memcpy(form_.codeBuffer, target.data(), target.size());
+    std::memset(codeBuffer_, 0, sizeof codeBuffer_);
+    std::memcpy(codeBuffer_, target.data(), target.size());
     if (walk.select && !walk.select()) {
         // A step now would move whatever the unit had selected before.
         const WalkResult none{WalkEnd::NoAnswer, 0};
@@ -641,9 +601,9 @@ std::optional<WalkResult> RequestHandler::RunTuning(const Walk& walk) {
     };
     ups_.tuneJumped = false;
     WalkResult result = RunWalk(
-        walk.bound, [&] { return walk.tune(form_.codeBuffer); }, noAnswer, walk.showIntermediate,
+        walk.bound, [&] { return walk.tune(codeBuffer_); }, noAnswer, walk.showIntermediate,
         walk.progress ? walk.progress() : WalkProgress(),
-        [this] { return thread_.StopRequested(); });
+        [this] { return handOff_.StopRequested(); });
     if (result.end == WalkEnd::Reached && ups_.tuneJumped)
         result.end = WalkEnd::Jumped;
     if (walk.showFinal)
@@ -657,7 +617,7 @@ WalkProgress RequestHandler::MeterProgress(std::function<double()> reading, doub
     // progress. Others step toward the target, and must come closer to it.
     if (ups_.family == FamilySmart2ndGen)
         return Moves(std::move(reading), wander);
-    const double target = NumberOf(form_.codeBuffer);
+    const double target = NumberOf(codeBuffer_);
     return ComesCloser(
         [reading = std::move(reading), target] { return std::fabs(reading() - target); }, wander);
 }
@@ -665,81 +625,81 @@ WalkProgress RequestHandler::MeterProgress(std::function<double()> reading, doub
 void RequestHandler::ReportWalkEnd(const WalkResult& walk) {
     // The last word on a walk is the journal's outcome: the model code's check may overrule
     // the walk's own end.
-    outcome_ = WalkOutcome(walk);
-    outcomeReason_ = WalkEndText(walk);
+    end_.outcome = WalkOutcome(walk);
+    end_.reason = WalkEndText(walk);
     const QString message = WalkEndText(walk);
     if (message.isEmpty())
         return;
-    thread_.RunOnWindowThread([&] { form_.showRequestNote(message); });
+    onWindow([&](View& view) { view.showRequestNote(message); });
 }
 
 // ---- Service journal ----
 
 void RequestHandler::AddJournalRows() {
-    using S = JournalRow::Style;
-    const auto value = [this](const char* what, auto field) {
-        return JournalRow{what, S::Value, [this, field] { return (ups_.*field).c_str(); }};
+    using S = JournalRecord::Style;
+    const auto value = [](const char* what, const char* (*field)(const APCUPS&)) {
+        return JournalRecord{what, S::Value, field};
     };
-    const std::pair<char, JournalRow> rows[] = {
+    const std::pair<char, JournalRecord> rows[] = {
         // Calibration constants, named by their labels on the window.
-        {'!', value("Constant ^d", &APCUPS::constCtrlDText)},
-        {'@', value("Constant #", &APCUPS::constHashText)},
-        {'U', value("Constant $", &APCUPS::constDollarText)},
-        {'Z', value("Constant %", &APCUPS::constPercentText)},
-        {'V', value("Constant ^", &APCUPS::constCaretText)},
-        {'l', value("Constant 0", &APCUPS::const0Text)},
-        {'m', value("Constant 4", &APCUPS::const4Text)},
-        {'n', value("Constant 5", &APCUPS::const5Text)},
-        {'o', value("Constant 6", &APCUPS::const6Text)},
-        {'p', value("Constant 0", &APCUPS::const0Text)},
-        {'q', value("Constant 5", &APCUPS::const5Text)},
-        {'r', value("Constant 6", &APCUPS::const6Text)},
+        {'!', value("Constant ^d", UnitText<&APCUPS::constCtrlDText>)},
+        {'@', value("Constant #", UnitText<&APCUPS::constHashText>)},
+        {'U', value("Constant $", UnitText<&APCUPS::constDollarText>)},
+        {'Z', value("Constant %", UnitText<&APCUPS::constPercentText>)},
+        {'V', value("Constant ^", UnitText<&APCUPS::constCaretText>)},
+        {'l', value("Constant 0", UnitText<&APCUPS::const0Text>)},
+        {'m', value("Constant 4", UnitText<&APCUPS::const4Text>)},
+        {'n', value("Constant 5", UnitText<&APCUPS::const5Text>)},
+        {'o', value("Constant 6", UnitText<&APCUPS::const6Text>)},
+        {'p', value("Constant 0", UnitText<&APCUPS::const0Text>)},
+        {'q', value("Constant 5", UnitText<&APCUPS::const5Text>)},
+        {'r', value("Constant 6", UnitText<&APCUPS::const6Text>)},
         // Model and meters.
-        {'1', value("Model", &APCUPS::modelName)},
-        {'2', value("Load %", &APCUPS::loadPercentText)},
-        {'f', value("Load %", &APCUPS::loadPercentText)},
-        {'6', value("Load %", &APCUPS::loadPercentText)},
-        {'H', value("Load W", &APCUPS::loadWattsText)},
-        {'I', value("Load W", &APCUPS::loadWattsText)},
-        {'3', value("Input V", &APCUPS::inputVoltageText)},
-        {'g', value("Input V", &APCUPS::inputVoltageText)},
-        {'7', value("Input V", &APCUPS::inputVoltageText)},
-        {'J', value("Input V", &APCUPS::inputVoltageText)},
-        {'K', value("Input V", &APCUPS::inputVoltageText)},
-        {'L', value("Input V", &APCUPS::inputVoltageText)},
-        {'4', value("Bat.Voltage", &APCUPS::batteryVoltageText)},
-        {'R', value("Bat. Voltage", &APCUPS::batteryVoltageText)},
-        {'s', value("Bat. Voltage", &APCUPS::batteryVoltageText)},
-        {'5', value("Bat. Packs", &APCUPS::batteryPacksText)},
-        {'A', value("Ratio", &APCUPS::ratioText)},
-        {'B', value("B.B.D.", &APCUPS::bbdVoltageText)},
-        {'C', value("E.U.T.", &APCUPS::eutVoltageText)},
-        {'D', value("Bat.", &APCUPS::batteryVoltageText)},
-        {'E', value("Float", &APCUPS::floatVoltageText)},
-        {'F', value("DC", &APCUPS::dcOffsetText)},
-        {'G', value("CAP", &APCUPS::capacitorLoadText)},
+        {'1', value("Model", UnitText<&APCUPS::modelName>)},
+        {'2', value("Load %", UnitText<&APCUPS::loadPercentText>)},
+        {'f', value("Load %", UnitText<&APCUPS::loadPercentText>)},
+        {'6', value("Load %", UnitText<&APCUPS::loadPercentText>)},
+        {'H', value("Load W", UnitText<&APCUPS::loadWattsText>)},
+        {'I', value("Load W", UnitText<&APCUPS::loadWattsText>)},
+        {'3', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
+        {'g', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
+        {'7', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
+        {'J', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
+        {'K', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
+        {'L', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
+        {'4', value("Bat.Voltage", UnitText<&APCUPS::batteryVoltageText>)},
+        {'R', value("Bat. Voltage", UnitText<&APCUPS::batteryVoltageText>)},
+        {'s', value("Bat. Voltage", UnitText<&APCUPS::batteryVoltageText>)},
+        {'5', value("Bat. Packs", UnitText<&APCUPS::batteryPacksText>)},
+        {'A', value("Ratio", UnitText<&APCUPS::ratioText>)},
+        {'B', value("B.B.D.", UnitText<&APCUPS::bbdVoltageText>)},
+        {'C', value("E.U.T.", UnitText<&APCUPS::eutVoltageText>)},
+        {'D', value("Bat.", UnitText<&APCUPS::batteryVoltageText>)},
+        {'E', value("Float", UnitText<&APCUPS::floatVoltageText>)},
+        {'F', value("DC", UnitText<&APCUPS::dcOffsetText>)},
+        {'G', value("CAP", UnitText<&APCUPS::capacitorLoadText>)},
         // Stored settings, each "Change" button.
-        {'8', value("Up Voltage", &APCUPS::highTransferText)},
-        {'b', value("Up Voltage", &APCUPS::highTransferText)},
-        {'9', value("Low Voltage", &APCUPS::lowTransferText)},
-        {'c', value("Low Voltage", &APCUPS::lowTransferText)},
-        {'a', value("Out Voltage", &APCUPS::outputSettingText)},
-        {'d', value("Out Voltage", &APCUPS::outputSettingText)},
-        {'M', value("Return threshold", &APCUPS::returnThresholdText)},
-        {'S', value("Low Battery Warning", &APCUPS::lowBatteryWarningText)},
-        {'u', value("Shut down delay", &APCUPS::shutdownDelayText)},
-        {'v', value("Wake up delay", &APCUPS::turnOnDelayText)},
-        {'w', value("Self Test", &APCUPS::selfTestIntervalText)},
-        {'x', value("Sensitivity", &APCUPS::sensitivityText)},
-        {'y', value("Alarm delay", &APCUPS::alarmDelayText)},
+        {'8', value("Up Voltage", UnitText<&APCUPS::highTransferText>)},
+        {'b', value("Up Voltage", UnitText<&APCUPS::highTransferText>)},
+        {'9', value("Low Voltage", UnitText<&APCUPS::lowTransferText>)},
+        {'c', value("Low Voltage", UnitText<&APCUPS::lowTransferText>)},
+        {'a', value("Out Voltage", UnitText<&APCUPS::outputSettingText>)},
+        {'d', value("Out Voltage", UnitText<&APCUPS::outputSettingText>)},
+        {'M', value("Return threshold", UnitText<&APCUPS::returnThresholdText>)},
+        {'S', value("Low Battery Warning", UnitText<&APCUPS::lowBatteryWarningText>)},
+        {'u', value("Shut down delay", UnitText<&APCUPS::shutdownDelayText>)},
+        {'v', value("Wake up delay", UnitText<&APCUPS::turnOnDelayText>)},
+        {'w', value("Self Test", UnitText<&APCUPS::selfTestIntervalText>)},
+        {'x', value("Sensitivity", UnitText<&APCUPS::sensitivityText>)},
+        {'y', value("Alarm delay", UnitText<&APCUPS::alarmDelayText>)},
         // Model codes and identity texts.
-        {'t', value("Hex Code", &APCUPS::modelCode2ndText)},
-        {'Q', value("Hex Code", &APCUPS::modelCodeText)},
-        {'h', value("UPS Manufacture Date", &APCUPS::manufactureDate)},
-        {'i', value("Batteries Replaced Date", &APCUPS::batteryReplaceDate)},
-        {'j', value("UPS ID", &APCUPS::upsId)},
-        {'k', value("Serial Number", &APCUPS::serialNumber)},
-        {'O', value("SU36G", &APCUPS::firmwareHead)},
+        {'t', value("Hex Code", UnitText<&APCUPS::modelCode2ndText>)},
+        {'Q', value("Hex Code", UnitText<&APCUPS::modelCodeText>)},
+        {'h', value("UPS Manufacture Date", UnitText<&APCUPS::manufactureDate>)},
+        {'i', value("Batteries Replaced Date", UnitText<&APCUPS::batteryReplaceDate>)},
+        {'j', value("UPS ID", UnitText<&APCUPS::upsId>)},
+        {'k', value("Serial Number", UnitText<&APCUPS::serialNumber>)},
+        {'O', value("SU36G", UnitText<&APCUPS::firmwareHead>)},
         // Commands, named as their buttons.
         {'N', {journal::kResetWhat, S::Settings, nullptr}},
         {'P', {"Self Test", S::Command, nullptr}},
@@ -749,69 +709,6 @@ void RequestHandler::AddJournalRows() {
     };
     for (const auto& [code, row] : rows)
         journalRows_.emplace(code, row);
-}
-
-QString RequestHandler::JournalValue(const JournalRow& row) const {
-    using S = JournalRow::Style;
-    switch (row.style) {
-        case S::Value:
-            return latin(row.value());
-        case S::Settings: {
-            const char* const values[] = {
-                ups_.highTransferText.c_str(),    ups_.lowTransferText.c_str(),
-                ups_.outputSettingText.c_str(),   ups_.selfTestIntervalText.c_str(),
-                ups_.shutdownDelayText.c_str(),   ups_.turnOnDelayText.c_str(),
-                ups_.sensitivityText.c_str(),     ups_.alarmDelayText.c_str(),
-                ups_.returnThresholdText.c_str(), ups_.lowBatteryWarningText.c_str(),
-            };
-            QList<journal::LabelledValue> settings;
-            for (std::size_t i = 0; i < journal::kSettingLabels.size(); ++i)
-                settings.append({latin(journal::kSettingLabels[i]), latin(values[i])});
-            return journal::FormatValues(settings);
-        }
-        case S::Command:
-            return latin(ups_.replyBuffer);
-        case S::Eeprom:
-            break;
-    }
-    return QString();
-}
-
-void RequestHandler::RecordInJournal(const JournalRow& row, const QString& before,
-                                     const QString& note) {
-    using S = JournalRow::Style;
-    journal::Entry entry;
-    entry.what = QString::fromLatin1(row.what);
-    entry.after = JournalValue(row);
-    if (row.style != S::Command)
-        entry.before = before;
-
-    // A walk's end, or a note the request left in the status text, says how it ended; else
-    // the value read back does.
-    if (outcome_) {
-        entry.outcome = *outcome_;
-        entry.reason = outcomeReason_;
-    } else if (!note.isEmpty()) {
-        entry.outcome = journal::Outcome::NotReached;
-        entry.reason = note;
-    } else if (row.style == S::Eeprom) {
-        entry.outcome = journal::Outcome::Confirmed;
-    } else if (row.style == S::Settings) {
-        // Every setting read back empty: the unit did not answer the reset.
-        bool answered = false;
-        for (const journal::LabelledValue& v : journal::ParseValues(entry.after))
-            answered = answered || !v.value.isEmpty();
-        entry.outcome = answered ? journal::Outcome::Confirmed : journal::Outcome::Unanswered;
-    } else if (entry.after.isEmpty()) {
-        entry.outcome = journal::Outcome::Unanswered;
-    } else if (entry.after == QLatin1String("NA")) {
-        entry.outcome = journal::Outcome::Refused;
-    } else {
-        entry.outcome = journal::Outcome::Confirmed;
-    }
-    if (entry.outcome == journal::Outcome::Unanswered && entry.reason.isEmpty())
-        entry.reason = QStringLiteral("The UPS did not answer.");
-    form_.recordInJournal(std::move(entry));
 }
 
 }  // namespace morlen

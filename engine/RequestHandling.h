@@ -5,34 +5,46 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "JournalEntry.h"
+#include "JournalFeed.h"
+#include "UnitSettings.h"
+#include "View.h"
 #include "Walk.h"
-
-class QLineEdit;
-class QProgressBar;
-class QWidget;
-class TForm1;
 
 namespace morlen {
 
-class APCDynamicData;
 class APCUPS;
+class Tone;
 
-// Puts back the settings of the window's restore plan (TForm1::restorePlan), one after another,
-// each with the step operation of its own button.
+// Puts back the settings of the window's restore plan, one after another, each with the step
+// operation of its own button.
 constexpr char kRestoreSettingsRequest = 'T';
 
+// How the engine reaches the window thread.
+class HandOff {
+public:
+    virtual ~HandOff() = default;
+    // Runs `call` on the window thread and waits until it has run.
+    virtual void RunOnWindowThread(const std::function<void()>& call) = 0;
+    // A close asked the engine to stop: a walk ends after the step under way.
+    virtual bool StopRequested() const = 0;
+};
+
 // Carries out the requests the window posts, on the poll thread: one row of the dispatch
-// table per request code. A code without a row does nothing. Every control is touched on the
-// window thread through the poll thread's synchronous hand-off.
+// table per request code. A code without a row does nothing. What a request shows goes to the
+// view, each time through the hand-off, in its place among the bytes, pauses and tones.
 class RequestHandler {
 public:
-    RequestHandler(TForm1& form, APCDynamicData& thread);
+    RequestHandler(View& view, APCUPS& ups, Tone& tone, JournalFeed& journal, HandOff& handOff);
 
     // `target`: for a walk, the text Enter confirmed in its field.
     void Handle(char code, char argument, std::optional<std::string> target = std::nullopt);
     bool Knows(char code) const { return table_.count(code) != 0; }
+
+    // The restore plan, until a restore's request carries its own: taken on the window thread.
+    std::function<std::vector<RestoreTarget>()> takeRestorePlan;
 
     // What the status bar says when a walk ends at its step bound.
     static QString BoundReachedText(int steps);
@@ -60,47 +72,30 @@ private:
     // The restore of saved settings.
     void AddRestoreRows();
     void add(char code, Row row) { table_.emplace(code, std::move(row)); }
-
-    // What the journal records of a request: its name as the window labels it and what it
-    // changes, as the unit last read it back. A code without one is not recorded.
-    struct JournalRow {
-        enum class Style {
-            Value,     // one value, before and after
-            Settings,  // the ten stored settings, before and after
-            Command,   // a one-shot command: its reply
-            Eeprom,    // a read of the EEPROM: no value, how complete it was
-        };
-        const char* what;
-        Style style;
-        std::function<const char*()> value;  // Value only
-    };
     void AddJournalRows();
-    QString JournalValue(const JournalRow& row) const;
-    // `note` is the request note the request left, empty when none.
-    void RecordInJournal(const JournalRow& row, const QString& before, const QString& note);
 
-    // Window-thread helpers.
-    QString textOf(QLineEdit* entry);
-    void setText(QLineEdit* entry, const char* text);
-    // Green font, tone, pause, black font.
-    void Flash(QWidget* control);
-    // Green font, tone, black font.
-    void ShortFlash(QWidget* control);
-    // After a text write: green font, pause, tone, black font, then the value read back.
-    void LateFlash(QLineEdit* entry, const std::function<const char*()>& readBack);
+    // Runs `call` on the window thread with the view; the poll thread waits.
+    void onWindow(const std::function<void(View&)>& call);
+    QString textOf(Field field);
+    void show(Field field, const QString& text);
+    void show(Field field, const char* text);
+    // Confirmed colour, tone, pause, colour off.
+    void Flash(Field field);
+    // Confirmed colour, tone, colour off.
+    void ShortFlash(Field field);
+    // After a text write: confirmed colour, pause, tone, then the value read back, colour off.
+    void LateFlash(Field field, const std::function<const char*()>& readBack);
     // A text write the unit took is flashed late; one it did not take only shows the value
     // read back and says so in the status text until the next request begins.
-    void ShowTextWrite(QLineEdit* entry, const std::function<const char*()>& readBack);
+    void ShowTextWrite(Field field, const std::function<const char*()>& readBack);
     void NoteTextRefused();
     void NoteSelectionRefused();
     // The confirmation tone; the poll thread waits for its end.
     void Beep();
-    // A load reading (its text as returned) on a percent entry, a watts entry and a bar, with
-    // the load colours.
-    void ShowLoad(QLineEdit* percent, QLineEdit* watts, QProgressBar* bar, const char* load);
-    // An input reading (its text as returned) and a fresh output reading, with their bars.
-    void ShowInput(QLineEdit* input, QProgressBar* inputBar, QLineEdit* output,
-                   QProgressBar* outputBar, const char* inputText);
+    // A load reading (its text as returned) on a page, with the watts the unit worked out.
+    void ShowLoad(const LoadPlace& place, const char* load);
+    // An input reading (its text as returned) and a fresh output reading.
+    void ShowInput(const InputPlace& place, const char* inputText);
     // Third generation: the firmware head in its entry, the rest of the firmware as its caption.
     void ShowFirmwareHead();
     // The transfer and output voltages follow the model code, except on a Back-UPS Pro.
@@ -108,7 +103,7 @@ private:
 
     // The tuning loop shared by the constant, meter and model-code requests.
     struct Walk {
-        QLineEdit* entry;                        // the target's entry
+        Field entry;                             // the target's entry
         std::function<bool()> select;            // selection sent once, may be empty;
                                                  // false: the unit did not take it
         std::function<bool(const char*)> tune;   // one step toward the target
@@ -130,16 +125,19 @@ private:
     // Only a walk that reached its target is confirmed (green flash and tone).
     static bool Confirmed(const WalkResult& walk) { return walk.end == WalkEnd::Reached; }
 
-    TForm1& form_;
-    APCDynamicData& thread_;
+    View& view_;
     APCUPS& ups_;
+    Tone& tone_;
+    JournalFeed& journal_;
+    HandOff& handOff_;
     std::unordered_map<char, Row> table_;
-    std::unordered_map<char, JournalRow> journalRows_;
+    std::unordered_map<char, JournalRecord> journalRows_;
     // How the request being handled ended, where a walk (or a row) has said so.
-    std::optional<journal::Outcome> outcome_;
-    QString outcomeReason_;
+    RequestEnd end_;
     // The target carried by the request being handled.
     std::optional<std::string> confirmed_;
+    // The walk's target on its way to the unit: up to five characters and the terminator.
+    char codeBuffer_[6] = {};
 };
 
 // Two hexadecimal digits and nothing else: what a unit answers for its model code or for a

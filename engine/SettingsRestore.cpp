@@ -5,10 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "Apcdynamicdata.h"
 #include "JournalEntry.h"
 #include "RequestHandling.h"
-#include "Unit1.h"
 #include "UnitSettings.h"
 
 namespace morlen {
@@ -16,7 +14,8 @@ namespace morlen {
 void RequestHandler::AddRestoreRows() {
     add(kRestoreSettingsRequest, [this](char) {
         std::vector<RestoreTarget> plan;
-        thread_.RunOnWindowThread([&] { plan.swap(form_.restorePlan); });
+        if (takeRestorePlan)
+            handOff_.RunOnWindowThread([&] { plan = takeRestorePlan(); });
         if (plan.empty())
             return;
         int reached = 0;
@@ -27,7 +26,7 @@ void RequestHandler::AddRestoreRows() {
             const QString label = QLatin1String(setting.label);
             // A close of the window waits for no more than the setting in hand.
             before.append({label, QString::fromLatin1(setting.value(ups_))});
-            if (thread_.StopRequested()) {
+            if (handOff_.StopRequested()) {
                 missed << QStringLiteral("%1: not begun").arg(label);
                 after.append(before.back());
                 continue;
@@ -53,7 +52,7 @@ void RequestHandler::AddRestoreRows() {
         if (!missed.isEmpty())
             summary += QStringLiteral(" Not restored: ") + missed.join(QStringLiteral("; ")) +
                        QLatin1Char('.');
-        thread_.RunOnWindowThread([&] { form_.showRequestNote(summary); });
+        onWindow([&](View& view) { view.showRequestNote(summary); });
 
         // Each step is in the journal already; the summary ends the restore there.
         journal::Entry entry;
@@ -63,7 +62,7 @@ void RequestHandler::AddRestoreRows() {
         entry.outcome =
             missed.isEmpty() ? journal::Outcome::Confirmed : journal::Outcome::NotReached;
         entry.reason = missed.join(QStringLiteral("; "));
-        form_.recordInJournal(std::move(entry));
+        journal_.Record(ups_, std::move(entry));
     });
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "AdapterPorts.h"
 #include "Apcdynamicdata.h"
@@ -288,10 +289,16 @@ void TForm1::ComboBox1Change() {
     ui->ComboBox1->setEnabled(false);
     restartSent_ = false;
     StartClick();
-    journalPort = name;
-    recordConnectionBegin();
+    journalFeed->ConnectionBegun(*ups, name, textConnected, shownReadings());
 
-    worker = new morlen::APCDynamicData(*this);
+    worker = new morlen::APCDynamicData({*this, *this, *ups, *requestQueue, *tone, *journalFeed});
+    connect(worker, &morlen::APCDynamicData::ended, this, [this, ended = worker] {
+        WorkerTerminated();
+        // The window must not reach the thread any more; leave it no dangling reference.
+        if (worker == ended)
+            worker = nullptr;
+    });
+    worker->requests().takeRestorePlan = [this] { return std::exchange(restorePlan, {}); };
     workerEnded = 0;
     worker->start();
 }
@@ -408,7 +415,7 @@ void TForm1::FillSmartNoSerial() {
     u.LowTransferVoltage->setText(textOf(unit.lowTransferText));
     u.OutputVoltageConstant->setText(textOf(unit.outputSettingText));
     u.LineFrequency->setText(textOf(unit.lineFrequencyText));
-    morlen::ShowInputAndOutput(*this);
+    morlen::ShowInputAndOutput(*this, *ups);
     u.ModelConst->hide();
     u.Firmware->show();
     setShown({u.Label5, u.SU36G}, false);
@@ -484,10 +491,10 @@ void TForm1::FillSmart() {
     u.LowTransferVoltage->setText(textOf(unit.lowTransferText));
     u.OutputVoltageConstant->setText(textOf(unit.outputSettingText));
     u.RunTime->setText(textOf(unit.runTimeText));
-    morlen::SetBarPosition(u.RunTimeBar, unit.runTimeMinutes);
+    putBar(morlen::Bar::RunTimeBar, unit.runTimeMinutes);
     u.BatteryCharged->setText(textOf(unit.batteryCapacityText));
-    morlen::SetBarPosition(u.BatteryChargedBar, unit.batteryCapacity);
-    morlen::ShowInputAndOutput(*this);
+    putBar(morlen::Bar::BatteryChargedBar, unit.batteryCapacity);
+    morlen::ShowInputAndOutput(*this, *ups);
     enable({u.BatSysVolt, u.Label16}, true);
     if (unit.noTemperature || unit.isStack) {
         u.Temperature->setEnabled(false);
@@ -597,12 +604,12 @@ void TForm1::FillBackPro() {
     u.BatteryVoltagePRO->setText(textOf(unit.batteryVoltageText));
     u.BBDVoltage->setText(textOf(unit.bbdVoltageText));
     u.LoadPercentBackPro->setText(textOf(unit.loadPercentText));
-    morlen::SetBarPosition(u.LoadBackProBar, unit.loadPercent);
+    putBar(morlen::Bar::LoadBackProBar, unit.loadPercent);
     u.LoadWBackPro->setText(textOf(unit.loadWattsText));
     u.InputVoltageBackPro->setText(textOf(unit.inputVoltageText));
-    morlen::SetBarPosition(u.InputVoltageBackProBar, unit.inputVoltage);
+    putBar(morlen::Bar::InputVoltageBackProBar, unit.inputVoltage);
     u.OutputVoltageBackPro->setText(textOf(unit.outputVoltageText));
-    morlen::SetBarPosition(u.OutputVoltageBackProBar, unit.outputVoltage);
+    putBar(morlen::Bar::OutputVoltageBackProBar, unit.outputVoltage);
     PageSwitch(u.TabSheet2, {u.TabSheet2, u.TabSheet7});
     enable({u.ModelMinus, u.ModelPlus}, true);
 }
@@ -653,7 +660,7 @@ void TForm1::FillSmart2ndGen() {
     u.UpVoltage2nd->setText(textOf(unit.highTransferText));
     u.LowVoltage2nd->setText(textOf(unit.lowTransferText));
     u.OutputVoltageConstant2nd->setText(textOf(unit.outputSettingText));
-    morlen::ShowSecondGenerationValues(*this);
+    morlen::ShowSecondGenerationValues(*this, *ups);
     PageSwitch(u.TabSheet3, {u.TabSheet3, u.TabSheet5, u.TabSheet7});
 }
 

@@ -235,39 +235,7 @@ void JournalWindow::exportClicked() {
 
 }  // namespace morlen
 
-// ---- What the window records ----
-
-void TForm1::recordInJournal(morlen::journal::Entry entry) {
-    if (!journal)
-        return;
-    entry.model = QString::fromLatin1(ups->modelName.c_str()).trimmed();
-    entry.serialNumber = QString::fromLatin1(ups->serialNumber.c_str()).trimmed();
-    entry.firmware = QString::fromLatin1(ups->firmwareText.c_str()).trimmed();
-    entry.connection = journalConnection;
-    entry.port = journalPort;
-    journal->Record(std::move(entry));
-}
-
-void TForm1::recordConnectionBegin() {
-    if (!journal)
-        return;
-    journalConnection = morlen::journal::Journal::TimeText(QDateTime::currentDateTime());
-    morlen::journal::Entry entry;
-    entry.kind = morlen::journal::Kind::ConnectionBegin;
-    entry.what = textConnected;
-    entry.after = shownReadings();
-    recordInJournal(std::move(entry));
-}
-
-void TForm1::recordConnectionEnd(const QString& what) {
-    if (!journal || journalConnection.isEmpty())
-        return;
-    morlen::journal::Entry entry;
-    entry.kind = morlen::journal::Kind::ConnectionEnd;
-    entry.what = what;
-    recordInJournal(std::move(entry));
-    journalConnection.clear();
-}
+// ---- What the window shows of the unit ----
 
 QString TForm1::shownReadings() const {
     // The fields of the unit information and of the unit's page that show now, top to bottom.

@@ -103,6 +103,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
     applyFonts();
     applyColours();
     bindFieldLabels();
+    bindView();
     ui->Memo1->setPlainText(resourceText(QStringLiteral(":/window/Disclaimer.txt")));
     ui->Memo2->setPlainText(resourceText(QStringLiteral(":/window/Constants.txt")));
     // The dump panes are laid out for a full row of 16 bytes with a narrow margin.
@@ -154,6 +155,7 @@ TForm1::~TForm1() = default;
 
 void TForm1::openJournal() {
     connect(ui->ServiceJournal, &QAction::triggered, this, &TForm1::ServiceJournalClick);
+    journalFeed = std::make_unique<morlen::JournalFeed>();
     if (qgetenv("MORLEN_JOURNAL") == "off")
         return;
     morlen::journal::Journal::Options options;
@@ -168,6 +170,7 @@ void TForm1::openJournal() {
     };
     journal = std::make_unique<morlen::journal::Journal>(morlen::journal::Journal::DefaultPath(),
                                                          std::move(options));
+    journalFeed = std::make_unique<morlen::JournalFeed>(journal.get());
 }
 
 void TForm1::missingControl(const char* name) {
@@ -475,6 +478,7 @@ void TForm1::FormClose(QCloseEvent* event) {
     settingsStore.reset();
     // Writes what is still queued; its window goes first, it reads the journal.
     qDeleteAll(findChildren<morlen::JournalWindow*>());
+    journalFeed = std::make_unique<morlen::JournalFeed>();
     journal.reset();
 }
 
@@ -490,7 +494,7 @@ void TForm1::WorkerTerminated() {
             ups->LeaveSmartMode();
             ups->ClosePortHandle();
         }
-        recordConnectionEnd(QStringLiteral("Port closed"));
+        journalFeed->ConnectionEnded(*ups, QStringLiteral("Port closed"));
         workerEnded = 1;
         close();
     }

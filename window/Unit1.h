@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -13,15 +14,19 @@
 #include <vector>
 
 #include "Apcups.h"
+#include "JournalFeed.h"
 #include "Queue.h"
 #include "UnitSettings.h"
+#include "View.h"
 #include "ui_Unit1.h"
 
 class QCloseEvent;
 class QColor;
 class QFileDialog;
 class QLabel;
+class QLineEdit;
 class QPainter;
+class QProgressBar;
 class QSettings;
 
 namespace morlen {
@@ -37,10 +42,13 @@ struct Entry;
 // The one window of the program. Its controls come from Unit1.ui and keep their object names;
 // `ui` reaches them by name in code, `control<T>("Name")` by a name held as text.
 //
+// It is the engine's view (FormView.cpp): the poll thread says through it what to show, and
+// the window shows it its own way.
+//
 // Construction builds the window, creates the UPS object and the request queue, restores the
 // six persisted settings (throwing morlen::SettingsError when a stored value is unusable) and
 // leaves the window in its disconnected look.
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public morlen::View {
     Q_OBJECT
 
 public:
@@ -69,23 +77,42 @@ public:
     // How the last request ended where it did not do what was asked (a walk that did not
     // arrive, an EEPROM read with unanswered bytes): in the status text until the next request
     // begins, unless something else has been said there meanwhile.
-    void showRequestNote(const QString& text);
-    void clearRequestNote();
+    void showRequestNote(const QString& text) override;
+    void clearRequestNote() override;
     // The note the last request left; empty when it did what was asked.
-    QString requestNote() const { return requestNote_; }
+    QString requestNote() const override { return requestNote_; }
+
+    // ---- The engine's view (FormView.cpp) ----
+    void putText(morlen::Field field, const QString& text) override;
+    QString fieldText(morlen::Field field) const override;
+    void putCaption(morlen::Field field, const QString& text) override;
+    void flash(morlen::Field field, bool on) override;
+    void putBar(morlen::Bar bar, float value) override;
+    void showLoad(const morlen::LoadPlace& place, const QString& percent, const QString& watts,
+                  float loadPercent) override;
+    void showInput(const morlen::InputPlace& place, const QString& input, float inputVolts,
+                   const QString& output, float outputVolts) override;
+    void unitSettled() override;
+    void requestEnded() override;
+    std::uint16_t beginEepromRead(int steps) override;
+    void showEepromProgress(int step) override;
+    void endEepromRead(int unread) override;
+    void saveEeprom() override;
+    void compareEeprom() override;
+    bool statusPageShown() const override;
+    void showLinkLamp(bool answered) override;
+    void showStatusRegisters(const morlen::StatusRegisters& registers) override;
+    void addChartPoints(const morlen::ChartReadings& readings) override;
+    void refreshEnded() override;
+    void showLostConnection() override;
+    QLineEdit* field(morlen::Field field) const { return fields_[std::size_t(field)]; }
+    QProgressBar* bar(morlen::Bar bar) const { return bars_[std::size_t(bar)]; }
 
     // ---- Service journal ----
     // Null when MORLEN_JOURNAL is "off" (the benchmark compares both).
     std::unique_ptr<morlen::journal::Journal> journal;
-    // The connection the entries belong to, and its port; set when a unit is connected.
-    QString journalConnection, journalPort;
-    // Records an entry with the unit's identity and the connection filled in. Only from the
-    // thread that owns the link: the window thread while no poll thread runs, else the poll
-    // thread.
-    void recordInJournal(morlen::journal::Entry entry);
-    // The connection's begin and end, on the window thread.
-    void recordConnectionBegin();
-    void recordConnectionEnd(const QString& what);
+    // What records connections and requests in it; records nothing while it is off.
+    std::unique_ptr<morlen::JournalFeed> journalFeed;
     // Every reading and setting the window shows for the unit, "label=value" lines, labels as
     // the window shows them (with their group's title).
     QString shownReadings() const;
@@ -363,6 +390,10 @@ protected:
 
 private:
     void FormClose(QCloseEvent* event);
+    // Finds the fields and bars the engine names; called once by the constructor.
+    void bindView();
+    std::array<QLineEdit*, morlen::kFieldCount> fields_{};
+    std::array<QProgressBar*, morlen::kBarCount> bars_{};
     void StatusBar1DrawPanel(QPainter& painter, int index, const QRect& rect);
 
     void applyFonts();

@@ -478,8 +478,10 @@ TEST(RequestRows, TheDispatchTableHoldsExactlyTheSixtyTwoCodesAndTheRestore) {
     ASSERT_EQ(expected.size(), 62u);
 
     EngineBench bench("su1000");
-    APCDynamicData thread(bench.form());  // not started
-    RequestHandler handler(bench.form(), thread);
+    TForm1& form = bench.form();
+    APCDynamicData thread(
+        {form, form, *form.ups, *form.requestQueue, *form.tone, *form.journalFeed});  // not started
+    RequestHandler& handler = thread.requests();
     std::set<char> known;
     for (int c = 0; c < 256; ++c)
         if (handler.Knows(static_cast<char>(c)))

@@ -217,11 +217,11 @@ TEST_F(StateTest, LinkLampShowsTheStateCopiedForTheWindow) {
     form->ups->smartModeOk = true;  // as the poll thread's link check writes it
     EXPECT_TRUE(isRed(lampColour())) << "not read while the poll thread may write it";
 
-    morlen::RefreshDisplay(*form);  // the hand-off of the next pass
+    morlen::RefreshDisplay(*form, *form->ups);  // the hand-off of the next pass
     EXPECT_TRUE(isGreen(lampColour()));
 
     form->ups->smartModeOk = false;
-    morlen::RefreshDisplay(*form);
+    morlen::RefreshDisplay(*form, *form->ups);
     EXPECT_TRUE(isRed(lampColour()));
 }
 

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "Apcups.h"
+#include "JournalEntry.h"
+
+namespace morlen {
+
+namespace journal {
+class Journal;
+}
+
+// A text of the unit object, as a plain function of it.
+template <auto Member>
+const char* UnitText(const APCUPS& ups) {
+    return (ups.*Member).c_str();
+}
+
+// How the journal records a request: its name as the window labels it and what it changes,
+// as the unit last read it back.
+struct JournalRecord {
+    enum class Style {
+        None,      // not recorded
+        Value,     // one value, before and after
+        Settings,  // the settings a reset sets, before and after
+        Command,   // a one-shot command: its reply
+        Eeprom,    // a read of the EEPROM: no value, how complete it was
+    };
+    const char* what = nullptr;
+    Style style = Style::None;
+    const char* (*value)(const APCUPS&) = nullptr;  // Value only
+};
+
+// How a request ended, as its handling saw it.
+struct RequestEnd {
+    // Where a walk (or a row) has said so; else the note or the value read back decides.
+    std::optional<journal::Outcome> outcome;
+    QString reason;
+    // The request note the request left on the window; empty when none.
+    QString note;
+};
+
+// Feeds the service journal: the connections and every request that changes the unit, each
+// with the unit's identity as the unit object holds it. Recording only copies what the unit
+// last read back: the journal adds nothing to the line.
+//
+// Used by whichever thread owns the link: the window thread while no poll thread runs (the
+// connection's begin, the end at a close), else the poll thread.
+class JournalFeed {
+public:
+    // Null: the journal is off and nothing is recorded.
+    explicit JournalFeed(journal::Journal* journal = nullptr) : journal_(journal) {}
+
+    bool On() const { return journal_ != nullptr; }
+
+    // A unit identified on `port`; `readings` are what the window shows of it ("label=value").
+    void ConnectionBegun(const APCUPS& ups, const QString& port, const QString& what,
+                         const QString& readings);
+    // The connection ends, `what` says how; nothing when none is open.
+    void ConnectionEnded(const APCUPS& ups, const QString& what);
+
+    // What `record` holds of the unit now: taken before a request runs, and after.
+    static QString ValueOf(const JournalRecord& record, const APCUPS& ups);
+    // A request ended: its entry, with `before` as taken when it began.
+    void RequestEnded(const APCUPS& ups, const JournalRecord& record, const QString& before,
+                      const RequestEnd& end);
+    // Any other entry of the connection.
+    void Record(const APCUPS& ups, journal::Entry entry);
+
+private:
+    journal::Journal* journal_;
+    QString connection_, port_;
+};
+
+}  // namespace morlen
