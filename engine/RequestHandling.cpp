@@ -90,7 +90,8 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
     form_.takeUnitValues();
 }
 
-void RequestHandler::Handle(char code, char argument, std::optional<std::string> target) {
+void RequestHandler::Handle(char code, char argument, std::optional<std::string> target,
+                            std::vector<RestoreTarget> restore) {
     const auto row = table_.find(code);
     if (row == table_.end())
         return;
@@ -102,6 +103,7 @@ void RequestHandler::Handle(char code, char argument, std::optional<std::string>
     outcome_.reset();
     outcomeReason_.clear();
     confirmed_ = std::move(target);
+    restorePlan_ = std::move(restore);
     row->second(argument);
     confirmed_.reset();
     // What the request changed in the unit is what Esc puts back from now on. The same hand-off
