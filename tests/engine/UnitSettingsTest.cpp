@@ -111,6 +111,7 @@ TEST(RestoreSetting, EndsAtTheSavedValueOrOnceRoundTheCycle) {
         {"saved as NA", low, 1, kLowTransfer, "NA", RestoreEnd::NotOffered, ""},
         {"too wide", low, 1, kLowTransfer, "2000", RestoreEnd::NotOffered, ""},
         {"unit answers NA", {"NA"}, 0, kLowTransfer, "200", RestoreEnd::NoValue, ""},
+        {"no answer", {"208", ""}, 0, kLowTransfer, "200", RestoreEnd::NoAnswer, "-"},
         {"garbage", {"208", "2#4", "200"}, 0, kLowTransfer, "200", RestoreEnd::NoValue, "-"},
         {"packs up", Numbers(0, 11), 1, kPacks, "003", RestoreEnd::Reached, "++"},
         {"packs down", Numbers(0, 11), 4, kPacks, "0", RestoreEnd::Reached, "----"},
