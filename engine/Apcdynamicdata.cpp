@@ -60,7 +60,7 @@ void APCDynamicData::Execute() {
             if (StopRequested())
                 break;
             const APCommandToSend request = queue.Front();
-            requests_->Handle(request.code, request.argument, request.target);
+            requests_->Handle(request.code, request.argument, request.target, request.restore);
             RunOnWindowThread([&] { form_.ui->PageControl2->setEnabled(true); });
             queue.Pop();
         }
@@ -80,7 +80,9 @@ void APCDynamicData::LostConnection() {
         form_.setStatusText(form_.textNoConnection);
         form_.recordConnectionEnd(QStringLiteral("Connection lost"));
         form_.lampOk = form_.ups->smartModeOk;
-        form_.requestQueue->Clear();
+        // Nothing confirmed from now on, while the window still shows the unit, reaches the
+        // next connection's unit.
+        form_.requestQueue->Close();
         ui.ComboBox1->setEnabled(true);
         ui.Reconnect->setEnabled(true);
         TForm1::setFontColor(ui.Memo1, QColor(255, 0, 0));

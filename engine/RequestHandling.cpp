@@ -94,7 +94,8 @@ RequestHandler::RequestHandler(TForm1& form, APCDynamicData& thread)
     form_.takeUnitValues();
 }
 
-void RequestHandler::Handle(char code, char argument, std::optional<std::string> target) {
+void RequestHandler::Handle(char code, char argument, std::optional<std::string> target,
+                            std::vector<RestoreTarget> restore) {
     const auto row = table_.find(code);
     if (row == table_.end())
         return;
@@ -107,6 +108,7 @@ void RequestHandler::Handle(char code, char argument, std::optional<std::string>
     outcomeReason_.clear();
     ups_.ClearRefusedSelection();
     confirmed_ = std::move(target);
+    restorePlan_ = std::move(restore);
     row->second(argument);
     confirmed_.reset();
     if (ups_.RefusedSelection() != nullptr)

@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "JournalEntry.h"
+#include "Queue.h"
 #include "Walk.h"
 
 class QLineEdit;
@@ -19,8 +21,8 @@ namespace morlen {
 class APCDynamicData;
 class APCUPS;
 
-// Puts back the settings of the window's restore plan (TForm1::restorePlan), one after another,
-// each with the step operation of its own button.
+// Puts back the settings of the plan the request carries, one after another, each with the
+// step operation of its own button.
 constexpr char kRestoreSettingsRequest = 'T';
 
 // Carries out the requests the window posts, on the poll thread: one row of the dispatch
@@ -30,8 +32,9 @@ class RequestHandler {
 public:
     RequestHandler(TForm1& form, APCDynamicData& thread);
 
-    // `target`: for a walk, the text Enter confirmed in its field.
-    void Handle(char code, char argument, std::optional<std::string> target = std::nullopt);
+    // `target`: for a walk, the text Enter confirmed in its field; `restore`: a restore's plan.
+    void Handle(char code, char argument, std::optional<std::string> target = std::nullopt,
+                std::vector<RestoreTarget> restore = {});
     bool Knows(char code) const { return table_.count(code) != 0; }
 
     // What the status bar says when a walk ends at its step bound.
@@ -140,6 +143,8 @@ private:
     QString outcomeReason_;
     // The target carried by the request being handled.
     std::optional<std::string> confirmed_;
+    // The plan carried by the restore request being handled.
+    std::vector<RestoreTarget> restorePlan_;
 };
 
 // Two hexadecimal digits and nothing else: what a unit answers for its model code or for a

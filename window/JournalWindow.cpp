@@ -243,6 +243,7 @@ void TForm1::recordInJournal(morlen::journal::Entry entry) {
     entry.model = QString::fromLatin1(ups->modelName.c_str()).trimmed();
     entry.serialNumber = QString::fromLatin1(ups->serialNumber.c_str()).trimmed();
     entry.firmware = QString::fromLatin1(ups->firmwareText.c_str()).trimmed();
+    entry.family = ups->family;
     entry.connection = journalConnection;
     entry.port = journalPort;
     journal->Record(std::move(entry));
