@@ -60,7 +60,7 @@ void APCDynamicData::Execute() {
             if (StopRequested())
                 break;
             const APCommandToSend request = queue.Front();
-            requests_->Handle(request.code, request.argument, request.target);
+            requests_->Handle(request.code, request.argument, request.target, request.restore);
             queue.Pop();
         }
 
@@ -76,7 +76,9 @@ void APCDynamicData::Execute() {
 void APCDynamicData::LostConnection() {
     RunOnWindowThread([this] {
         parts_.journal.ConnectionEnded(parts_.ups, QStringLiteral("Connection lost"));
-        parts_.queue.Clear();
+        // Nothing confirmed from now on, while the window still shows the unit, reaches the
+        // next connection's unit.
+        parts_.queue.Close();
         parts_.view.showLinkLamp(parts_.ups.smartModeOk);
         parts_.view.showLostConnection();
     });

@@ -45,6 +45,7 @@ void JournalFeed::Record(const APCUPS& ups, journal::Entry entry) {
     entry.model = latin(ups.modelName.c_str()).trimmed();
     entry.serialNumber = latin(ups.serialNumber.c_str()).trimmed();
     entry.firmware = latin(ups.firmwareText.c_str()).trimmed();
+    entry.family = ups.family;
     entry.connection = connection_;
     entry.port = port_;
     journal_->Record(std::move(entry));

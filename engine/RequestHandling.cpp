@@ -80,7 +80,8 @@ RequestHandler::RequestHandler(View& view, APCUPS& ups, Tone& tone, JournalFeed&
     view_.unitSettled();
 }
 
-void RequestHandler::Handle(char code, char argument, std::optional<std::string> target) {
+void RequestHandler::Handle(char code, char argument, std::optional<std::string> target,
+                            std::vector<RestoreTarget> restore) {
     const auto row = table_.find(code);
     if (row == table_.end())
         return;
@@ -93,6 +94,7 @@ void RequestHandler::Handle(char code, char argument, std::optional<std::string>
     end_ = {};
     ups_.ClearRefusedSelection();
     confirmed_ = std::move(target);
+    restorePlan_ = std::move(restore);
     row->second(argument);
     confirmed_.reset();
     if (ups_.RefusedSelection() != nullptr)

@@ -9,7 +9,7 @@
 
 #include "JournalEntry.h"
 #include "JournalFeed.h"
-#include "UnitSettings.h"
+#include "Queue.h"
 #include "View.h"
 #include "Walk.h"
 
@@ -18,8 +18,8 @@ namespace morlen {
 class APCUPS;
 class Tone;
 
-// Puts back the settings of the window's restore plan, one after another, each with the step
-// operation of its own button.
+// Puts back the settings of the plan the request carries, one after another, each with the
+// step operation of its own button.
 constexpr char kRestoreSettingsRequest = 'T';
 
 // How the engine reaches the window thread.
@@ -39,12 +39,10 @@ class RequestHandler {
 public:
     RequestHandler(View& view, APCUPS& ups, Tone& tone, JournalFeed& journal, HandOff& handOff);
 
-    // `target`: for a walk, the text Enter confirmed in its field.
-    void Handle(char code, char argument, std::optional<std::string> target = std::nullopt);
+    // `target`: for a walk, the text Enter confirmed in its field; `restore`: a restore's plan.
+    void Handle(char code, char argument, std::optional<std::string> target = std::nullopt,
+                std::vector<RestoreTarget> restore = {});
     bool Knows(char code) const { return table_.count(code) != 0; }
-
-    // The restore plan, until a restore's request carries its own: taken on the window thread.
-    std::function<std::vector<RestoreTarget>()> takeRestorePlan;
 
     // What the status bar says when a walk ends at its step bound.
     static QString BoundReachedText(int steps);
@@ -136,6 +134,8 @@ private:
     RequestEnd end_;
     // The target carried by the request being handled.
     std::optional<std::string> confirmed_;
+    // The plan carried by the restore request being handled.
+    std::vector<RestoreTarget> restorePlan_;
     // The walk's target on its way to the unit: up to five characters and the terminator.
     char codeBuffer_[6] = {};
 };

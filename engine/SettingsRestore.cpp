@@ -1,5 +1,6 @@
-// The restore of saved settings on the poll thread: each setting of the window's plan is
-// stepped with its own button's request until it reads the saved value, each step read back.
+// The restore of saved settings on the poll thread: each setting of the plan its request
+// carries is stepped with its own button's request until it reads the saved value, each step
+// read back.
 #include <QStringList>
 #include <string>
 #include <utility>
@@ -13,9 +14,9 @@ namespace morlen {
 
 void RequestHandler::AddRestoreRows() {
     add(kRestoreSettingsRequest, [this](char) {
-        std::vector<RestoreTarget> plan;
-        if (takeRestorePlan)
-            handOff_.RunOnWindowThread([&] { plan = takeRestorePlan(); });
+        // Taken before the first step: each step is a request of its own.
+        const std::vector<RestoreTarget> plan = std::move(restorePlan_);
+        restorePlan_.clear();
         if (plan.empty())
             return;
         int reached = 0;
@@ -24,7 +25,7 @@ void RequestHandler::AddRestoreRows() {
         for (const RestoreTarget& target : plan) {
             const StoredSetting& setting = StoredSettings()[std::size_t(target.index)];
             const QString label = QLatin1String(setting.label);
-            // A close of the window waits for no more than the setting in hand.
+            // A close of the window waits for no more than the step in hand.
             before.append({label, QString::fromLatin1(setting.value(ups_))});
             if (handOff_.StopRequested()) {
                 missed << QStringLiteral("%1: not begun").arg(label);
@@ -33,12 +34,12 @@ void RequestHandler::AddRestoreRows() {
             }
             // Each step is the button's own request, carried out as a click would be.
             const RestoreResult result = RestoreSetting(
-                setting, [&] { return std::string((ups_.*setting.read)()); },
+                target, [&] { return std::string((ups_.*setting.read)()); },
                 [&](char sign) {
                     Handle(target.code, sign);
                     return std::string(setting.value(ups_));
                 },
-                target.value);
+                [this] { return handOff_.StopRequested(); });
             after.append({label, QString::fromLatin1(result.value)});
             if (result.end == RestoreEnd::Reached) {
                 ++reached;

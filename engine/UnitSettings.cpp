@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 namespace morlen {
@@ -13,6 +15,57 @@ const char* const kHeader = "# Morlen unit settings";
 template <auto Field>
 const char* textOf(const APCUPS& ups) {
     return (ups.*Field).c_str();
+}
+
+// The unit's own letter for each stored setting, in the order of StoredSettings(): the command
+// its group in a capability string starts with.
+constexpr char kCommands[kStoredSettingCount + 1] = "uloEprskeq>";
+constexpr int kSelfTest = 3, kSensitivity = 6, kAlarmDelay = 7, kPacks = 10;
+// How many characters the unit gives for each numbered setting (0: a word or the packs).
+constexpr int kWidths[kStoredSettingCount] = {3, 3, 3, 3, 3, 3, 0, 0, 2, 2, 0};
+
+// The words the window shows for the unit's one-letter answers, as the link reads them.
+struct Word {
+    char letter;
+    const char* text;
+};
+constexpr Word kSensitivityWords[] = {{'H', "High"}, {'M', "Medium"}, {'L', "Low"}, {'A', "Auto"}};
+constexpr Word kAlarmDelayWords[] = {
+    {'0', "5 Seconds"}, {'T', "30 Seconds"}, {'L', "Low Battery"}, {'N', "Disabled"}};
+
+const Word* wordsBegin(int index) {
+    return index == kSensitivity  ? std::begin(kSensitivityWords)
+           : index == kAlarmDelay ? std::begin(kAlarmDelayWords)
+                                  : nullptr;
+}
+const Word* wordsEnd(int index) {
+    return index == kSensitivity  ? std::end(kSensitivityWords)
+           : index == kAlarmDelay ? std::end(kAlarmDelayWords)
+                                  : nullptr;
+}
+
+// Without the spaces the unit pads some values with.
+std::string trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool digitsOnly(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
+// The form of the unit's replies, where it lists no values: exactly as many digits as it gives
+// (the self-test interval may also read "ON" or "OFF"), or one of the words the window shows.
+bool hasForm(int index, const std::string& value) {
+    if (const Word* word = wordsBegin(index))
+        return std::any_of(word, wordsEnd(index), [&](const Word& w) { return value == w.text; });
+    if (index == kSelfTest && (value == "ON" || value == "OFF"))
+        return true;
+    return int(value.size()) == kWidths[index] && digitsOnly(value);
 }
 
 // The first line of `text` that starts with `key=`, without it; null when there is none.
@@ -54,6 +107,70 @@ const std::array<StoredSetting, kStoredSettingCount>& StoredSettings() {
          textOf<&APCUPS::batteryPacksText>, &APCUPS::ReadBatteryPacks, true},
     }};
     return all;
+}
+
+UnitOffer OfferOf(const std::string& capabilities, char locale) {
+    struct Group {
+        char command, locale;
+        std::vector<std::string> values;
+    };
+    std::vector<Group> groups;
+    const auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    std::size_t at = capabilities.find('#');
+    if (at != std::string::npos) {
+        ++at;
+        while (at + 4 <= capabilities.size()) {
+            const char count = capabilities[at + 2], width = capabilities[at + 3];
+            if (!digit(count) || !digit(width) || width == '0')
+                break;
+            const std::size_t n = std::size_t(count - '0'), w = std::size_t(width - '0');
+            if (at + 4 + n * w > capabilities.size())
+                break;
+            Group group{capabilities[at], capabilities[at + 1], {}};
+            for (std::size_t i = 0; i < n; ++i)
+                group.values.push_back(trimmed(capabilities.substr(at + 4 + i * w, w)));
+            groups.push_back(std::move(group));
+            at += 4 + n * w;
+        }
+    }
+    UnitOffer offer;
+    for (int index = 0; index < kStoredSettingCount; ++index) {
+        if (index == kPacks)
+            continue;  // never listed: its own bound holds
+        std::vector<std::string> own, any;
+        for (const Group& group : groups) {
+            if (group.command != kCommands[index])
+                continue;
+            any.insert(any.end(), group.values.begin(), group.values.end());
+            if (group.locale == locale || group.locale == '4')
+                own.insert(own.end(), group.values.begin(), group.values.end());
+        }
+        std::vector<std::string>& list = offer[std::size_t(index)];
+        for (const std::string& value : own.empty() ? any : own) {
+            if (const Word* word = wordsBegin(index)) {
+                // A letter, as the unit lists it: the window's word for it, or none.
+                const Word* found = std::find_if(word, wordsEnd(index), [&](const Word& w) {
+                    return value.size() == 1 && value[0] == w.letter;
+                });
+                if (found != wordsEnd(index))
+                    list.push_back(found->text);
+            } else {
+                list.push_back(value);
+            }
+        }
+    }
+    return offer;
+}
+
+bool IsUnitValue(int index, const std::vector<std::string>& offered, const std::string& value) {
+    const std::string text = trimmed(value);
+    if (text.empty() || text == "NA")
+        return false;
+    if (index == kPacks)
+        return text.size() <= 3 && digitsOnly(text) && std::stoi(text) <= kMaxBatteryPacks;
+    if (!offered.empty())
+        return std::find(offered.begin(), offered.end(), text) != offered.end();
+    return hasForm(index, text);
 }
 
 QString FamilyName(int family) {
@@ -166,30 +283,40 @@ bool SameValue(const StoredSetting& setting, const QString& a, const QString& b)
     return x == y;
 }
 
-QList<SettingDifference> Differences(const SettingValues& now, const SettingValues& saved) {
+QList<SettingDifference> Differences(const SettingValues& now, const SettingValues& saved,
+                                     const UnitOffer& offer) {
     QList<SettingDifference> out;
     for (int i = 0; i < kStoredSettingCount; ++i) {
         const auto n = std::size_t(i);
-        if (now[n].isNull() || saved[n].trimmed().isEmpty())
+        if (now[n].isNull() || saved[n].isNull())
             continue;
-        if (!SameValue(StoredSettings()[n], now[n], saved[n]))
-            out.append({i, now[n], saved[n]});
+        const bool restorable = IsUnitValue(i, offer[n], saved[n].toLatin1().toStdString());
+        if (!restorable || !SameValue(StoredSettings()[n], now[n], saved[n]))
+            out.append({i, now[n], saved[n], restorable});
     }
     return out;
 }
 
-RestoreResult RestoreSetting(const StoredSetting& setting, const std::function<std::string()>& read,
+RestoreResult RestoreSetting(const RestoreTarget& target, const std::function<std::string()>& read,
                              const std::function<std::string(char sign)>& step,
-                             const std::string& target) {
+                             const std::function<bool()>& stopped) {
+    const StoredSetting& setting = StoredSettings()[std::size_t(target.index)];
     const auto same = [&](const std::string& value) {
-        return SameValue(setting, QString::fromLatin1(value), QString::fromLatin1(target));
+        return SameValue(setting, QString::fromLatin1(value), QString::fromLatin1(target.value));
     };
-    const auto blank = [](const std::string& value) {
-        return QString::fromLatin1(value).trimmed().isEmpty();
+    const auto blank = [](const std::string& value) { return trimmed(value).empty(); };
+    const auto isValue = [&](const std::string& value) {
+        return IsUnitValue(target.index, target.offered, value);
     };
+    // Whatever the file or the journal says is checked again here: it is what steps the unit.
+    if (!isValue(target.value))
+        return {RestoreEnd::NotOffered, 0, {}};
     const std::string start = read();
     if (blank(start))
         return {RestoreEnd::NoAnswer, 0, start};
+    // "NA" or garbage is nowhere on the cycle: no step could be counted from it.
+    if (!isValue(start))
+        return {RestoreEnd::NoValue, 0, start};
     if (same(start))
         return {RestoreEnd::Reached, 0, start};
 
@@ -197,7 +324,7 @@ RestoreResult RestoreSetting(const StoredSetting& setting, const std::function<s
     char sign = '-';
     if (setting.twoWay) {
         const long from = IntegerOf(start.c_str());
-        const long to = IntegerOf(target.c_str());
+        const long to = IntegerOf(target.value.c_str());
         bound = int(std::labs(to - from));
         sign = to > from ? '+' : '-';
     }
@@ -206,12 +333,16 @@ RestoreResult RestoreSetting(const StoredSetting& setting, const std::function<s
         std::string value = step(sign);
         if (blank(value))
             return {RestoreEnd::NoAnswer, steps, value};
+        if (!isValue(value))
+            return {RestoreEnd::NoValue, steps, value};
         if (same(value))
             return {RestoreEnd::Reached, steps, value};
         if (!setting.twoWay && value == start)
             return {RestoreEnd::CameRound, steps, value};
         if (value == last)
             return {RestoreEnd::Still, steps, value};
+        if (stopped && stopped())
+            return {RestoreEnd::Stopped, steps, value};
         last = std::move(value);
     }
     return {RestoreEnd::Bound, bound, last};
@@ -230,6 +361,15 @@ QString RestoreEndText(const RestoreResult& result) {
             return QStringLiteral("the value did not move from %1").arg(value);
         case RestoreEnd::NoAnswer:
             return QStringLiteral("the UPS did not answer");
+        case RestoreEnd::NoValue:
+            return QStringLiteral("the UPS answered \"%1\", no value of this setting").arg(value);
+        case RestoreEnd::NotOffered:
+            return QLatin1String(kNotAUnitValue);
+        case RestoreEnd::Stopped:
+            return QStringLiteral("stopped by the close after %1 %2, at %3")
+                .arg(result.steps)
+                .arg(result.steps == 1 ? QStringLiteral("step") : QStringLiteral("steps"))
+                .arg(value);
         case RestoreEnd::Bound:
             return QStringLiteral("not reached after %1 steps, at %2").arg(result.steps).arg(value);
     }

@@ -6,8 +6,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Apcups.h"
+#include "Queue.h"
 
 namespace morlen {
 
@@ -33,6 +35,27 @@ const std::array<StoredSetting, kStoredSettingCount>& StoredSettings();
 
 // One value per stored setting, in the order above; a null text where there is none.
 using SettingValues = std::array<QString, kStoredSettingCount>;
+
+// The most battery packs a supported unit counts: its "+" and "-" stop at 0 and 10 (the
+// simulated units keep that range, sim/README.md). A count above it is no value a unit gives,
+// so a restore never steps the packs further than this.
+constexpr int kMaxBatteryPacks = 10;
+
+// The values a unit lists for each stored setting in its capability string (Ctrl-Z), as the
+// window shows them (trimmed); an empty list where the unit lists none, and then the form of
+// the unit's replies decides.
+using UnitOffer = std::array<std::vector<std::string>, kStoredSettingCount>;
+// The lists of a capability string ("#", then per setting and locale: the command, the locale,
+// the number of values, their width and the values). `locale` is the last character of the
+// firmware; a setting listed only for other locales takes all of its lists. Anything that does
+// not parse ends the lists there.
+UnitOffer OfferOf(const std::string& capabilities, char locale);
+// Whether `value` has the form the unit gives for that setting: one of the values listed in
+// `offered` where there are any, else exactly the width and characters of its replies; for
+// the packs digits only, at most kMaxBatteryPacks. "NA" and empty values never are.
+bool IsUnitValue(int index, const std::vector<std::string>& offered, const std::string& value);
+// What the restore dialog shows for a saved value that is not one.
+inline constexpr const char* kNotAUnitValue = "not a value of this unit";
 
 // A settings file: the unit it was saved from and its values.
 struct UnitSettingsFile {
@@ -63,17 +86,12 @@ bool SameValue(const StoredSetting& setting, const QString& a, const QString& b)
 struct SettingDifference {
     int index;
     QString now, saved;
+    bool restorable;  // false: the saved value is not a value of this unit, and is skipped
 };
-// The settings this unit offers (a `now` that is not null) with a saved value that differs.
-QList<SettingDifference> Differences(const SettingValues& now, const SettingValues& saved);
-
-// One setting of a restore, as the poll thread carries it out: the request of the button
-// whose step operation it uses, and the value to reach.
-struct RestoreTarget {
-    int index;
-    char code;
-    std::string value;
-};
+// The settings this unit offers (a `now` that is not null) with a saved value (not null) that
+// differs, or that is not a value of this unit.
+QList<SettingDifference> Differences(const SettingValues& now, const SettingValues& saved,
+                                     const UnitOffer& offer);
 
 // What the journal calls the summary that ends a restore.
 inline constexpr const char* kRestoreWhat = "Restore unit settings";
@@ -83,23 +101,28 @@ inline constexpr const char* kRestoreWhat = "Restore unit settings";
 constexpr int kSettingCycleBound = 16;
 
 enum class RestoreEnd {
-    Reached,    // the unit reads the saved value
-    CameRound,  // back at the value it began with: the unit does not offer the saved one
-    Still,      // a step left the value where it was
-    NoAnswer,   // a read came back empty
-    Bound,      // kSettingCycleBound steps, or for the packs as many as they were apart
+    Reached,     // the unit reads the saved value
+    CameRound,   // back at the value it began with: the unit does not offer the saved one
+    Still,       // a step left the value where it was
+    NoAnswer,    // a read came back empty
+    NoValue,     // a read came back as no value of this setting ("NA", garbage)
+    NotOffered,  // the saved value is not a value of this unit: nothing read, nothing sent
+    Stopped,     // the close came: no step after the one under way
+    Bound,       // kSettingCycleBound steps, or for the packs as many as they were apart
 };
 struct RestoreResult {
     RestoreEnd end;
     int steps;
     std::string value;  // as last read back
 };
-// Puts one setting back: reads it, then steps it (each step read back) until it reads
-// `target`. A cycled setting is stepped at most once round its cycle; the packs step toward
-// the saved number, at most as many steps as they were apart.
-RestoreResult RestoreSetting(const StoredSetting& setting, const std::function<std::string()>& read,
+// Puts one setting back: reads it, then steps it (each step read back) until it reads the
+// target's value. A cycled setting is stepped at most once round its cycle; the packs step
+// toward the saved number, at most as many steps as they were apart (both are values of the
+// unit, so never more than kMaxBatteryPacks). A target or a read that is not a value of the
+// unit sends no (further) step; `stopped`, asked after each step, ends it there.
+RestoreResult RestoreSetting(const RestoreTarget& target, const std::function<std::string()>& read,
                              const std::function<std::string(char sign)>& step,
-                             const std::string& target);
+                             const std::function<bool()>& stopped = nullptr);
 // Why a setting was not put back; empty when it was.
 QString RestoreEndText(const RestoreResult& result);
 

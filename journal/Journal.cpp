@@ -17,12 +17,15 @@ const char* const kSchema =
     " id INTEGER PRIMARY KEY,"
     " at TEXT NOT NULL, kind INTEGER NOT NULL,"
     " connection TEXT, port TEXT, model TEXT, serial TEXT, firmware TEXT,"
-    " what TEXT, before TEXT, after TEXT, outcome INTEGER NOT NULL, reason TEXT);"
+    " what TEXT, before TEXT, after TEXT, outcome INTEGER NOT NULL, reason TEXT,"
+    " family INTEGER);"
     "CREATE INDEX IF NOT EXISTS entries_by_serial ON entries (serial, id);";
+// A journal begun before the family was kept gets the column; its entries have none.
+const char* const kAddFamily = "ALTER TABLE entries ADD COLUMN family INTEGER";
 
 const char* const kColumns =
     "SELECT id, at, kind, connection, port, model, serial, firmware, what, before, after,"
-    " outcome, reason FROM entries";
+    " outcome, reason, family FROM entries";
 
 QString lastError(sqlite3* db) {
     return QString::fromUtf8(sqlite3_errmsg(db));
@@ -143,6 +146,9 @@ bool Journal::openLocked() {
             sqlite3_close(db);
             return false;
         }
+        // Until the file has passed its check, closing it must not take its log in: a damaged
+        // file goes aside as it was, its log beside it.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         // Another Morlen may be writing the same file for a moment.
         sqlite3_busy_timeout(db, 2000);
         // Write-ahead: a reader (the journal window of another Morlen) never waits for the
@@ -160,6 +166,8 @@ bool Journal::openLocked() {
         }
         if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE)
             rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            sqlite3_exec(db, kAddFamily, nullptr, nullptr, nullptr);  // fails where it is there
         const bool isDamaged = damaged(rc) || (rc == SQLITE_OK && check != QLatin1String("ok"));
         if (isDamaged && attempt == 0) {
             sqlite3_close(db);
@@ -186,6 +194,7 @@ bool Journal::openLocked() {
                                      QByteArray::number(options_.maxPageCount);
             sqlite3_exec(db, limit.constData(), nullptr, nullptr, nullptr);
         }
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
         db_ = db;
         return true;
     }
@@ -196,8 +205,8 @@ bool Journal::writeLocked(Entry& entry) {
     Statement insert;
     int rc = sqlite3_prepare_v2(db_,
                                 "INSERT INTO entries (at, kind, connection, port, model, serial,"
-                                " firmware, what, before, after, outcome, reason)"
-                                " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)",
+                                " firmware, what, before, after, outcome, reason, family)"
+                                " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)",
                                 -1, &insert.handle, nullptr);
     if (rc == SQLITE_OK) {
         bindText(insert.handle, 1, entry.when);
@@ -212,6 +221,8 @@ bool Journal::writeLocked(Entry& entry) {
         bindText(insert.handle, 10, entry.after);
         sqlite3_bind_int(insert.handle, 11, int(entry.outcome));
         bindText(insert.handle, 12, entry.reason);
+        if (entry.family >= 0)
+            sqlite3_bind_int(insert.handle, 13, entry.family);
         // One statement outside a transaction: committed when it returns.
         rc = sqlite3_step(insert.handle);
     }
@@ -224,21 +235,24 @@ bool Journal::writeLocked(Entry& entry) {
     return true;
 }
 
-QList<Entry> Journal::selectLocked(const QString& serialNumber, bool resetsOnly) {
+QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* resets) {
     QList<Entry> entries;
     if (db_ == nullptr && !openLocked())
         return entries;
     QByteArray sql = kColumns;
     sql += " WHERE (?1 = '' OR serial = ?1)";
-    if (resetsOnly)
-        sql += " AND kind = 0 AND what = ?2";
+    if (resets)
+        sql += " AND kind = 0 AND what = ?2 AND family = ?3 AND model = ?4";
     sql += " ORDER BY id DESC";
     Statement select;
     if (sqlite3_prepare_v2(db_, sql.constData(), -1, &select.handle, nullptr) != SQLITE_OK)
         return entries;
     bindText(select.handle, 1, serialNumber.isNull() ? QStringLiteral("") : serialNumber);
-    if (resetsOnly)
+    if (resets) {
         bindText(select.handle, 2, QString::fromLatin1(kResetWhat));
+        sqlite3_bind_int(select.handle, 3, resets->family);
+        bindText(select.handle, 4, resets->model);
+    }
     while (sqlite3_step(select.handle) == SQLITE_ROW) {
         Entry e;
         e.id = sqlite3_column_int64(select.handle, 0);
@@ -254,9 +268,9 @@ QList<Entry> Journal::selectLocked(const QString& serialNumber, bool resetsOnly)
         e.after = columnText(select.handle, 10);
         e.outcome = Outcome(sqlite3_column_int(select.handle, 11));
         e.reason = columnText(select.handle, 12);
+        if (sqlite3_column_type(select.handle, 13) != SQLITE_NULL)
+            e.family = sqlite3_column_int(select.handle, 13);
         entries.append(std::move(e));
-        if (resetsOnly)
-            break;
     }
     return entries;
 }
@@ -266,7 +280,7 @@ QList<Entry> Journal::Entries(const QString& serialNumber, const QString& search
     QList<Entry> entries;
     {
         std::lock_guard lock(dbMutex_);
-        entries = selectLocked(serialNumber, false);
+        entries = selectLocked(serialNumber);
     }
     if (search.isEmpty())
         return entries;
@@ -286,13 +300,27 @@ QList<Entry> Journal::Entries(const QString& serialNumber, const QString& search
     return found;
 }
 
-std::optional<Entry> Journal::LastReset(const QString& serialNumber) {
+std::optional<Entry> Journal::LastReset(int family, const QString& model,
+                                        const QString& serialNumber) {
+    // Units without a serial number of their own would all be one unit.
+    if (IsPlaceholderSerial(serialNumber))
+        return std::nullopt;
     Flush();
     std::lock_guard lock(dbMutex_);
-    QList<Entry> entries = selectLocked(serialNumber, true);
-    if (entries.isEmpty())
-        return std::nullopt;
-    return entries.front();
+    const auto values = [](const QString& text) {
+        QList<LabelledValue> list = ParseValues(text);
+        for (LabelledValue& v : list)
+            v.value = v.value.trimmed();
+        return list;
+    };
+    const ResetsOf unit{family, model.trimmed()};
+    for (Entry& e : selectLocked(serialNumber.trimmed(), &unit)) {
+        // A second reset holds factory values on both sides: the undo is the one before it.
+        if (values(e.before) == values(e.after))
+            continue;
+        return std::move(e);
+    }
+    return std::nullopt;
 }
 
 QStringList Journal::SerialNumbers() {

@@ -58,8 +58,10 @@ public:
     // `search` is not empty, only those with it in any of their texts (case ignored).
     QList<Entry> Entries(const QString& serialNumber = QString(),
                          const QString& search = QString());
-    // The newest reset entry of a unit: its `before` holds the ten settings before the reset.
-    std::optional<Entry> LastReset(const QString& serialNumber);
+    // The newest reset entry of a unit, known by its family, model and serial number: its
+    // `before` holds the ten settings before the reset. A reset that changed nothing (a second
+    // one right after the first) is passed over. Nothing for a placeholder serial number.
+    std::optional<Entry> LastReset(int family, const QString& model, const QString& serialNumber);
     // The serial numbers the journal knows, sorted.
     QStringList SerialNumbers();
 
@@ -77,7 +79,13 @@ private:
     bool writeLocked(Entry& entry);
     void failLocked(const QString& why);
     void writerLoop();
-    QList<Entry> selectLocked(const QString& serialNumber, bool resetsOnly);
+    // Entries of one unit (all when empty), newest first; only its resets when `resets` says
+    // whose.
+    struct ResetsOf {
+        int family;
+        QString model;
+    };
+    QList<Entry> selectLocked(const QString& serialNumber, const ResetsOf* resets = nullptr);
 
     const QString path_;
     Options options_;

@@ -2,6 +2,11 @@
 
 namespace morlen::journal {
 
+bool IsPlaceholderSerial(const QString& serialNumber) {
+    const QString serial = serialNumber.trimmed();
+    return serial.isEmpty() || serial.compare(QLatin1String("NA"), Qt::CaseInsensitive) == 0;
+}
+
 QString FormatValues(const QList<LabelledValue>& values) {
     QString text;
     for (const LabelledValue& v : values) {

@@ -27,8 +27,10 @@ struct Entry {
     qint64 id = 0;  // given by the store; 0 until written
     QString when;   // local time, ISO 8601 with its offset ("2026-12-08T15:52:44+01:00")
     Kind kind = Kind::Change;
-    // The unit as identified when the request ended.
+    // The unit as identified when the request ended; its family as the link numbers them, -1
+    // where it is not known (entries written before the journal kept it).
     QString model, serialNumber, firmware;
+    int family = -1;
     // The connection the entry belongs to (the same text on every entry of one connection,
     // ConnectionBegin and ConnectionEnd included) and its port ("COM1", "/dev/ttyUSB0").
     QString connection, port;
@@ -52,6 +54,10 @@ inline constexpr std::array<const char*, 10> kSettingLabels = {
 
 // What a reset entry's `what` reads (the button's text).
 inline constexpr const char* kResetWhat = "Reset all to default";
+
+// A serial number that names no unit: empty, blanks, or "NA" from a unit without one. Two units
+// with such a number are never taken for one.
+bool IsPlaceholderSerial(const QString& serialNumber);
 
 // One labelled value of a multi-value entry.
 struct LabelledValue {

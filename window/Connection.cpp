@@ -283,6 +283,8 @@ void TForm1::ComboBox1Change() {
         setStatusText(textNoConnection);
         return;
     }
+    // Requests count again, for this connection only.
+    requestQueue->Open();
     setStatusText(textConnected);
     ui->UPSMessage->clear();
     ui->Reconnect->setEnabled(false);
@@ -298,7 +300,6 @@ void TForm1::ComboBox1Change() {
         if (worker == ended)
             worker = nullptr;
     });
-    worker->requests().takeRestorePlan = [this] { return std::exchange(restorePlan, {}); };
     workerEnded = 0;
     worker->start();
 }
@@ -324,6 +325,7 @@ void TForm1::StartClick() {
     bool restarted = false;
 
     // Preamble.
+    unitCapabilities.clear();
     enable({u.Graphics, u.ModelConst}, true);
     setShown({u.GroupBox1, u.GroupBox4, u.GroupBox8, u.GroupBox14}, true);
     u.PageControl2->setCurrentWidget(u.Buffer1);
@@ -474,6 +476,8 @@ void TForm1::ShowSettings() {
 void TForm1::FillSmart() {
     Ui::TForm1& u = *ui;
     APCUPS& unit = *ups;
+    // A read: the values the unit offers for each setting, which are all a restore may set.
+    unitCapabilities = unit.TransactRaw(morlen::cmd::CtrlZ, 1000);
     u.SerialNumber->setMaxLength(14);
     u.Model->setText(textOf(unit.modelName));
     u.ManufactureDate->setText(textOf(unit.manufactureDate));

@@ -37,10 +37,10 @@ RestoreDialog::RestoreDialog(QWidget* owner, Unit unit, std::optional<UnitSettin
     warning_->setStyleSheet(QStringLiteral("color: red"));
     warning_->hide();
 
-    table_ = new QTableWidget(0, 3, this);
+    table_ = new QTableWidget(0, 4, this);
     table_->setObjectName(QStringLiteral("Differences"));
     table_->setHorizontalHeaderLabels(
-        {QStringLiteral("Setting"), QStringLiteral("Now"), QStringLiteral("Saved")});
+        {QStringLiteral("Setting"), QStringLiteral("Now"), QStringLiteral("Saved"), QString()});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionMode(QAbstractItemView::NoSelection);
     table_->verticalHeader()->hide();
@@ -68,7 +68,7 @@ RestoreDialog::RestoreDialog(QWidget* owner, Unit unit, std::optional<UnitSettin
     layout->addWidget(warning_);
     layout->addWidget(table_);
     layout->addLayout(buttons);
-    resize(420, 360);
+    resize(520, 360);
 }
 
 void RestoreDialog::OpenFileClick() {
@@ -128,17 +128,21 @@ void RestoreDialog::ShowSource(const UnitSettingsFile& source, const QString& de
     warning_->setText(morlen::FitText(source, fit));
     warning_->setVisible(fit != morlen::FileFit::Same);
 
-    differences_ = morlen::Differences(unit_.now, source.values);
-    table_->setRowCount(int(differences_.size()));
-    for (int row = 0; row < differences_.size(); ++row) {
-        const morlen::SettingDifference& d = differences_[row];
+    const QList<morlen::SettingDifference> rows =
+        morlen::Differences(unit_.now, source.values, unit_.offer);
+    differences_.clear();
+    table_->setRowCount(int(rows.size()));
+    for (int row = 0; row < rows.size(); ++row) {
+        const morlen::SettingDifference& d = rows[row];
+        if (d.restorable)
+            differences_.append(d);
         const QString cells[] = {
             QLatin1String(morlen::StoredSettings()[std::size_t(d.index)].label), d.now.trimmed(),
-            d.saved.trimmed()};
-        for (int column = 0; column < 3; ++column)
+            d.saved.trimmed(), d.restorable ? QString() : QLatin1String(morlen::kNotAUnitValue)};
+        for (int column = 0; column < 4; ++column)
             table_->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
-    if (differences_.isEmpty())
+    if (rows.isEmpty())
         source_->setText(description + QStringLiteral(" Every setting already reads that value."));
     restore_->setEnabled(!differences_.isEmpty());
 }

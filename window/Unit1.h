@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "Apcups.h"
@@ -294,8 +295,11 @@ public:
     // The request of the button that steps this stored setting on the unit's page, or 0 when
     // the window offers none for it (another family, a disabled group).
     char restoreCode(int index) const;
-    // What the restore request puts back; taken by the poll thread when it carries it out.
-    std::vector<morlen::RestoreTarget> restorePlan;
+    // The connected Smart-UPS's capability string as the connection step read it (empty for
+    // the other families): the values it offers for its settings.
+    std::string unitCapabilities;
+    // The values the connected unit offers for each stored setting, where it lists them.
+    morlen::UnitOffer unitOffer();
     // The file dialogs of both; tests replace them so that no modal dialog waits for them.
     std::function<QString(const QString& suggested)> runSaveSettingsDialog;
     std::function<QString()> runOpenSettingsDialog;

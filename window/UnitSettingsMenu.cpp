@@ -16,6 +16,8 @@
 namespace {
 
 const QString kNoUnitText = QStringLiteral("No unit with settings is connected.");
+const QString kConnectionEndedText =
+    QStringLiteral("Nothing was restored: the connection to the unit has ended.");
 
 }  // namespace
 
@@ -39,19 +41,24 @@ char TForm1::restoreCode(int index) const {
     return 0;
 }
 
+morlen::UnitOffer TForm1::unitOffer() {
+    const QString firmware = unitValues().firmware.trimmed();
+    const char locale = firmware.isEmpty() ? '\0' : firmware.back().toLatin1();
+    return morlen::OfferOf(unitCapabilities, locale);
+}
+
 std::optional<morlen::UnitSettingsFile> TForm1::valuesBeforeReset() {
     const UnitValues& unit = unitValues();
-    if (!journal || unit.serialNumber.trimmed().isEmpty())
+    if (!journal)
         return std::nullopt;
     // A reset just carried out may still be on its way to the disk.
     journal->Flush();
     const std::optional<morlen::journal::Entry> reset =
-        journal->LastReset(unit.serialNumber.trimmed());
+        journal->LastReset(unit.family, unit.model.trimmed(), unit.serialNumber.trimmed());
     if (!reset)
         return std::nullopt;
-    // The journal knows the unit by its serial number: the family is this unit's own.
-    morlen::UnitSettingsFile values{reset->model, reset->serialNumber, reset->firmware,
-                                    unit.family,  reset->when,         {}};
+    morlen::UnitSettingsFile values{reset->model,  reset->serialNumber, reset->firmware,
+                                    reset->family, reset->when,         {}};
     for (std::size_t i = 0; i < morlen::journal::kSettingLabels.size(); ++i)
         values.values[i] = morlen::journal::ValueOf(
             reset->before, QLatin1String(morlen::StoredSettings()[i].label));
@@ -68,10 +75,14 @@ void TForm1::SaveUnitSettingsClick() {
                                   QDateTime::currentDateTime().toString(Qt::ISODate),
                                   {}};
     bool any = false;
+    const morlen::UnitOffer offer = unitOffer();
     for (int i = 0; i < morlen::kStoredSettingCount; ++i) {
+        const auto n = std::size_t(i);
         if (restoreCode(i) != 0) {
-            file.values[std::size_t(i)] = unit.settings[std::size_t(i)];
             any = true;
+            // "NA", an empty read or garbage would only be refused by the restore: no line.
+            if (morlen::IsUnitValue(i, offer[n], unit.settings[n].toLatin1().toStdString()))
+                file.values[n] = unit.settings[n];
         }
     }
     if (!connected || !any) {
@@ -102,7 +113,7 @@ void TForm1::SaveUnitSettingsClick() {
 void TForm1::RestoreUnitSettingsClick() {
     const bool connected = worker != nullptr && workerEnded == 0;
     const UnitValues& values = unitValues();
-    RestoreDialog::Unit unit{values.family, values.model, values.serialNumber, {}};
+    RestoreDialog::Unit unit{values.family, values.model, values.serialNumber, {}, unitOffer()};
     bool any = false;
     for (int i = 0; i < morlen::kStoredSettingCount; ++i) {
         if (restoreCode(i) != 0) {
@@ -118,20 +129,24 @@ void TForm1::RestoreUnitSettingsClick() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     if (runOpenSettingsDialog)
         dialog->runOpenDialog = runOpenSettingsDialog;
-    connect(dialog, &QDialog::accepted, this, [this, dialog] {
-        // The connection may have ended while the dialog was open.
-        if (worker == nullptr || workerEnded != 0)
-            return;
+    const morlen::UnitOffer offer = unit.offer;
+    connect(dialog, &QDialog::accepted, this, [this, dialog, offer] {
         std::vector<morlen::RestoreTarget> plan;
         for (const morlen::SettingDifference& d : dialog->differences()) {
             const char code = restoreCode(d.index);
             if (code != 0)
-                plan.push_back({d.index, code, d.saved.toLatin1().toStdString()});
+                plan.push_back(
+                    {d.index, code, d.saved.toLatin1().toStdString(), offer[std::size_t(d.index)]});
         }
         if (plan.empty())
             return;
-        restorePlan = std::move(plan);
-        requestQueue->Push(morlen::kRestoreSettingsRequest, '-');
+        // The connection may have ended while the dialog was open, or be ending now: then the
+        // queue refuses the request, and no later connection's unit gets it.
+        const bool posted =
+            worker != nullptr && workerEnded == 0 &&
+            requestQueue->Push(morlen::kRestoreSettingsRequest, '-', std::nullopt, std::move(plan));
+        if (!posted)
+            setStatusText(kConnectionEndedText);
     });
     dialog->open();
 }

@@ -157,7 +157,9 @@ TEST(JournalFeed, ResetIsTheUnitsLastResetWithItsTenValuesBefore) {
         form.ups->StepSensitivity();
         tenBefore = TenSettings(*form.ups);
     });
-    const auto reset = form.journal->LastReset(Latin(form.ups->serialNumber.c_str()).trimmed());
+    const auto reset =
+        form.journal->LastReset(form.ups->family, Latin(form.ups->modelName.c_str()).trimmed(),
+                                Latin(form.ups->serialNumber.c_str()).trimmed());
     ASSERT_TRUE(reset.has_value());
     EXPECT_EQ(reset->before, tenBefore);
     EXPECT_EQ(journal::ParseValues(reset->before).size(), 10);

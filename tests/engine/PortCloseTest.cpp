@@ -1,10 +1,14 @@
 // Closing the window ends the conversation with the unit and releases the port.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "EngineBench.h"
+#include "RequestHandling.h"
 #include "SerialPort.h"
 #include "WireLog.h"
 
@@ -57,6 +61,57 @@ TEST(PortClose, ClosingTheWindowTakesTheUnitOutOfSmartModeThenClosesThePort) {
     ASSERT_GE(after.size(), end.size()) << after;
     EXPECT_EQ(after.substr(after.size() - end.size()), end) << after;
     EXPECT_EQ(after.find("close"), after.size() - 5) << after;
+}
+
+// The close reaches a long exchange through the window and its poll thread: the walk or the
+// restore stops after the step under way, then "R" is the last thing the unit hears.
+TEST(PortClose, ClosingDuringAWalkOrARestoreStopsItAfterTheStepUnderWay) {
+    struct Row {
+        const char* what;
+        const char* watched;  // the field each step shows its value in
+        int closeAt;          // the step during which the window is closed
+        std::function<void(TForm1&)> post;
+        std::function<void(const sim::UpsModel&)> look;
+    };
+    const Row rows[] = {
+        // Constant "0" from A0 toward 10: 144 steps, unless the close comes.
+        {"walk", "Const0", 3,
+         [](TForm1& form) {
+             form.ui->Const0->setText(QStringLiteral("10"));
+             PostRequest(form, 'l', '-');
+         },
+         [](const sim::UpsModel& unit) { EXPECT_EQ(unit.constant('0').value_or(0), 0xA0 - 3); }},
+        // The low transfer voltage needs two steps, the output voltage one after it.
+        {"restore", "LowTransferVoltage", 1,
+         [](TForm1& form) {
+             form.requestQueue->Push(kRestoreSettingsRequest, '-', std::nullopt,
+                                     {{1, '9', "200", {}}, {2, 'a', "240", {}}});
+         },
+         [](const sim::UpsModel& unit) {
+             EXPECT_EQ(unit.setting('l'), "204");
+             EXPECT_EQ(unit.setting('o'), "230");
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto bench = std::make_unique<EngineBench>("su1000");
+        bench->unit().model().setDrift(false);
+        bench->connectUnit();
+        TForm1& form = bench->form();
+        int steps = 0;
+        ASSERT_TRUE(bench->atRefresh([&] {
+            row.post(form);
+            QObject::connect(form.findChild<QLineEdit*>(QLatin1String(row.watched)),
+                             &QLineEdit::textChanged, &form, [&] {
+                                 if (++steps == row.closeAt)
+                                     form.close();
+                             });
+        }));
+        ASSERT_TRUE(EngineBench::waitFor([&] { return bench->formGone(); }));
+        EXPECT_EQ(steps, row.closeAt) << "no step shown after the close";
+        row.look(bench->unit().model());
+        EXPECT_EQ(bench->unit().log().back().command, 'R');
+    }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ Entry Change(const QString& serial, const QString& what, const QString& before,
              const QString& after, Outcome outcome = Outcome::Confirmed) {
     Entry e;
     e.model = QStringLiteral("Smart-UPS 1000");
+    e.family = 0;
     e.serialNumber = serial;
     e.what = what;
     e.before = before;
@@ -100,10 +101,46 @@ TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
         const char* name;
         std::function<void(const QString& path)> prepare;
         int maxPageCount;
-        bool writable;  // entries still get written
-        bool setAside;  // a damaged file was renamed, its bytes kept
+        bool writable;          // entries still get written
+        bool setAside;          // a damaged file was renamed, its bytes kept
+        const char* log = "";   // the suffix of a log the damaged file had beside it
+        bool logAside = false;  // it went aside with the file (else SQLite took it in)
     };
     const QByteArray garbage(4096, 'x');
+    // A journal with a damaged page.
+    const auto damagePage = [](const QString& path) {
+        {
+            Journal j(path);
+            for (int i = 0; i < 40; ++i)
+                j.Record(Change(QStringLiteral("S1"), QString(1000, QLatin1Char('a')), QString(),
+                                QString()));
+        }
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(3 * 4096 + 100);
+        f.write(QByteArray(2000, '\xff'));
+    };
+    // The same, written to once more and left as a crash leaves it: that last write only in
+    // the log, under `suffix` beside the file.
+    QByteArray logBytes;
+    const auto damageWithLog = [&](const QString& path, const char* suffix) {
+        damagePage(path);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        EXPECT_EQ(sqlite3_exec(db,
+                               "PRAGMA wal_autocheckpoint = 0; CREATE TABLE later (x);"
+                               " INSERT INTO later VALUES (1)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+        QFile log(path + QStringLiteral("-wal"));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        logBytes = log.readAll();
+        log.close();
+        ASSERT_FALSE(logBytes.isEmpty());
+        ASSERT_TRUE(log.rename(path + QLatin1String(suffix)) || QLatin1String(suffix) == "-wal");
+    };
     const Case cases[] = {
         {"garbage file",
          [&](const QString& path) {
@@ -112,20 +149,16 @@ TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
              f.write(garbage);
          },
          0, true, true},
-        {"database with a damaged page",
-         [&](const QString& path) {
-             {
-                 Journal j(path);
-                 for (int i = 0; i < 40; ++i)
-                     j.Record(Change(QStringLiteral("S1"), QString(1000, QLatin1Char('a')),
-                                     QString(), QString()));
-             }
-             QFile f(path);
-             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-             f.seek(3 * 4096 + 100);
-             f.write(QByteArray(2000, '\xff'));
-         },
-         0, true, true},
+        {"database with a damaged page", damagePage, 0, true, true},
+        // A damaged file with its log beside it. A write-ahead log goes aside with its file,
+        // the file as it was; SQLite itself takes in a rollback journal when it first reads the
+        // file (rolls it back, or drops one that is none), before the check. Neither is left
+        // for the new journal.
+        {"damaged file with a write-ahead log",
+         [&](const QString& path) { damageWithLog(path, "-wal"); }, 0, true, true, "-wal", true},
+        {"damaged file with a rollback journal",
+         [&](const QString& path) { damageWithLog(path, "-journal"); }, 0, true, true, "-journal",
+         false},
         // The disk full: a size limit of a few pages, reached after some entries.
         {"full disk", nullptr, 6, false, false},
         // The folder cannot be made: a file stands where it should be.
@@ -185,6 +218,16 @@ TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
             QFile aside(journal.setAsidePath());
             ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
             EXPECT_EQ(aside.readAll(), damagedBytes);
+            if (*c.log != '\0') {
+                QFile log(journal.setAsidePath() + QLatin1String(c.log));
+                if (c.logAside) {
+                    ASSERT_TRUE(log.open(QIODevice::ReadOnly)) << "the log went aside";
+                    EXPECT_EQ(log.readAll(), logBytes);
+                } else {
+                    EXPECT_FALSE(log.exists());
+                    EXPECT_FALSE(QFile::exists(path + QLatin1String(c.log)));
+                }
+            }
         } else {
             EXPECT_TRUE(journal.setAsidePath().isEmpty());
         }
@@ -223,11 +266,51 @@ TEST(JournalStore, QueriesNewestFirstByUnitAndSearch) {
         EXPECT_EQ(Whats(journal.Entries(c.serial, c.search)), c.whats);
     }
     // The newest reset of each unit, with its values before.
-    ASSERT_TRUE(journal.LastReset(QStringLiteral("AS1")).has_value());
-    EXPECT_EQ(journal.LastReset(QStringLiteral("AS1"))->before, reset2);
-    EXPECT_EQ(journal.LastReset(QStringLiteral("AS2"))->before, reset1);
-    EXPECT_FALSE(journal.LastReset(QStringLiteral("AS3")).has_value());
+    const QString model = QStringLiteral("Smart-UPS 1000");
+    ASSERT_TRUE(journal.LastReset(0, model, QStringLiteral("AS1")).has_value());
+    EXPECT_EQ(journal.LastReset(0, model, QStringLiteral("AS1"))->before, reset2);
+    EXPECT_EQ(journal.LastReset(0, model, QStringLiteral("AS2"))->before, reset1);
+    EXPECT_FALSE(journal.LastReset(0, model, QStringLiteral("AS3")).has_value());
     EXPECT_EQ(journal.SerialNumbers(), (QStringList{"AS1", "AS2"}));
+}
+
+// The values before a unit's last reset: only of that unit, known by family, model and serial
+// number; never of a unit without a serial number of its own; not of a reset that changed
+// nothing (the second of two).
+TEST(JournalStore, TheLastResetIsThatUnitsOwnAndOneThatChangedSomething) {
+    QTemporaryDir dir;
+    Journal journal(dir.filePath(QStringLiteral("j.sqlite")));
+    const struct {
+        int family;
+        const char *model, *serial, *before, *after;
+    } resets[] = {
+        {0, "SU1000", "AS1", "264", "253"}, {0, "SU1000", "AS1", "253", "253 "},
+        {0, "SU1000", "AS2", "257", "253"}, {0, "SU700", "AS2", "261", "253"},
+        {2, "SU1000", "AS2", "265", "253"}, {0, "SU1000", "NA", "271", "253"},
+        {0, "SU1000", "", "271", "253"},    {0, "SU1000", "  ", "271", "253"},
+    };
+    const auto values = [](const char* v) { return FormatValues({{"Up Voltage", v}}); };
+    for (const auto& r : resets) {
+        Entry e =
+            Change(r.serial, QString::fromLatin1(kResetWhat), values(r.before), values(r.after));
+        e.family = r.family;
+        e.model = r.model;
+        journal.Record(e);
+    }
+    // Each unit asked for, and the value before its reset ("" for none found).
+    const struct {
+        int family;
+        const char *model, *serial, *before;
+    } asked[] = {
+        {0, "SU1000", "AS1", "264"}, {0, "SU1000", "AS2", "257"}, {0, "SU700", "AS2", "261"},
+        {2, "SU1000", "AS2", "265"}, {4, "SU1000", "AS2", ""},    {0, "SU1400", "AS2", ""},
+        {0, "SU1000", "NA", ""},     {0, "SU1000", "", ""},       {0, "SU1000", "  ", ""},
+    };
+    for (const auto& a : asked) {
+        SCOPED_TRACE(std::to_string(a.family) + " " + a.model + " [" + a.serial + "]");
+        const auto found = journal.LastReset(a.family, a.model, a.serial);
+        EXPECT_EQ(found ? found->before : QString(), *a.before ? values(a.before) : QString());
+    }
 }
 
 TEST(JournalTexts, ValuesAndCsvRoundTrip) {
