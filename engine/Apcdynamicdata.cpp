@@ -60,7 +60,8 @@ void APCDynamicData::Execute() {
             if (StopRequested())
                 break;
             const APCommandToSend request = queue.Front();
-            requests_->Handle(request.code, request.argument, request.target, request.restore);
+            requests_->Handle(Request(request.code), request.argument, request.target,
+                              request.restore);
             queue.Pop();
         }
 

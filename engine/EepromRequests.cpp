@@ -17,7 +17,7 @@ constexpr int kEepromSteps = 255;
 }  // namespace
 
 void RequestHandler::AddEepromRows() {
-    add('W', [this](char) {
+    add(Request::ReadEeprom, [this](char) {
         // On these units "#" is a calibration constant: 255 "+" would step it round.
         if (ups_.usesConstHash) {
             onWindow([](View& view) { view.showRequestNote(kEepromHashConstantText); });
@@ -63,8 +63,9 @@ void RequestHandler::AddEepromRows() {
         onWindow([unread](View& view) { view.endEepromRead(unread); });
     });
     // The poll thread waits for the dialog and the file, so the unit hears nothing meanwhile.
-    add('X', [this](char) { onWindow([](View& view) { view.saveEeprom(); }); });
-    add('Y', [this](char) { onWindow([](View& view) { view.compareEeprom(); }); });
+    add(Request::SaveEeprom, [this](char) { onWindow([](View& view) { view.saveEeprom(); }); });
+    add(Request::CompareEeprom,
+        [this](char) { onWindow([](View& view) { view.compareEeprom(); }); });
 }
 
 }  // namespace morlen

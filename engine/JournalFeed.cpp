@@ -59,7 +59,7 @@ QString JournalFeed::ValueOf(const JournalRecord& record, const APCUPS& ups) {
         case S::Settings: {
             QList<journal::LabelledValue> settings;
             for (const StoredSetting& setting : StoredSettings())
-                if (!setting.twoWay)
+                if (setting.reset)
                     settings.append({latin(setting.label), latin(setting.value(ups))});
             return journal::FormatValues(settings);
         }

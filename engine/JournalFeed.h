@@ -5,33 +5,13 @@
 
 #include "Apcups.h"
 #include "JournalEntry.h"
+#include "Requests.h"
 
 namespace morlen {
 
 namespace journal {
 class Journal;
 }
-
-// A text of the unit object, as a plain function of it.
-template <auto Member>
-const char* UnitText(const APCUPS& ups) {
-    return (ups.*Member).c_str();
-}
-
-// How the journal records a request: its name as the window labels it and what it changes,
-// as the unit last read it back.
-struct JournalRecord {
-    enum class Style {
-        None,      // not recorded
-        Value,     // one value, before and after
-        Settings,  // the settings a reset sets, before and after
-        Command,   // a one-shot command: its reply
-        Eeprom,    // a read of the EEPROM: no value, how complete it was
-    };
-    const char* what = nullptr;
-    Style style = Style::None;
-    const char* (*value)(const APCUPS&) = nullptr;  // Value only
-};
 
 // How a request ended, as its handling saw it.
 struct RequestEnd {

@@ -29,70 +29,73 @@ bool IsReading(const char* text) {
 RequestHandler::RequestHandler(View& view, APCUPS& ups, Tone& tone, JournalFeed& journal,
                                HandOff& handOff)
     : view_(view), ups_(ups), tone_(tone), journal_(journal), handOff_(handOff) {
-    // Constant tuning posted by Enter in a constant's entry (and by the connection step for
-    // the battery constant): the entry is both the target and the display.
-    const auto constant = [this](Field entry, char select, const char* name,
-                                 bool (APCUPS::*tune)(const char*), const auto& field) {
-        return [this, entry, select, name, tune, &field](char) {
-            const auto shown = [this, entry, &field] { show(entry, field.c_str()); };
-            const auto walk = RunTuning(
-                {entry,
-                 [this, select, name] { return ups_.Select(select, 2, ValueForm::HexByte, name); },
-                 [this, tune](const char* t) { return (ups_.*tune)(t); },
-                 [&field] { return field.c_str(); }, shown, shown, kConstantWalkBound,
-                 [&field] { return ValueChanges([&field] { return field.str(); }); },
-                 // "NA" or garbage is no value to step on from.
-                 [&field] { return !IsModelCode(field.c_str()); }});
-            if (walk && Confirmed(*walk))
-                Flash(entry);
-        };
-    };
-    const auto& u = ups_;
-    add('!', constant(Field::ConstCTRLD, cmd::CtrlD, "constant ^D", &APCUPS::TuneConstCtrlD,
-                      u.constCtrlDText));
-    add('@', constant(Field::Const_3, '#', "constant #", &APCUPS::TuneConstHash, u.constHashText));
-    add('U',
-        constant(Field::Const_4, '$', "constant $", &APCUPS::TuneConstDollar, u.constDollarText));
-    add('Z',
-        constant(Field::Const_5, '%', "constant %", &APCUPS::TuneConstPercent, u.constPercentText));
-    add('V',
-        constant(Field::Const_6, '^', "constant ^", &APCUPS::TuneConstCaret, u.constCaretText));
-    add('l', constant(Field::Const0, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text));
-    add('m', constant(Field::Const4, '4', "constant 4", &APCUPS::TuneConst4, u.const4Text));
-    add('n', constant(Field::Const5, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text));
-    add('o', constant(Field::Const6, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text));
-    add('p', constant(Field::Const02nd, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text));
-    add('q', constant(Field::Const52nd, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text));
-    add('r', constant(Field::Const62nd, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text));
+    using R = Request;
+    const APCUPS& u = ups_;
+    AddConstant(R::ConstCtrlDWalk, cmd::CtrlD, "constant ^D", &APCUPS::TuneConstCtrlD,
+                u.constCtrlDText);
+    AddConstant(R::ConstHashWalk, '#', "constant #", &APCUPS::TuneConstHash, u.constHashText);
+    AddConstant(R::ConstDollarWalk, '$', "constant $", &APCUPS::TuneConstDollar, u.constDollarText);
+    AddConstant(R::ConstPercentWalk, '%', "constant %", &APCUPS::TuneConstPercent,
+                u.constPercentText);
+    AddConstant(R::ConstCaretWalk, '^', "constant ^", &APCUPS::TuneConstCaret, u.constCaretText);
+    AddConstant(R::Const0Walk, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text);
+    AddConstant(R::Const4Walk, '4', "constant 4", &APCUPS::TuneConst4, u.const4Text);
+    AddConstant(R::Const5Walk, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text);
+    AddConstant(R::Const6Walk, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text);
+    AddConstant(R::Const02ndWalk, '0', "constant 0", &APCUPS::TuneConst0, u.const0Text);
+    AddConstant(R::Const52ndWalk, '5', "constant 5", &APCUPS::TuneConst5, u.const5Text);
+    AddConstant(R::Const62ndWalk, '6', "constant 6", &APCUPS::TuneConst6, u.const6Text);
 
     AddStepRows();
-    AddChangeRows();
+    AddSettingRows();
     AddMeterRows();
     AddModelCodeRows();
     AddTextRows();
     AddCommandRows();
     AddEepromRows();
     AddRestoreRows();
-    AddJournalRows();
 
     // Made by the connection step on the window thread before the poll thread starts: the
     // window still owns the link, so it may copy the values its entries restore.
     view_.unitSettled();
 }
 
-void RequestHandler::Handle(char code, char argument, std::optional<std::string> target,
+template <std::size_t N>
+void RequestHandler::AddConstant(Request request, char select, const char* name,
+                                 bool (APCUPS::*tune)(const char*), const FixedText<N>& field) {
+    // Posted by Enter in the constant's entry (and by the connection step for the battery
+    // constant): the entry is both the target and the display.
+    add(request, [this, select, name, tune, &field](char) {
+        const auto shown = [this, &field] { show(*entry_, field.c_str()); };
+        const auto walk = RunTuning({
+            .select = [this, select,
+                       name] { return ups_.Select(select, 2, ValueForm::HexByte, name); },
+            .tune = [this, tune](const char* t) { return (ups_.*tune)(t); },
+            .value = [&field] { return field.c_str(); },
+            .showIntermediate = shown,
+            .showFinal = shown,
+            .bound = kConstantWalkBound,
+            .progress = [&field] { return ValueChanges([&field] { return field.str(); }); },
+            // "NA" or garbage is no value to step on from.
+            .noAnswer = [&field] { return !IsModelCode(field.c_str()); },
+        });
+        if (walk && Confirmed(*walk))
+            Flash(*entry_);
+    });
+}
+
+void RequestHandler::Handle(Request request, char argument, std::optional<std::string> target,
                             std::vector<RestoreTarget> restore) {
-    const auto row = table_.find(code);
+    const auto row = table_.find(request);
     if (row == table_.end())
         return;
     onWindow([](View& view) { view.clearRequestNote(); });
+    const RequestInfo& info = *InfoOf(request);
     // Only copies of what the unit last read back: the journal adds nothing to the wire.
-    const auto journalRow = journal_.On() ? journalRows_.find(code) : journalRows_.end();
-    const JournalRecord record =
-        journalRow != journalRows_.end() ? journalRow->second : JournalRecord{};
-    const QString before = JournalFeed::ValueOf(record, ups_);
+    const QString before = journal_.On() ? JournalFeed::ValueOf(info.journal, ups_) : QString();
     end_ = {};
     ups_.ClearRefusedSelection();
+    entry_ = info.entry;
     confirmed_ = std::move(target);
     restorePlan_ = std::move(restore);
     row->second(argument);
@@ -106,7 +109,7 @@ void RequestHandler::Handle(char code, char argument, std::optional<std::string>
         view.requestEnded();
         end_.note = view.requestNote();
     });
-    journal_.RequestEnded(ups_, record, before, end_);
+    journal_.RequestEnded(ups_, info.journal, before, end_);
 }
 
 QString RequestHandler::BoundReachedText(int steps) {
@@ -168,7 +171,8 @@ bool IsModelCode(const char* text) {
 // ---- Step requests ----
 
 void RequestHandler::AddStepRows() {
-    add('1', [this](char sign) {
+    using R = Request;
+    add(R::ModelStep, [this](char sign) {
         show(Field::Model, ups_.StepModel(sign));
         if (ups_.isThirdGen) {
             ShowFirmwareHead();
@@ -180,61 +184,54 @@ void RequestHandler::AddStepRows() {
         ShowTransferVoltages();
     });
 
-    // Smart-UPS meters and battery packs.
-    add('2', [this](char sign) { ShowLoad(kSmartLoad, ups_.StepLoad(sign)); });
-    add('3', [this](char sign) { ShowInput(kSmartInput, ups_.StepInputVoltage(sign)); });
-    add('4',
+    // Smart-UPS meters.
+    add(R::LoadStep, [this](char sign) { ShowLoad(kSmartLoad, ups_.StepLoad(sign)); });
+    add(R::InputStep, [this](char sign) { ShowInput(kSmartInput, ups_.StepInputVoltage(sign)); });
+    add(R::BatteryVoltageStep,
         [this](char sign) { show(Field::BatteryVoltageSmart, ups_.StepBatteryVoltage(sign)); });
-    add('5', [this](char sign) { show(Field::BatteryPacks, ups_.StepBatteryPacks(sign)); });
 
     // Back-UPS Pro meters. Its calibration values are shown by the next display refresh.
-    add('f', [this](char sign) { ShowLoad(kBackProLoad, ups_.StepLoad(sign)); });
-    add('g', [this](char sign) { ShowInput(kBackProInput, ups_.StepInputVoltage(sign)); });
-    const std::pair<char, const char* (APCUPS::*)(char)> backPro[] = {
-        {'A', &APCUPS::StepRatio},         {'B', &APCUPS::StepBbdVoltage},
-        {'C', &APCUPS::StepEutVoltage},    {'D', &APCUPS::StepBatteryVoltage},
-        {'E', &APCUPS::StepFloatVoltage},  {'F', &APCUPS::StepDcOffset},
-        {'G', &APCUPS::StepCapacitorLoad},
+    add(R::LoadBackProStep, [this](char sign) { ShowLoad(kBackProLoad, ups_.StepLoad(sign)); });
+    add(R::InputBackProStep,
+        [this](char sign) { ShowInput(kBackProInput, ups_.StepInputVoltage(sign)); });
+    const std::pair<Request, const char* (APCUPS::*)(char)> backPro[] = {
+        {R::RatioStep, &APCUPS::StepRatio},
+        {R::BbdVoltageStep, &APCUPS::StepBbdVoltage},
+        {R::EutVoltageStep, &APCUPS::StepEutVoltage},
+        {R::BatteryBackProStep, &APCUPS::StepBatteryVoltage},
+        {R::FloatStep, &APCUPS::StepFloatVoltage},
+        {R::DcOffsetStep, &APCUPS::StepDcOffset},
+        {R::CapacitorLoadStep, &APCUPS::StepCapacitorLoad},
     };
-    for (const auto& [code, step] : backPro)
-        add(code, [this, step = step](char sign) { (ups_.*step)(sign); });
+    for (const auto& [request, step] : backPro)
+        add(request, [this, step = step](char sign) { (ups_.*step)(sign); });
 
     // Second-generation units step their meters in their own direction; the tone says the
     // step was made, since the reading may wrap around.
-    add('6', [this](char) {
+    add(R::Load2ndStep, [this](char) {
         ShowLoad(kSecondGenLoad, ups_.StepLoad2nd());
         Beep();
     });
-    add('7', [this](char) {
+    add(R::Input2ndStep, [this](char) {
         ShowInput(kSecondGenInput, ups_.StepInputVoltage2nd());
         Beep();
     });
-    add('R', [this](char sign) {
+    add(R::Battery2ndStep, [this](char sign) {
         show(Field::BatteryVoltage2nd, ups_.StepBatteryVoltage(sign));
         Flash(Field::BatteryVoltage2nd);
     });
 }
 
-// ---- "Change" buttons: each moves a setting to the next value the unit offers ----
+// ---- The stored settings' buttons: a "Change" moves its setting to the next value the unit
+// offers, the packs count up or down ----
 
-void RequestHandler::AddChangeRows() {
-    const std::tuple<char, const char* (APCUPS::*)(), Field> rows[] = {
-        {'8', &APCUPS::StepHighTransfer, Field::UpTransferVoltage},
-        {'9', &APCUPS::StepLowTransfer, Field::LowTransferVoltage},
-        {'a', &APCUPS::StepOutputSetting, Field::OutputVoltageConstant},
-        {'b', &APCUPS::StepHighTransfer, Field::UpVoltage2nd},
-        {'c', &APCUPS::StepLowTransfer, Field::LowVoltage2nd},
-        {'d', &APCUPS::StepOutputSetting, Field::OutputVoltageConstant2nd},
-        {'M', &APCUPS::StepReturnThreshold, Field::Threshold},
-        {'S', &APCUPS::StepLowBatteryWarning, Field::LowBatWarning},
-        {'u', &APCUPS::StepShutdownDelay, Field::ShutDownDelay},
-        {'v', &APCUPS::StepTurnOnDelay, Field::WakeUpDelay},
-        {'w', &APCUPS::StepSelfTestInterval, Field::SelfTest},
-        {'x', &APCUPS::StepSensitivity, Field::Sensitivity},
-        {'y', &APCUPS::StepAlarmDelay, Field::AlarmDelay},
-    };
-    for (const auto& [code, step, field] : rows)
-        add(code, [this, step = step, field = field](char) { show(field, (ups_.*step)()); });
+void RequestHandler::AddSettingRows() {
+    for (const StoredSetting& setting : StoredSettings())
+        for (const SettingPlace& place : setting.places)
+            if (place.button != nullptr)
+                add(place.request, [this, &setting, field = place.field](char sign) {
+                    show(field, setting.step(ups_, sign));
+                });
 }
 
 // ---- Meter walks toward the true value the technician typed ----
@@ -248,8 +245,8 @@ void RequestHandler::AddMeterRows() {
         return true;
     };
 
-    const auto load = [this, fresh](Field target, LoadPlace place) {
-        return [this, fresh, target, place](char) {
+    const auto load = [this, fresh](LoadPlace place) {
+        return [this, fresh, place](char) {
             const auto shown = [this, place] {
                 const QString loadText = latin(ups_.loadPercentText.c_str());
                 const float position = ups_.loadPercent;
@@ -260,26 +257,32 @@ void RequestHandler::AddMeterRows() {
                     view.putText(place.watts, wattsText);
                 });
             };
-            const auto walk = RunTuning(
-                {target, fresh, [this](const char* t) { return ups_.TuneLoad(t); },
-                 [this] { return ups_.loadPercentText.c_str(); }, shown, shown, kMeterWalkBound,
-                 [this] {
-                     return MeterProgress([this] { return ups_.loadWatts; },
-                                          kLoadWander * ups_.wattsPerPercent);
-                 },
-                 [this] { return !IsReading(ups_.loadPercentText.c_str()); }});
+            const auto walk = RunTuning({
+                .select = fresh,
+                .tune = [this](const char* t) { return ups_.TuneLoad(t); },
+                .value = [this] { return ups_.loadPercentText.c_str(); },
+                .showIntermediate = shown,
+                .showFinal = shown,
+                .bound = kMeterWalkBound,
+                .progress =
+                    [this] {
+                        return MeterProgress([this] { return ups_.loadWatts; },
+                                             kLoadWander * ups_.wattsPerPercent);
+                    },
+                .noAnswer = [this] { return !IsReading(ups_.loadPercentText.c_str()); },
+            });
             if (!walk)
                 return;  // the entry keeps what the technician changed it to
             if (Confirmed(*walk))
                 Flash(place.watts);
-            show(target, "");
+            show(*entry_, "");
         };
     };
-    add('H', load(Field::LoadSmartConst, kSmartLoad));
-    add('I', load(Field::LoadSmart2nd, kSecondGenLoad));
+    add(Request::LoadWalk, load(kSmartLoad));
+    add(Request::Load2ndWalk, load(kSecondGenLoad));
 
-    const auto input = [this, fresh](Field target, InputPlace place) {
-        return [this, fresh, target, place](char) {
+    const auto input = [this, fresh](InputPlace place) {
+        return [this, fresh, place](char) {
             const auto step = [this, place] {
                 const QString value = latin(ups_.inputVoltageText.c_str());
                 const float position = ups_.inputVoltage;
@@ -288,47 +291,55 @@ void RequestHandler::AddMeterRows() {
                     view.putBar(place.inputBar, position);
                 });
             };
-            const auto walk = RunTuning(
-                {target, fresh, [this](const char* t) { return ups_.TuneInputVoltage(t); },
-                 [this] { return ups_.inputVoltageText.c_str(); }, step,
-                 [this, place] { show(place.input, ups_.inputVoltageText.c_str()); },
-                 kMeterWalkBound,
-                 [this] {
-                     return MeterProgress([this] { return ups_.inputVoltage; }, kInputWander);
-                 },
-                 [this] { return !IsReading(ups_.inputVoltageText.c_str()); }});
+            const auto walk = RunTuning({
+                .select = fresh,
+                .tune = [this](const char* t) { return ups_.TuneInputVoltage(t); },
+                .value = [this] { return ups_.inputVoltageText.c_str(); },
+                .showIntermediate = step,
+                .showFinal = [this, place] { show(place.input, ups_.inputVoltageText.c_str()); },
+                .bound = kMeterWalkBound,
+                .progress =
+                    [this] {
+                        return MeterProgress([this] { return ups_.inputVoltage; }, kInputWander);
+                    },
+                .noAnswer = [this] { return !IsReading(ups_.inputVoltageText.c_str()); },
+            });
             if (!walk)
                 return;
             if (Confirmed(*walk))
                 Flash(place.input);
-            show(target, "");
+            show(*entry_, "");
         };
     };
-    add('J', input(Field::InputVoltageConstantSmart, kSmartInput));
-    add('K', input(Field::InputVoltageConstantSmart2nd, kSecondGenInput));
-    add('L', input(Field::InputVoltageConstantBP, kBackProInput));
+    add(Request::InputWalk, input(kSmartInput));
+    add(Request::Input2ndWalk, input(kSecondGenInput));
+    add(Request::InputBackProWalk, input(kBackProInput));
 
     // The second-generation battery meter answers each step with a step text, not the
     // reading: the reading is asked for after every step.
-    add('s', [this](char) {
-        const auto walk = RunTuning(
-            {Field::BatSmart2nd, nullptr,
-             [this](const char* t) { return ups_.TuneBatteryVoltage2nd(t); },
-             [this] { return ups_.step2ndText.c_str(); },
-             [this] { show(Field::BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
-             [this] { show(Field::BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
-             kMeterWalkBound,
-             [this] {
-                 return MeterProgress([this] { return ups_.batteryVoltage; }, kBatteryWander);
-             },
-             [this] {
-                 return ups_.step2ndText.empty() || !IsReading(ups_.batteryVoltageText.c_str());
-             }});
+    add(Request::Battery2ndWalk, [this](char) {
+        const auto walk = RunTuning({
+            .tune = [this](const char* t) { return ups_.TuneBatteryVoltage2nd(t); },
+            .value = [this] { return ups_.step2ndText.c_str(); },
+            .showIntermediate =
+                [this] { show(Field::BatteryVoltage2nd, ups_.ReadBatteryVoltage()); },
+            .showFinal =
+                [this] { show(Field::BatteryVoltage2nd, ups_.batteryVoltageText.c_str()); },
+            .bound = kMeterWalkBound,
+            .progress =
+                [this] {
+                    return MeterProgress([this] { return ups_.batteryVoltage; }, kBatteryWander);
+                },
+            .noAnswer =
+                [this] {
+                    return ups_.step2ndText.empty() || !IsReading(ups_.batteryVoltageText.c_str());
+                },
+        });
         if (!walk)
             return;
         if (Confirmed(*walk))
             Flash(Field::BatteryVoltage2nd);
-        show(Field::BatSmart2nd, "");
+        show(*entry_, "");
     });
 }
 
@@ -337,21 +348,25 @@ void RequestHandler::AddMeterRows() {
 void RequestHandler::AddModelCodeRows() {
     // A second-generation unit reports its model code anew on every "H": ask until it shows
     // the code the connection step put into the entry.
-    add('t', [this](char) {
+    add(Request::ModelCode2ndWalk, [this](char) {
         const auto shown = [this] { show(Field::ModelConst, ups_.modelCode2ndText.c_str()); };
-        const auto walk = RunTuning(
-            {Field::ModelConst, nullptr,
-             [this](const char* t) { return ups_.CheckModelCode2nd(t); },
-             [this] { return ups_.modelCode2ndText.c_str(); }, shown, shown, kModelCodeWalkBound,
-             [this] { return ValueChanges([this] { return ups_.modelCode2ndText.str(); }); },
-             [this] { return !IsModelCode(ups_.modelCode2ndText.c_str()); }});
+        const auto walk = RunTuning({
+            .tune = [this](const char* t) { return ups_.CheckModelCode2nd(t); },
+            .value = [this] { return ups_.modelCode2ndText.c_str(); },
+            .showIntermediate = shown,
+            .showFinal = shown,
+            .bound = kModelCodeWalkBound,
+            .progress =
+                [this] { return ValueChanges([this] { return ups_.modelCode2ndText.str(); }); },
+            .noAnswer = [this] { return !IsModelCode(ups_.modelCode2ndText.c_str()); },
+        });
         if (walk && Confirmed(*walk))
             Flash(Field::ModelConst);
     });
 
     // The model code typed by the technician. The model name, firmware, battery system and
     // the settings the unit offers all follow the code, so they are read again afterwards.
-    add('Q', [this](char) {
+    add(Request::ModelCodeWalk, [this](char) {
         const auto select = [this] {
             ups_.steppedDown = false;
             ups_.steppedUp = false;
@@ -364,15 +379,17 @@ void RequestHandler::AddModelCodeRows() {
         };
         // The walk also stops where the unit does not move or the target is crossed (a code
         // the product line does not have): only the code itself confirms it.
-        Walk tuning{Field::ModelConst, select,
-                    [this](const char* t) { return ups_.TuneModelCode(t); },
-                    [this] { return ups_.modelCodeText.c_str(); },
-                    [this] { show(Field::ModelConst, ups_.modelCodeText.c_str()); }, nullptr,
-                    kModelCodeWalkBound,
-                    [this] { return ValueChanges([this] { return ups_.modelCodeText.str(); }); },
-                    // A reply that is no code at all is treated as no reply.
-                    [this] { return !IsModelCode(ups_.modelCodeText.c_str()); }};
-        const auto ran = RunTuning(tuning);
+        const auto ran = RunTuning({
+            .select = select,
+            .tune = [this](const char* t) { return ups_.TuneModelCode(t); },
+            .value = [this] { return ups_.modelCodeText.c_str(); },
+            .showIntermediate = [this] { show(Field::ModelConst, ups_.modelCodeText.c_str()); },
+            .bound = kModelCodeWalkBound,
+            .progress =
+                [this] { return ValueChanges([this] { return ups_.modelCodeText.str(); }); },
+            // A reply that is no code at all is treated as no reply.
+            .noAnswer = [this] { return !IsModelCode(ups_.modelCodeText.c_str()); },
+        });
         if (!ran)
             return;  // nothing was sent, so nothing needs reading again
         WalkResult walk = *ran;
@@ -397,33 +414,30 @@ void RequestHandler::AddModelCodeRows() {
 // ---- Identity texts: the entry's text when the request is carried out is what is written ----
 
 void RequestHandler::AddTextRows() {
-    const auto typed = [this](Field entry) { return textOf(entry).toLatin1().toStdString(); };
-
-    add('h', [this, typed](char) {
-        ups_.WriteManufactureDate(typed(Field::ManufactureDate));
-        ShowTextWrite(Field::ManufactureDate, [this] { return ups_.manufactureDate.c_str(); });
-    });
-    add('i', [this, typed](char) {
-        ups_.WriteBatteryReplaceDate(typed(Field::BatteriesReplaseDate));
-        ShowTextWrite(Field::BatteriesReplaseDate,
-                      [this] { return ups_.batteryReplaceDate.c_str(); });
-    });
-    add('j', [this, typed](char) {
-        ups_.WriteUpsId(typed(Field::ID));
-        // A written id is read once more after the flash.
-        ShowTextWrite(Field::ID, [this] {
+    using R = Request;
+    const auto typed = [this] { return textOf(*entry_).toLatin1().toStdString(); };
+    const auto write = [this, typed](const char* (APCUPS::*write)(const std::string&),
+                                     std::function<const char*()> readBack) {
+        return [this, typed, write, readBack = std::move(readBack)](char) {
+            (ups_.*write)(typed());
+            ShowTextWrite(*entry_, readBack);
+        };
+    };
+    add(R::ManufactureDateWrite,
+        write(&APCUPS::WriteManufactureDate, [this] { return ups_.manufactureDate.c_str(); }));
+    add(R::ReplaceDateWrite, write(&APCUPS::WriteBatteryReplaceDate,
+                                   [this] { return ups_.batteryReplaceDate.c_str(); }));
+    // A written id is read once more after the flash.
+    add(R::UpsIdWrite, write(&APCUPS::WriteUpsId, [this] {
             return ups_.lastTextWrite == TextWrite::Accepted ? ups_.ReadUpsId()
                                                              : ups_.upsId.c_str();
-        });
-    });
-    add('k', [this, typed](char) {
-        ups_.WriteSerialNumber(typed(Field::SerialNumber));
-        ShowTextWrite(Field::SerialNumber, [this] { return ups_.serialNumber.c_str(); });
-    });
-    add('O', [this, typed](char) {
-        show(Field::SU36G, ups_.WriteFirmwareHead(typed(Field::SU36G)));
+        }));
+    add(R::SerialNumberWrite,
+        write(&APCUPS::WriteSerialNumber, [this] { return ups_.serialNumber.c_str(); }));
+    add(R::FirmwareHeadWrite, [this, typed](char) {
+        show(*entry_, ups_.WriteFirmwareHead(typed()));
         if (ups_.lastTextWrite == TextWrite::Accepted)
-            ShortFlash(Field::SU36G);
+            ShortFlash(*entry_);
         else
             NoteTextRefused();
     });
@@ -466,29 +480,21 @@ void RequestHandler::NoteTextRefused() {
 
 void RequestHandler::AddCommandRows() {
     // The unit's factory values, as it reads them back after the reset.
-    add('N', [this](char) {
+    add(Request::ResetAll, [this](char) {
         ups_.ResetToDefaults();
         Beep();
-        const std::pair<Field, QString> shown[] = {
-            {Field::UpTransferVoltage, latin(ups_.highTransferText.c_str())},
-            {Field::LowTransferVoltage, latin(ups_.lowTransferText.c_str())},
-            {Field::OutputVoltageConstant, latin(ups_.outputSettingText.c_str())},
-            {Field::SelfTest, latin(ups_.selfTestIntervalText.c_str())},
-            {Field::ShutDownDelay, latin(ups_.shutdownDelayText.c_str())},
-            {Field::WakeUpDelay, latin(ups_.turnOnDelayText.c_str())},
-            {Field::Sensitivity, latin(ups_.sensitivityText.c_str())},
-            {Field::AlarmDelay, latin(ups_.alarmDelayText.c_str())},
-            {Field::Threshold, latin(ups_.returnThresholdText.c_str())},
-            {Field::LowBatWarning, latin(ups_.lowBatteryWarningText.c_str())},
-        };
+        std::vector<std::pair<Field, QString>> shown;
+        for (const StoredSetting& setting : StoredSettings())
+            if (setting.reset)
+                shown.emplace_back(setting.places[0].field, latin(setting.value(ups_)));
         onWindow([&shown](View& view) {
             for (const auto& [field, text] : shown)
                 view.putText(field, text);
         });
     });
-    add('P', [this](char) { ups_.StartSelfTest(); });
-    add('z', [this](char) { ups_.FrontPanelTest(); });
-    add('~', [this](char) { ups_.SendBypassToggle(); });
+    add(Request::SelfTest, [this](char) { ups_.StartSelfTest(); });
+    add(Request::PanelTest, [this](char) { ups_.FrontPanelTest(); });
+    add(Request::Bypass, [this](char) { ups_.SendBypassToggle(); });
 }
 
 // ---- Helpers ----
@@ -576,7 +582,7 @@ void RequestHandler::ShowTransferVoltages() {
 std::optional<WalkResult> RequestHandler::RunTuning(const Walk& walk) {
     // The target is the text Enter confirmed. A field that no longer holds it (edited, erased)
     // does not say what the technician wants: nothing is sent.
-    const QString field = textOf(walk.entry);
+    const QString field = textOf(*entry_);
     if (!confirmed_ ||
         field != QString::fromLatin1(confirmed_->data(), qsizetype(confirmed_->size()))) {
         onWindow([](View& view) { view.showRequestNote(TargetChangedText()); });
@@ -633,84 +639,6 @@ void RequestHandler::ReportWalkEnd(const WalkResult& walk) {
     if (message.isEmpty())
         return;
     onWindow([&](View& view) { view.showRequestNote(message); });
-}
-
-// ---- Service journal ----
-
-void RequestHandler::AddJournalRows() {
-    using S = JournalRecord::Style;
-    const auto value = [](const char* what, const char* (*field)(const APCUPS&)) {
-        return JournalRecord{what, S::Value, field};
-    };
-    const std::pair<char, JournalRecord> rows[] = {
-        // Calibration constants, named by their labels on the window.
-        {'!', value("Constant ^d", UnitText<&APCUPS::constCtrlDText>)},
-        {'@', value("Constant #", UnitText<&APCUPS::constHashText>)},
-        {'U', value("Constant $", UnitText<&APCUPS::constDollarText>)},
-        {'Z', value("Constant %", UnitText<&APCUPS::constPercentText>)},
-        {'V', value("Constant ^", UnitText<&APCUPS::constCaretText>)},
-        {'l', value("Constant 0", UnitText<&APCUPS::const0Text>)},
-        {'m', value("Constant 4", UnitText<&APCUPS::const4Text>)},
-        {'n', value("Constant 5", UnitText<&APCUPS::const5Text>)},
-        {'o', value("Constant 6", UnitText<&APCUPS::const6Text>)},
-        {'p', value("Constant 0", UnitText<&APCUPS::const0Text>)},
-        {'q', value("Constant 5", UnitText<&APCUPS::const5Text>)},
-        {'r', value("Constant 6", UnitText<&APCUPS::const6Text>)},
-        // Model and meters.
-        {'1', value("Model", UnitText<&APCUPS::modelName>)},
-        {'2', value("Load %", UnitText<&APCUPS::loadPercentText>)},
-        {'f', value("Load %", UnitText<&APCUPS::loadPercentText>)},
-        {'6', value("Load %", UnitText<&APCUPS::loadPercentText>)},
-        {'H', value("Load W", UnitText<&APCUPS::loadWattsText>)},
-        {'I', value("Load W", UnitText<&APCUPS::loadWattsText>)},
-        {'3', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
-        {'g', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
-        {'7', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
-        {'J', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
-        {'K', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
-        {'L', value("Input V", UnitText<&APCUPS::inputVoltageText>)},
-        {'4', value("Bat.Voltage", UnitText<&APCUPS::batteryVoltageText>)},
-        {'R', value("Bat. Voltage", UnitText<&APCUPS::batteryVoltageText>)},
-        {'s', value("Bat. Voltage", UnitText<&APCUPS::batteryVoltageText>)},
-        {'5', value("Bat. Packs", UnitText<&APCUPS::batteryPacksText>)},
-        {'A', value("Ratio", UnitText<&APCUPS::ratioText>)},
-        {'B', value("B.B.D.", UnitText<&APCUPS::bbdVoltageText>)},
-        {'C', value("E.U.T.", UnitText<&APCUPS::eutVoltageText>)},
-        {'D', value("Bat.", UnitText<&APCUPS::batteryVoltageText>)},
-        {'E', value("Float", UnitText<&APCUPS::floatVoltageText>)},
-        {'F', value("DC", UnitText<&APCUPS::dcOffsetText>)},
-        {'G', value("CAP", UnitText<&APCUPS::capacitorLoadText>)},
-        // Stored settings, each "Change" button.
-        {'8', value("Up Voltage", UnitText<&APCUPS::highTransferText>)},
-        {'b', value("Up Voltage", UnitText<&APCUPS::highTransferText>)},
-        {'9', value("Low Voltage", UnitText<&APCUPS::lowTransferText>)},
-        {'c', value("Low Voltage", UnitText<&APCUPS::lowTransferText>)},
-        {'a', value("Out Voltage", UnitText<&APCUPS::outputSettingText>)},
-        {'d', value("Out Voltage", UnitText<&APCUPS::outputSettingText>)},
-        {'M', value("Return threshold", UnitText<&APCUPS::returnThresholdText>)},
-        {'S', value("Low Battery Warning", UnitText<&APCUPS::lowBatteryWarningText>)},
-        {'u', value("Shut down delay", UnitText<&APCUPS::shutdownDelayText>)},
-        {'v', value("Wake up delay", UnitText<&APCUPS::turnOnDelayText>)},
-        {'w', value("Self Test", UnitText<&APCUPS::selfTestIntervalText>)},
-        {'x', value("Sensitivity", UnitText<&APCUPS::sensitivityText>)},
-        {'y', value("Alarm delay", UnitText<&APCUPS::alarmDelayText>)},
-        // Model codes and identity texts.
-        {'t', value("Hex Code", UnitText<&APCUPS::modelCode2ndText>)},
-        {'Q', value("Hex Code", UnitText<&APCUPS::modelCodeText>)},
-        {'h', value("UPS Manufacture Date", UnitText<&APCUPS::manufactureDate>)},
-        {'i', value("Batteries Replaced Date", UnitText<&APCUPS::batteryReplaceDate>)},
-        {'j', value("UPS ID", UnitText<&APCUPS::upsId>)},
-        {'k', value("Serial Number", UnitText<&APCUPS::serialNumber>)},
-        {'O', value("SU36G", UnitText<&APCUPS::firmwareHead>)},
-        // Commands, named as their buttons.
-        {'N', {journal::kResetWhat, S::Settings, nullptr}},
-        {'P', {"Self Test", S::Command, nullptr}},
-        {'z', {"Leds and Alarm Test", S::Command, nullptr}},
-        {'~', {"BYPASS", S::Command, nullptr}},
-        {'W', {"Read EEPROM", S::Eeprom, nullptr}},
-    };
-    for (const auto& [code, row] : rows)
-        journalRows_.emplace(code, row);
 }
 
 }  // namespace morlen

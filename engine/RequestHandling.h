@@ -10,6 +10,8 @@
 #include "JournalEntry.h"
 #include "JournalFeed.h"
 #include "Queue.h"
+#include "Requests.h"
+#include "UnitSettings.h"
 #include "View.h"
 #include "Walk.h"
 
@@ -17,10 +19,6 @@ namespace morlen {
 
 class APCUPS;
 class Tone;
-
-// Puts back the settings of the plan the request carries, one after another, each with the
-// step operation of its own button.
-constexpr char kRestoreSettingsRequest = 'T';
 
 // How the engine reaches the window thread.
 class HandOff {
@@ -33,16 +31,17 @@ public:
 };
 
 // Carries out the requests the window posts, on the poll thread: one row of the dispatch
-// table per request code. A code without a row does nothing. What a request shows goes to the
-// view, each time through the hand-off, in its place among the bytes, pauses and tones.
+// table per request (Requests.h says what each does). A byte that names none does nothing. What a
+// request shows goes to the view, each time through the hand-off, in its place among the bytes,
+// pauses and tones.
 class RequestHandler {
 public:
     RequestHandler(View& view, APCUPS& ups, Tone& tone, JournalFeed& journal, HandOff& handOff);
 
     // `target`: for a walk, the text Enter confirmed in its field; `restore`: a restore's plan.
-    void Handle(char code, char argument, std::optional<std::string> target = std::nullopt,
+    void Handle(Request request, char argument, std::optional<std::string> target = std::nullopt,
                 std::vector<RestoreTarget> restore = {});
-    bool Knows(char code) const { return table_.count(code) != 0; }
+    bool Knows(Request request) const { return table_.count(request) != 0; }
 
     // What the status bar says when a walk ends at its step bound.
     static QString BoundReachedText(int steps);
@@ -60,17 +59,22 @@ private:
     using Row = std::function<void(char argument)>;
     // The EEPROM page's requests: read into the shown buffer, save, compare.
     void AddEepromRows();
-    // Step requests, the "Change" buttons, meter and model-code walks, text writes, commands.
+    // Step requests, the stored settings' buttons, meter and model-code walks, text writes,
+    // commands.
     void AddStepRows();
-    void AddChangeRows();
+    void AddSettingRows();
     void AddMeterRows();
     void AddModelCodeRows();
     void AddTextRows();
     void AddCommandRows();
     // The restore of saved settings.
     void AddRestoreRows();
-    void add(char code, Row row) { table_.emplace(code, std::move(row)); }
-    void AddJournalRows();
+    void add(Request request, Row row) { table_.emplace(request, std::move(row)); }
+    // A constant walk: the constant selected by `select` (its name for the status text),
+    // stepped by `tune` toward the target in the request's entry, read back in `field`.
+    template <std::size_t N>
+    void AddConstant(Request request, char select, const char* name,
+                     bool (APCUPS::*tune)(const char*), const FixedText<N>& field);
 
     // Runs `call` on the window thread with the view; the poll thread waits.
     void onWindow(const std::function<void(View&)>& call);
@@ -100,17 +104,17 @@ private:
     void ShowTransferVoltages();
 
     // The tuning loop shared by the constant, meter and model-code requests.
+    // The target comes from the request's entry.
     struct Walk {
-        Field entry;                             // the target's entry
-        std::function<bool()> select;            // selection sent once, may be empty;
-                                                 // false: the unit did not take it
-        std::function<bool(const char*)> tune;   // one step toward the target
-        std::function<const char*()> value;      // the value text after a step
-        std::function<void()> showIntermediate;  // after each step that is not the last
-        std::function<void()> showFinal;
-        int bound;
-        std::function<WalkProgress()> progress;  // made once the walk is selected
-        std::function<bool()> noAnswer;          // default: the value text is empty
+        std::function<bool()> select = nullptr;            // selection sent once, may be empty;
+                                                           // false: the unit did not take it
+        std::function<bool(const char*)> tune = nullptr;   // one step toward the target
+        std::function<const char*()> value = nullptr;      // the value text after a step
+        std::function<void()> showIntermediate = nullptr;  // after each step that is not the last
+        std::function<void()> showFinal = nullptr;
+        int bound = 0;
+        std::function<WalkProgress()> progress = nullptr;  // made once the walk is selected
+        std::function<bool()> noAnswer = nullptr;          // default: the value text is empty
     };
     // Runs the walk, shows its final value and, when it did not reach its target, says so in
     // the status text until the next request begins. Nothing when the entry no longer holds
@@ -128,11 +132,11 @@ private:
     Tone& tone_;
     JournalFeed& journal_;
     HandOff& handOff_;
-    std::unordered_map<char, Row> table_;
-    std::unordered_map<char, JournalRecord> journalRows_;
+    std::unordered_map<Request, Row> table_;
     // How the request being handled ended, where a walk (or a row) has said so.
     RequestEnd end_;
-    // The target carried by the request being handled.
+    // The entry of the request being handled (Requests.h) and the target it carries.
+    std::optional<Field> entry_;
     std::optional<std::string> confirmed_;
     // The plan carried by the restore request being handled.
     std::vector<RestoreTarget> restorePlan_;

@@ -13,7 +13,7 @@
 namespace morlen {
 
 void RequestHandler::AddRestoreRows() {
-    add(kRestoreSettingsRequest, [this](char) {
+    add(Request::RestoreSettings, [this](char) {
         // Taken before the first step: each step is a request of its own.
         const std::vector<RestoreTarget> plan = std::move(restorePlan_);
         restorePlan_.clear();
@@ -36,7 +36,7 @@ void RequestHandler::AddRestoreRows() {
             const RestoreResult result = RestoreSetting(
                 target, [&] { return std::string((ups_.*setting.read)()); },
                 [&](char sign) {
-                    Handle(target.code, sign);
+                    Handle(Request(target.code), sign);
                     return std::string(setting.value(ups_));
                 },
                 [this] { return handOff_.StopRequested(); });

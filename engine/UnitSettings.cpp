@@ -12,37 +12,20 @@ namespace {
 
 const char* const kHeader = "# Morlen unit settings";
 
-template <auto Field>
-const char* textOf(const APCUPS& ups) {
-    return (ups.*Field).c_str();
+// One step of a setting: a cycled one ignores the sign.
+template <auto Step>
+const char* stepOf(APCUPS& ups, char) {
+    return (ups.*Step)();
+}
+template <auto Step>
+const char* signedStepOf(APCUPS& ups, char sign) {
+    return (ups.*Step)(sign);
 }
 
-// The unit's own letter for each stored setting, in the order of StoredSettings(): the command
-// its group in a capability string starts with.
-constexpr char kCommands[kStoredSettingCount + 1] = "uloEprskeq>";
-constexpr int kSelfTest = 3, kSensitivity = 6, kAlarmDelay = 7, kPacks = 10;
-// How many characters the unit gives for each numbered setting (0: a word or the packs).
-constexpr int kWidths[kStoredSettingCount] = {3, 3, 3, 3, 3, 3, 0, 0, 2, 2, 0};
-
-// The words the window shows for the unit's one-letter answers, as the link reads them.
-struct Word {
-    char letter;
-    const char* text;
-};
-constexpr Word kSensitivityWords[] = {{'H', "High"}, {'M', "Medium"}, {'L', "Low"}, {'A', "Auto"}};
-constexpr Word kAlarmDelayWords[] = {
+constexpr SettingWord kSensitivityWords[] = {
+    {'H', "High"}, {'M', "Medium"}, {'L', "Low"}, {'A', "Auto"}};
+constexpr SettingWord kAlarmDelayWords[] = {
     {'0', "5 Seconds"}, {'T', "30 Seconds"}, {'L', "Low Battery"}, {'N', "Disabled"}};
-
-const Word* wordsBegin(int index) {
-    return index == kSensitivity  ? std::begin(kSensitivityWords)
-           : index == kAlarmDelay ? std::begin(kAlarmDelayWords)
-                                  : nullptr;
-}
-const Word* wordsEnd(int index) {
-    return index == kSensitivity  ? std::end(kSensitivityWords)
-           : index == kAlarmDelay ? std::end(kAlarmDelayWords)
-                                  : nullptr;
-}
 
 // Without the spaces the unit pads some values with.
 std::string trimmed(const std::string& text) {
@@ -60,12 +43,13 @@ bool digitsOnly(const std::string& text) {
 
 // The form of the unit's replies, where it lists no values: exactly as many digits as it gives
 // (the self-test interval may also read "ON" or "OFF"), or one of the words the window shows.
-bool hasForm(int index, const std::string& value) {
-    if (const Word* word = wordsBegin(index))
-        return std::any_of(word, wordsEnd(index), [&](const Word& w) { return value == w.text; });
-    if (index == kSelfTest && (value == "ON" || value == "OFF"))
+bool hasForm(const StoredSetting& setting, const std::string& value) {
+    if (!setting.words.empty())
+        return std::any_of(setting.words.begin(), setting.words.end(),
+                           [&](const SettingWord& w) { return value == w.text; });
+    if (setting.onOff && (value == "ON" || value == "OFF"))
         return true;
-    return int(value.size()) == kWidths[index] && digitsOnly(value);
+    return int(value.size()) == setting.width && digitsOnly(value);
 }
 
 // The first line of `text` that starts with `key=`, without it; null when there is none.
@@ -80,31 +64,148 @@ QString lineValue(const QStringList& lines, const QString& key) {
 }  // namespace
 
 const std::array<StoredSetting, kStoredSettingCount>& StoredSettings() {
+    using P = SettingPage;
+    using R = Request;
+    using F = Field;
     // In the order of the journal's reset entries, the packs last. The second-generation page
     // has its own buttons for the voltages; the rest live on the "Settings" page.
     static const std::array<StoredSetting, kStoredSettingCount> all = {{
-        {"upper-transfer", "Up Voltage", '8', 'b', "UpVoltageConstChange", "UpVoltageChange2nd",
-         textOf<&APCUPS::highTransferText>, &APCUPS::ReadHighTransfer, false},
-        {"lower-transfer", "Low Voltage", '9', 'c', "LowVoltageConstChange", "LowVoltageChange2nd",
-         textOf<&APCUPS::lowTransferText>, &APCUPS::ReadLowTransfer, false},
-        {"output-voltage", "Out Voltage", 'a', 'd', "OutVoltageConstChange", "OutVoltageChange2nd",
-         textOf<&APCUPS::outputSettingText>, &APCUPS::ReadOutputSetting, false},
-        {"self-test", "Self Test", 'w', 0, "SelfTestChange", nullptr,
-         textOf<&APCUPS::selfTestIntervalText>, &APCUPS::ReadSelfTestInterval, false},
-        {"shutdown-delay", "Shut down delay", 'u', 0, "ShutDownDelayChange", nullptr,
-         textOf<&APCUPS::shutdownDelayText>, &APCUPS::ReadShutdownDelay, false},
-        {"wake-up-delay", "Wake up delay", 'v', 0, "WakeUpDelayChange", nullptr,
-         textOf<&APCUPS::turnOnDelayText>, &APCUPS::ReadTurnOnDelay, false},
-        {"sensitivity", "Sensitivity", 'x', 0, "SensitivityChange", nullptr,
-         textOf<&APCUPS::sensitivityText>, &APCUPS::ReadSensitivity, false},
-        {"alarm-delay", "Alarm delay", 'y', 0, "AlarmDelayChange", nullptr,
-         textOf<&APCUPS::alarmDelayText>, &APCUPS::ReadAlarmDelay, false},
-        {"return-threshold", "Return threshold", 'M', 0, "ThresholdChange", nullptr,
-         textOf<&APCUPS::returnThresholdText>, &APCUPS::ReadReturnThreshold, false},
-        {"low-battery-warning", "Low Battery Warning", 'S', 0, "LowBatWarningChange", nullptr,
-         textOf<&APCUPS::lowBatteryWarningText>, &APCUPS::ReadLowBatteryWarning, false},
-        {"battery-packs", "Bat. Packs", '5', 0, "BatteryPacksPlus", nullptr,
-         textOf<&APCUPS::batteryPacksText>, &APCUPS::ReadBatteryPacks, true},
+        {.key = "upper-transfer",
+         .label = "Up Voltage",
+         .places = {{.page = P::Smart,
+                     .request = R::UpVoltageChange,
+                     .button = "UpVoltageConstChange",
+                     .field = F::UpTransferVoltage},
+                    {.page = P::SecondGen,
+                     .request = R::UpVoltage2ndChange,
+                     .button = "UpVoltageChange2nd",
+                     .field = F::UpVoltage2nd}},
+         .value = UnitText<&APCUPS::highTransferText>,
+         .read = &APCUPS::ReadHighTransfer,
+         .step = stepOf<&APCUPS::StepHighTransfer>,
+         .command = 'u',
+         .width = 3},
+        {.key = "lower-transfer",
+         .label = "Low Voltage",
+         .places = {{.page = P::Smart,
+                     .request = R::LowVoltageChange,
+                     .button = "LowVoltageConstChange",
+                     .field = F::LowTransferVoltage},
+                    {.page = P::SecondGen,
+                     .request = R::LowVoltage2ndChange,
+                     .button = "LowVoltageChange2nd",
+                     .field = F::LowVoltage2nd}},
+         .value = UnitText<&APCUPS::lowTransferText>,
+         .read = &APCUPS::ReadLowTransfer,
+         .step = stepOf<&APCUPS::StepLowTransfer>,
+         .command = 'l',
+         .width = 3},
+        {.key = "output-voltage",
+         .label = "Out Voltage",
+         .places = {{.page = P::Smart,
+                     .request = R::OutVoltageChange,
+                     .button = "OutVoltageConstChange",
+                     .field = F::OutputVoltageConstant},
+                    {.page = P::SecondGen,
+                     .request = R::OutVoltage2ndChange,
+                     .button = "OutVoltageChange2nd",
+                     .field = F::OutputVoltageConstant2nd}},
+         .value = UnitText<&APCUPS::outputSettingText>,
+         .read = &APCUPS::ReadOutputSetting,
+         .step = stepOf<&APCUPS::StepOutputSetting>,
+         .command = 'o',
+         .width = 3},
+        {.key = "self-test",
+         .label = "Self Test",
+         .places = {{.page = P::Settings,
+                     .request = R::SelfTestChange,
+                     .button = "SelfTestChange",
+                     .field = F::SelfTest}},
+         .value = UnitText<&APCUPS::selfTestIntervalText>,
+         .read = &APCUPS::ReadSelfTestInterval,
+         .step = stepOf<&APCUPS::StepSelfTestInterval>,
+         .command = 'E',
+         .width = 3,
+         .onOff = true},
+        {.key = "shutdown-delay",
+         .label = "Shut down delay",
+         .places = {{.page = P::Settings,
+                     .request = R::ShutDownDelayChange,
+                     .button = "ShutDownDelayChange",
+                     .field = F::ShutDownDelay}},
+         .value = UnitText<&APCUPS::shutdownDelayText>,
+         .read = &APCUPS::ReadShutdownDelay,
+         .step = stepOf<&APCUPS::StepShutdownDelay>,
+         .command = 'p',
+         .width = 3},
+        {.key = "wake-up-delay",
+         .label = "Wake up delay",
+         .places = {{.page = P::Settings,
+                     .request = R::WakeUpDelayChange,
+                     .button = "WakeUpDelayChange",
+                     .field = F::WakeUpDelay}},
+         .value = UnitText<&APCUPS::turnOnDelayText>,
+         .read = &APCUPS::ReadTurnOnDelay,
+         .step = stepOf<&APCUPS::StepTurnOnDelay>,
+         .command = 'r',
+         .width = 3},
+        {.key = "sensitivity",
+         .label = "Sensitivity",
+         .places = {{.page = P::Settings,
+                     .request = R::SensitivityChange,
+                     .button = "SensitivityChange",
+                     .field = F::Sensitivity}},
+         .value = UnitText<&APCUPS::sensitivityText>,
+         .read = &APCUPS::ReadSensitivity,
+         .step = stepOf<&APCUPS::StepSensitivity>,
+         .command = 's',
+         .words = kSensitivityWords},
+        {.key = "alarm-delay",
+         .label = "Alarm delay",
+         .places = {{.page = P::Settings,
+                     .request = R::AlarmDelayChange,
+                     .button = "AlarmDelayChange",
+                     .field = F::AlarmDelay}},
+         .value = UnitText<&APCUPS::alarmDelayText>,
+         .read = &APCUPS::ReadAlarmDelay,
+         .step = stepOf<&APCUPS::StepAlarmDelay>,
+         .command = 'k',
+         .words = kAlarmDelayWords},
+        {.key = "return-threshold",
+         .label = "Return threshold",
+         .places = {{.page = P::Settings,
+                     .request = R::ThresholdChange,
+                     .button = "ThresholdChange",
+                     .field = F::Threshold}},
+         .value = UnitText<&APCUPS::returnThresholdText>,
+         .read = &APCUPS::ReadReturnThreshold,
+         .step = stepOf<&APCUPS::StepReturnThreshold>,
+         .command = 'e',
+         .width = 2},
+        {.key = "low-battery-warning",
+         .label = "Low Battery Warning",
+         .places = {{.page = P::Settings,
+                     .request = R::LowBatWarningChange,
+                     .button = "LowBatWarningChange",
+                     .field = F::LowBatWarning}},
+         .value = UnitText<&APCUPS::lowBatteryWarningText>,
+         .read = &APCUPS::ReadLowBatteryWarning,
+         .step = stepOf<&APCUPS::StepLowBatteryWarning>,
+         .command = 'q',
+         .width = 2},
+        {.key = "battery-packs",
+         .label = "Bat. Packs",
+         .places = {{.page = P::Smart,
+                     .request = R::BatteryPacksStep,
+                     .button = "BatteryPacksMinus",
+                     .buttonUp = "BatteryPacksPlus",
+                     .field = F::BatteryPacks}},
+         .value = UnitText<&APCUPS::batteryPacksText>,
+         .read = &APCUPS::ReadBatteryPacks,
+         .step = signedStepOf<&APCUPS::StepBatteryPacks>,
+         .twoWay = true,
+         .reset = false,
+         .command = '>'},
     }};
     return all;
 }
@@ -135,11 +236,12 @@ UnitOffer OfferOf(const std::string& capabilities, char locale) {
     }
     UnitOffer offer;
     for (int index = 0; index < kStoredSettingCount; ++index) {
-        if (index == kPacks)
+        const StoredSetting& setting = StoredSettings()[std::size_t(index)];
+        if (setting.twoWay)
             continue;  // never listed: its own bound holds
         std::vector<std::string> own, any;
         for (const Group& group : groups) {
-            if (group.command != kCommands[index])
+            if (group.command != setting.command)
                 continue;
             any.insert(any.end(), group.values.begin(), group.values.end());
             if (group.locale == locale || group.locale == '4')
@@ -147,12 +249,13 @@ UnitOffer OfferOf(const std::string& capabilities, char locale) {
         }
         std::vector<std::string>& list = offer[std::size_t(index)];
         for (const std::string& value : own.empty() ? any : own) {
-            if (const Word* word = wordsBegin(index)) {
+            if (!setting.words.empty()) {
                 // A letter, as the unit lists it: the window's word for it, or none.
-                const Word* found = std::find_if(word, wordsEnd(index), [&](const Word& w) {
-                    return value.size() == 1 && value[0] == w.letter;
-                });
-                if (found != wordsEnd(index))
+                const auto found = std::find_if(
+                    setting.words.begin(), setting.words.end(), [&](const SettingWord& w) {
+                        return value.size() == 1 && value[0] == w.letter;
+                    });
+                if (found != setting.words.end())
                     list.push_back(found->text);
             } else {
                 list.push_back(value);
@@ -166,11 +269,12 @@ bool IsUnitValue(int index, const std::vector<std::string>& offered, const std::
     const std::string text = trimmed(value);
     if (text.empty() || text == "NA")
         return false;
-    if (index == kPacks)
+    const StoredSetting& setting = StoredSettings()[std::size_t(index)];
+    if (setting.twoWay)
         return text.size() <= 3 && digitsOnly(text) && std::stoi(text) <= kMaxBatteryPacks;
     if (!offered.empty())
         return std::find(offered.begin(), offered.end(), text) != offered.end();
-    return hasForm(index, text);
+    return hasForm(setting, text);
 }
 
 QString FamilyName(int family) {

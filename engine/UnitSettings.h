@@ -5,30 +5,62 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "Apcups.h"
 #include "Queue.h"
+#include "Requests.h"
+#include "View.h"
 
 namespace morlen {
 
-// The unit's ten stored settings and its battery packs: what a settings file holds and what a
-// restore puts back. Calibration constants, meters and the model code belong to one unit's
-// calibration and are never among them.
+// The pages a stored setting is posted and shown on.
+enum class SettingPage { Smart, SecondGen, Settings };
+
+// Where one page posts and shows a stored setting. A place without a button is none.
+struct SettingPlace {
+    SettingPage page = SettingPage::Settings;
+    Request request = Request::RestoreSettings;  // what its button posts
+    const char* button = nullptr;                // the button: its "Change", or the packs' "-"
+    const char* buttonUp = nullptr;              // the packs' "+"
+    Field field = Field::Model;                  // where the value shows
+};
+
+// One of the words the window shows for a one-letter answer of the unit.
+struct SettingWord {
+    char letter;
+    const char* text;
+};
+
+// The unit's ten stored settings and its battery packs: what a settings file holds, what a
+// reset sets (the ten), what a restore puts back. Calibration constants, meters and the model
+// code belong to one unit's calibration and are never among them. Every other list of them
+// (the requests, the buttons, the reset, the journal's labels) is made from this one.
 struct StoredSetting {
     const char* key;    // its line in a settings file
-    const char* label;  // as the window labels it
-    // The request its button posts on the Smart-UPS page and on the second-generation page
-    // (0 where that page has none), and those buttons.
-    char code, code2nd;
-    const char* button;
-    const char* button2nd;
-    // The value as the unit object last read it, and the read that asks the unit afresh.
+    const char* label;  // as the window labels it; the journal records it by the same name
+    // Its places: the Smart-UPS or "Settings" page first, then the second-generation page's
+    // own, where it has one.
+    SettingPlace places[2];
+    // The value as the unit object last read it, the read that asks the unit afresh, and one
+    // step, read back: a cycled setting goes on to the next value the unit offers ("-"), the
+    // packs count "+" or "-".
     const char* (*value)(const APCUPS&);
     const char* (APCUPS::*read)();
-    // The battery packs are a number stepped "+" or "-"; the settings go round a cycle with "-".
-    bool twoWay;
+    const char* (*step)(APCUPS&, char sign);
+    // The battery packs are a number stepped both ways; the settings go round a cycle.
+    bool twoWay = false;
+    // "Reset all to default" sets it back; a reset's journal entry holds these, in this order.
+    bool reset = true;
+    // How the unit gives its values: its letter in a capability string (Ctrl-Z), and where it
+    // lists none the form of its replies: so many digits, or one of the window's words for its
+    // one-letter answers. The self-test interval may also read "ON" or "OFF".
+    char command;
+    int width = 0;
+    std::span<const SettingWord> words = {};
+    bool onOff = false;
 };
 constexpr int kStoredSettingCount = 11;
 const std::array<StoredSetting, kStoredSettingCount>& StoredSettings();

@@ -45,13 +45,6 @@ struct Entry {
     QString reason;  // why it was not confirmed; empty when it was
 };
 
-// The window's labels of the ten stored settings, in the order of the "Settings" page: the
-// labels a reset entry's `before` and `after` use.
-inline constexpr std::array<const char*, 10> kSettingLabels = {
-    "Up Voltage",    "Low Voltage", "Out Voltage", "Self Test",        "Shut down delay",
-    "Wake up delay", "Sensitivity", "Alarm delay", "Return threshold", "Low Battery Warning",
-};
-
 // What a reset entry's `what` reads (the button's text).
 inline constexpr const char* kResetWhat = "Reset all to default";
 

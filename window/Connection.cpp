@@ -463,13 +463,10 @@ void TForm1::FillSmartNoSerial() {
 void TForm1::ShowSettings() {
     Ui::TForm1& u = *ui;
     const APCUPS& unit = *ups;
-    u.SelfTest->setText(textOf(unit.selfTestIntervalText));
-    u.ShutDownDelay->setText(textOf(unit.shutdownDelayText));
-    u.WakeUpDelay->setText(textOf(unit.turnOnDelayText));
-    u.Sensitivity->setText(textOf(unit.sensitivityText));
-    u.LowBatWarning->setText(textOf(unit.lowBatteryWarningText));
-    u.AlarmDelay->setText(textOf(unit.alarmDelayText));
-    u.Threshold->setText(textOf(unit.returnThresholdText));
+    for (const morlen::StoredSetting& setting : morlen::StoredSettings())
+        for (const morlen::SettingPlace& place : setting.places)
+            if (place.button != nullptr && place.page == morlen::SettingPage::Settings)
+                putText(place.field, QString::fromLatin1(setting.value(unit)));
     u.LineFrequency->setText(textOf(unit.lineFrequencyText));
 }
 
@@ -754,7 +751,7 @@ void TForm1::ModelCodeStep() {
     }
     std::memcpy(codeBuffer, next, sizeof next);
     ui->ModelConst->setText(QString::fromLatin1(codeBuffer));
-    requestQueue->Push('t', '-', ui->ModelConst->text().toStdString());
+    post(morlen::Request::ModelCode2ndWalk, '-', ui->ModelConst->text().toStdString());
 }
 
 void TForm1::BatteryConstant() {
@@ -762,7 +759,7 @@ void TForm1::BatteryConstant() {
                   static_cast<unsigned>(morlen::BatteryConstantValue(*ups)));
     ui->Const0->setText(QString::fromLatin1(codeBuffer));
     // The field shows the constant in upper case, as the unit answers it.
-    requestQueue->Push('l', '-', ui->Const0->text().toStdString());
+    post(morlen::Request::Const0Walk, '-', ui->Const0->text().toStdString());
 }
 
 void TForm1::PageControl2Change() {

@@ -97,15 +97,15 @@ void TForm1::ConnectEepromPage() {
 }
 
 void TForm1::ReadEEClick() {
-    requestQueue->Push('W', '-');
+    post(morlen::Request::ReadEeprom, '-');
 }
 
 void TForm1::SaveEEClick() {
-    requestQueue->Push('X', '-');
+    post(morlen::Request::SaveEeprom, '-');
 }
 
 void TForm1::CompareEEClick() {
-    requestQueue->Push('Y', '-');
+    post(morlen::Request::CompareEeprom, '-');
 }
 
 void TForm1::DumpEepromBuffer() {

@@ -190,25 +190,26 @@ void greenFlash(TForm1& form, QLineEdit* entry) {
 }
 
 using Restore = QString TForm1::UnitValues::*;
+using morlen::Request;
 
 // A walk toward the field's text as Enter found it.
-void postWalk(TForm1& form, char code, const QString& target) {
-    form.requestQueue->Push(code, '-', target.toLatin1().toStdString());
+void postWalk(TForm1& form, Request request, const QString& target) {
+    form.post(request, '-', target.toLatin1().toStdString());
 }
 
 // The identity texts take any key the unit can store; Esc puts back the unit's text with a
 // beep. Enter writes whatever the field holds, as long as the unit can store it.
-void identityKeyPress(TForm1& form, QLineEdit* entry, QChar key, Restore value, char code) {
+void identityKeyPress(TForm1& form, QLineEdit* entry, QChar key, Restore value, Request request) {
     if (key == kEsc) {
         restore(entry, form.unitValues().*value);
         beep(form);
     }
     if (key == kEnter && holdsOnly(entry->text(), isStorable))
-        form.requestQueue->Push(code, '-');
+        form.post(request, '-');
 }
 
 // Two hexadecimal digits; Enter only with both typed, Esc puts back the unit's value quietly.
-void hexKeyPress(TForm1& form, QLineEdit* entry, QChar& key, Restore value, char code) {
+void hexKeyPress(TForm1& form, QLineEdit* entry, QChar& key, Restore value, Request request) {
     const QChar typed = key;
     const qsizetype length = entry->text().size();
     if (!isHexDigit(typed) && !isEditKey(typed))
@@ -217,7 +218,7 @@ void hexKeyPress(TForm1& form, QLineEdit* entry, QChar& key, Restore value, char
         restore(entry, form.unitValues().*value);
     // A target that could not have been typed can never be matched: no walk toward it.
     if (typed == kEnter && length == 2 && holdsOnly(entry->text(), isHexDigit))
-        postWalk(form, code, entry->text());
+        postWalk(form, request, entry->text());
 }
 
 double loadLimit(TForm1& form) {
@@ -225,7 +226,7 @@ double loadLimit(TForm1& form) {
 }
 
 // The true load in watts, read off a meter while the unit carries the load on battery.
-void loadKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
+void loadKeyPress(TForm1& form, QLineEdit* entry, QChar& key, Request request) {
     const QChar typed = key;
     if (!isDigit(typed) && typed != kEnter && typed != kBackspace)
         key = QChar();
@@ -240,7 +241,7 @@ void loadKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
     const QString text = entry->text();
     if (!text.isEmpty() && holdsOnly(text, isDigit) &&
         double(morlen::LeadingInteger(text)) <= loadLimit(form))
-        postWalk(form, code, text);
+        postWalk(form, request, text);
 }
 
 // More than the unit may carry while it is calibrated cannot be right: show it red and drop it.
@@ -252,7 +253,7 @@ void loadKeyUp(TForm1& form, QLineEdit* entry) {
 
 // The true input voltage, always three digits. A full field takes only Enter or Backspace;
 // anything else sounds the tone.
-void voltageKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
+void voltageKeyPress(TForm1& form, QLineEdit* entry, QChar& key, Request request) {
     const QChar typed = key;
     const QString text = entry->text();
     if (!isDigit(typed) && typed != kEnter && typed != kBackspace)
@@ -260,7 +261,7 @@ void voltageKeyPress(TForm1& form, QLineEdit* entry, QChar& key, char code) {
     if (text.size() == 3 && morlen::LeadingInteger(text) <= kHighestInputVoltage) {
         if (typed == kEnter) {
             if (holdsOnly(text, isDigit))
-                postWalk(form, code, text);
+                postWalk(form, request, text);
         } else if (typed != kBackspace) {
             beep(form);
             key = QChar();
@@ -352,11 +353,13 @@ private:
 // ---- Identity texts ----
 
 void TForm1::ManufactureDateKeyPress(QChar& key) {
-    identityKeyPress(*this, ui->ManufactureDate, key, &UnitValues::manufactureDate, 'h');
+    identityKeyPress(*this, ui->ManufactureDate, key, &UnitValues::manufactureDate,
+                     Request::ManufactureDateWrite);
 }
 
 void TForm1::BatteriesReplaseDateKeyPress(QChar& key) {
-    identityKeyPress(*this, ui->BatteriesReplaseDate, key, &UnitValues::batteryReplaceDate, 'i');
+    identityKeyPress(*this, ui->BatteriesReplaseDate, key, &UnitValues::batteryReplaceDate,
+                     Request::ReplaceDateWrite);
 }
 
 // Today's date for a fresh battery; the technician writes it with Enter.
@@ -365,14 +368,15 @@ void TForm1::BatteriesReplaseDateDblClick() {
 }
 
 void TForm1::IDKeyPress(QChar& key) {
-    identityKeyPress(*this, ui->ID, key, &UnitValues::upsId, 'j');
+    identityKeyPress(*this, ui->ID, key, &UnitValues::upsId, Request::UpsIdWrite);
 }
 
 void TForm1::SerialNumberKeyPress(QChar& key) {
     const QChar typed = key;
     if (!isAlphanumeric(typed) && !isEditKey(typed))
         key = QChar();
-    identityKeyPress(*this, ui->SerialNumber, typed, &UnitValues::serialNumber, 'k');
+    identityKeyPress(*this, ui->SerialNumber, typed, &UnitValues::serialNumber,
+                     Request::SerialNumberWrite);
 }
 
 void TForm1::SerialNumberKeyUp() {
@@ -382,79 +386,79 @@ void TForm1::SerialNumberKeyUp() {
 // ---- Calibration constants and the model code ----
 
 void TForm1::Const0KeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const0, key, &UnitValues::const0, 'l');
+    hexKeyPress(*this, ui->Const0, key, &UnitValues::const0, Request::Const0Walk);
 }
 void TForm1::Const0KeyUp() {
     ui->Const0->setReadOnly(false);
 }
 void TForm1::Const4KeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const4, key, &UnitValues::const4, 'm');
+    hexKeyPress(*this, ui->Const4, key, &UnitValues::const4, Request::Const4Walk);
 }
 void TForm1::Const4KeyUp() {
     ui->Const4->setReadOnly(false);
 }
 void TForm1::Const5KeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const5, key, &UnitValues::const5, 'n');
+    hexKeyPress(*this, ui->Const5, key, &UnitValues::const5, Request::Const5Walk);
 }
 void TForm1::Const5KeyUp() {
     ui->Const5->setReadOnly(false);
 }
 void TForm1::Const6KeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const6, key, &UnitValues::const6, 'o');
+    hexKeyPress(*this, ui->Const6, key, &UnitValues::const6, Request::Const6Walk);
 }
 void TForm1::Const6KeyUp() {
     ui->Const6->setReadOnly(false);
 }
 void TForm1::Const02ndKeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const02nd, key, &UnitValues::const0, 'p');
+    hexKeyPress(*this, ui->Const02nd, key, &UnitValues::const0, Request::Const02ndWalk);
 }
 void TForm1::Const02ndKeyUp() {
     ui->Const02nd->setReadOnly(false);
 }
 void TForm1::Const52ndKeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const52nd, key, &UnitValues::const5, 'q');
+    hexKeyPress(*this, ui->Const52nd, key, &UnitValues::const5, Request::Const52ndWalk);
 }
 void TForm1::Const52ndKeyUp() {
     ui->Const52nd->setReadOnly(false);
 }
 void TForm1::Const62ndKeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const62nd, key, &UnitValues::const6, 'r');
+    hexKeyPress(*this, ui->Const62nd, key, &UnitValues::const6, Request::Const62ndWalk);
 }
 void TForm1::Const62ndKeyUp() {
     ui->Const62nd->setReadOnly(false);
 }
 void TForm1::Const_3KeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const_3, key, &UnitValues::constHash, '@');
+    hexKeyPress(*this, ui->Const_3, key, &UnitValues::constHash, Request::ConstHashWalk);
 }
 void TForm1::Const_3KeyUp() {
     ui->Const_3->setReadOnly(false);
 }
 void TForm1::Const_4KeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const_4, key, &UnitValues::constDollar, 'U');
+    hexKeyPress(*this, ui->Const_4, key, &UnitValues::constDollar, Request::ConstDollarWalk);
 }
 void TForm1::Const_4KeyUp() {
     ui->Const_4->setReadOnly(false);
 }
 void TForm1::Const_5KeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const_5, key, &UnitValues::constPercent, 'Z');
+    hexKeyPress(*this, ui->Const_5, key, &UnitValues::constPercent, Request::ConstPercentWalk);
 }
 void TForm1::Const_5KeyUp() {
     ui->Const_5->setReadOnly(false);
 }
 void TForm1::Const_6KeyPress(QChar& key) {
-    hexKeyPress(*this, ui->Const_6, key, &UnitValues::constCaret, 'V');
+    hexKeyPress(*this, ui->Const_6, key, &UnitValues::constCaret, Request::ConstCaretWalk);
 }
 void TForm1::Const_6KeyUp() {
     ui->Const_6->setReadOnly(false);
 }
 void TForm1::ConstCTRLDKeyPress(QChar& key) {
-    hexKeyPress(*this, ui->ConstCTRLD, key, &UnitValues::constCtrlD, '!');
+    hexKeyPress(*this, ui->ConstCTRLD, key, &UnitValues::constCtrlD, Request::ConstCtrlDWalk);
 }
 void TForm1::ConstCTRLDKeyUp() {
     ui->ConstCTRLD->setReadOnly(false);
 }
 void TForm1::ModelConstKeyPress(QChar& key) {
-    hexKeyPress(*this, ui->ModelConst, key, &UnitValues::modelCode, 'Q');
+    hexKeyPress(*this, ui->ModelConst, key, &UnitValues::modelCode, Request::ModelCodeWalk);
 }
 void TForm1::ModelConstKeyUp() {
     ui->ModelConst->setReadOnly(false);
@@ -472,7 +476,7 @@ void TForm1::SU36GKeyPress(QChar& key) {
         greenFlash(*this, ui->SU36G);
     }
     if (typed == kEnter && holdsOnly(ui->SU36G->text(), isStorable))
-        requestQueue->Push('O', '-');
+        post(Request::FirmwareHeadWrite, '-');
 }
 
 void TForm1::SU36GKeyUp() {
@@ -486,7 +490,7 @@ void TForm1::BatSmart2ndKeyPress(QChar& key) {
     if (!isDigit(typed) && typed != QLatin1Char('.') && !isEditKey(typed))
         key = QChar();
     if (typed == kEnter && length == 5 && isVoltage(ui->BatSmart2nd->text()))
-        postWalk(*this, 's', ui->BatSmart2nd->text());
+        postWalk(*this, Request::Battery2ndWalk, ui->BatSmart2nd->text());
 }
 
 void TForm1::BatSmart2ndKeyUp() {
@@ -496,31 +500,31 @@ void TForm1::BatSmart2ndKeyUp() {
 // ---- True load and input voltage ----
 
 void TForm1::LoadSmartConstKeyPress(QChar& key) {
-    loadKeyPress(*this, ui->LoadSmartConst, key, 'H');
+    loadKeyPress(*this, ui->LoadSmartConst, key, Request::LoadWalk);
 }
 void TForm1::LoadSmartConstKeyUp() {
     loadKeyUp(*this, ui->LoadSmartConst);
 }
 void TForm1::LoadSmart2ndKeyPress(QChar& key) {
-    loadKeyPress(*this, ui->LoadSmart2nd, key, 'I');
+    loadKeyPress(*this, ui->LoadSmart2nd, key, Request::Load2ndWalk);
 }
 void TForm1::LoadSmart2ndKeyUp() {
     loadKeyUp(*this, ui->LoadSmart2nd);
 }
 void TForm1::InputVoltageConstantSmartKeyPress(QChar& key) {
-    voltageKeyPress(*this, ui->InputVoltageConstantSmart, key, 'J');
+    voltageKeyPress(*this, ui->InputVoltageConstantSmart, key, Request::InputWalk);
 }
 void TForm1::InputVoltageConstantSmartKeyUp() {
     voltageKeyUp(*this, ui->InputVoltageConstantSmart);
 }
 void TForm1::InputVoltageConstantSmart2ndKeyPress(QChar& key) {
-    voltageKeyPress(*this, ui->InputVoltageConstantSmart2nd, key, 'K');
+    voltageKeyPress(*this, ui->InputVoltageConstantSmart2nd, key, Request::Input2ndWalk);
 }
 void TForm1::InputVoltageConstantSmart2ndKeyUp() {
     voltageKeyUp(*this, ui->InputVoltageConstantSmart2nd);
 }
 void TForm1::InputVoltageConstantBPKeyPress(QChar& key) {
-    voltageKeyPress(*this, ui->InputVoltageConstantBP, key, 'L');
+    voltageKeyPress(*this, ui->InputVoltageConstantBP, key, Request::InputBackProWalk);
 }
 void TForm1::InputVoltageConstantBPKeyUp() {
     voltageKeyUp(*this, ui->InputVoltageConstantBP);

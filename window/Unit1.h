@@ -157,55 +157,11 @@ public:
     // Identifies the unit, fills its family's page and runs the chosen options.
     void StartClick();
     // ---- Adjust buttons and entry fields ----
-    // Each adjust button only posts its request; the poll thread carries it out.
-    void ModelMinusClick();
-    void ModelPlusClick();
-    void LoadPlusClick();
-    void LoadMinusClick();
-    void InputVoltagePlusClick();
-    void InputVoltageMinusClick();
-    void BatteryVoltagePlusClick();
-    void BatteryVoltageMinusClick();
-    void BatteryPacksPlusClick();
-    void BatteryPacksMinusClick();
-    void UpVoltageConstChangeClick();
-    void LowVoltageConstChangeClick();
-    void OutVoltageConstChangeClick();
-    void LoadBackProPlusClick();
-    void LoadBackProMinusClick();
-    void InputVoltageBackProPlusClick();
-    void InputVoltageBackProMinusClick();
-    void RatioPlusClick();
-    void RatioMinusClick();
-    void BBDVoltagePlusClick();
-    void BBDVoltageMinusClick();
-    void EUTVoltagePlusClick();
-    void EUTVoltageMinusClick();
-    void BatteryVoltageBackProPlusClick();
-    void BatteryVoltageBackProMinusClick();
-    void FloatBackProPlusClick();
-    void FloatBackProMinusClick();
-    void DCOffsetPlusClick();
-    void DCOffsetMinusClick();
-    void CapasitorLoadPlusClick();
-    void CapasitorLoadMinusClick();
-    void Load2ndMinusClick();
-    void InputVoltage2ndMinusClick();
-    void Bat2ndMinusClick();
-    void UpVoltageChange2ndClick();
-    void LowVoltageChange2ndClick();
-    void OutVoltageChange2ndClick();
-    void LowBatWarningChangeClick();
-    void ShutDownDelayChangeClick();
-    void WakeUpDelayChangeClick();
-    void SelfTestChangeClick();
-    void ThresholdChangeClick();
-    void SensitivityChangeClick();
-    void AlarmDelayChangeClick();
-    void ResetAllClick();
-    void LedsClick();
-    void TestClick();
-    void ByPassClick();
+    // Posts a request for the poll thread; false when the queue refuses it (its connection has
+    // ended). Each adjust button only posts its request (Buttons.cpp).
+    bool post(morlen::Request request, char argument,
+              std::optional<std::string> target = std::nullopt,
+              std::vector<morlen::RestoreTarget> restore = {});
 
     // Entry fields. A key press handler gets the typed character (Enter 13, Esc 27,
     // Backspace 8) and refuses it by setting it to null; the field is then read-only until the
@@ -292,9 +248,9 @@ public:
     // the unit's settings; what the technician confirms is posted as one request.
     void RestoreUnitSettingsClick();
     void ConnectUnitSettings();
-    // The request of the button that steps this stored setting on the unit's page, or 0 when
-    // the window offers none for it (another family, a disabled group).
-    char restoreCode(int index) const;
+    // The request of the button that steps this stored setting on the unit's page; nothing
+    // when the window offers none for it (another family, a disabled group).
+    std::optional<morlen::Request> restoreRequest(int index) const;
     // The connected Smart-UPS's capability string as the connection step read it (empty for
     // the other families): the values it offers for its settings.
     std::string unitCapabilities;

@@ -26,19 +26,15 @@ void TForm1::ConnectUnitSettings() {
     connect(ui->RestoreUnitSettings, &QAction::triggered, this, &TForm1::RestoreUnitSettingsClick);
 }
 
-char TForm1::restoreCode(int index) const {
-    const morlen::StoredSetting& setting = morlen::StoredSettings()[std::size_t(index)];
-    const auto usable = [this](const char* name) {
-        if (name == nullptr)
-            return false;
-        const auto* button = control<QWidget>(name);
-        return button->isEnabled() && !button->isHidden();
-    };
-    if (usable(setting.button))
-        return setting.code;
-    if (usable(setting.button2nd))
-        return setting.code2nd;
-    return 0;
+std::optional<morlen::Request> TForm1::restoreRequest(int index) const {
+    for (const morlen::SettingPlace& place : morlen::StoredSettings()[std::size_t(index)].places) {
+        if (place.button == nullptr)
+            continue;
+        const auto* button = control<QWidget>(place.button);
+        if (button->isEnabled() && !button->isHidden())
+            return place.request;
+    }
+    return std::nullopt;
 }
 
 morlen::UnitOffer TForm1::unitOffer() {
@@ -59,9 +55,11 @@ std::optional<morlen::UnitSettingsFile> TForm1::valuesBeforeReset() {
         return std::nullopt;
     morlen::UnitSettingsFile values{reset->model,  reset->serialNumber, reset->firmware,
                                     reset->family, reset->when,         {}};
-    for (std::size_t i = 0; i < morlen::journal::kSettingLabels.size(); ++i)
-        values.values[i] = morlen::journal::ValueOf(
-            reset->before, QLatin1String(morlen::StoredSettings()[i].label));
+    // The reset's entry holds the settings a reset sets, each under its label.
+    for (std::size_t i = 0; i < morlen::StoredSettings().size(); ++i)
+        if (const morlen::StoredSetting& setting = morlen::StoredSettings()[i]; setting.reset)
+            values.values[i] =
+                morlen::journal::ValueOf(reset->before, QLatin1String(setting.label));
     return values;
 }
 
@@ -78,7 +76,7 @@ void TForm1::SaveUnitSettingsClick() {
     const morlen::UnitOffer offer = unitOffer();
     for (int i = 0; i < morlen::kStoredSettingCount; ++i) {
         const auto n = std::size_t(i);
-        if (restoreCode(i) != 0) {
+        if (restoreRequest(i)) {
             any = true;
             // "NA", an empty read or garbage would only be refused by the restore: no line.
             if (morlen::IsUnitValue(i, offer[n], unit.settings[n].toLatin1().toStdString()))
@@ -116,7 +114,7 @@ void TForm1::RestoreUnitSettingsClick() {
     RestoreDialog::Unit unit{values.family, values.model, values.serialNumber, {}, unitOffer()};
     bool any = false;
     for (int i = 0; i < morlen::kStoredSettingCount; ++i) {
-        if (restoreCode(i) != 0) {
+        if (restoreRequest(i)) {
             unit.now[std::size_t(i)] = values.settings[std::size_t(i)];
             any = true;
         }
@@ -133,10 +131,9 @@ void TForm1::RestoreUnitSettingsClick() {
     connect(dialog, &QDialog::accepted, this, [this, dialog, offer] {
         std::vector<morlen::RestoreTarget> plan;
         for (const morlen::SettingDifference& d : dialog->differences()) {
-            const char code = restoreCode(d.index);
-            if (code != 0)
-                plan.push_back(
-                    {d.index, code, d.saved.toLatin1().toStdString(), offer[std::size_t(d.index)]});
+            if (const auto request = restoreRequest(d.index))
+                plan.push_back({d.index, static_cast<char>(*request),
+                                d.saved.toLatin1().toStdString(), offer[std::size_t(d.index)]});
         }
         if (plan.empty())
             return;
@@ -144,7 +141,7 @@ void TForm1::RestoreUnitSettingsClick() {
         // queue refuses the request, and no later connection's unit gets it.
         const bool posted =
             worker != nullptr && workerEnded == 0 &&
-            requestQueue->Push(morlen::kRestoreSettingsRequest, '-', std::nullopt, std::move(plan));
+            post(morlen::Request::RestoreSettings, '-', std::nullopt, std::move(plan));
         if (!posted)
             setStatusText(kConnectionEndedText);
     });

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include <QFile>
 #include <QLineEdit>
@@ -27,17 +28,24 @@ QString Latin(const char* text) {
     return QString::fromLatin1(text);
 }
 
-// The ten settings as the unit last read them, in a reset entry's format.
+// The ten settings as the unit last read them, in a reset entry's format: each under the
+// label the "Settings" page and the Smart-UPS page give it.
 QString TenSettings(const APCUPS& u) {
-    const char* const values[] = {
-        u.highTransferText.c_str(),      u.lowTransferText.c_str(),   u.outputSettingText.c_str(),
-        u.selfTestIntervalText.c_str(),  u.shutdownDelayText.c_str(), u.turnOnDelayText.c_str(),
-        u.sensitivityText.c_str(),       u.alarmDelayText.c_str(),    u.returnThresholdText.c_str(),
-        u.lowBatteryWarningText.c_str(),
+    const std::pair<const char*, const char*> settings[] = {
+        {"Up Voltage", u.highTransferText.c_str()},
+        {"Low Voltage", u.lowTransferText.c_str()},
+        {"Out Voltage", u.outputSettingText.c_str()},
+        {"Self Test", u.selfTestIntervalText.c_str()},
+        {"Shut down delay", u.shutdownDelayText.c_str()},
+        {"Wake up delay", u.turnOnDelayText.c_str()},
+        {"Sensitivity", u.sensitivityText.c_str()},
+        {"Alarm delay", u.alarmDelayText.c_str()},
+        {"Return threshold", u.returnThresholdText.c_str()},
+        {"Low Battery Warning", u.lowBatteryWarningText.c_str()},
     };
     QList<journal::LabelledValue> list;
-    for (std::size_t i = 0; i < journal::kSettingLabels.size(); ++i)
-        list.append({Latin(journal::kSettingLabels[i]), Latin(values[i])});
+    for (const auto& [label, value] : settings)
+        list.append({Latin(label), Latin(value)});
     return journal::FormatValues(list);
 }
 

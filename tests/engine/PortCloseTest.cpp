@@ -84,8 +84,8 @@ TEST(PortClose, ClosingDuringAWalkOrARestoreStopsItAfterTheStepUnderWay) {
         // The low transfer voltage needs two steps, the output voltage one after it.
         {"restore", "LowTransferVoltage", 1,
          [](TForm1& form) {
-             form.requestQueue->Push(kRestoreSettingsRequest, '-', std::nullopt,
-                                     {{1, '9', "200", {}}, {2, 'a', "240", {}}});
+             form.post(Request::RestoreSettings, '-', std::nullopt,
+                       {{1, '9', "200", {}}, {2, 'a', "240", {}}});
          },
          [](const sim::UpsModel& unit) {
              EXPECT_EQ(unit.setting('l'), "204");

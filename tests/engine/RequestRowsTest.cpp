@@ -482,12 +482,16 @@ TEST(RequestRows, TheDispatchTableHoldsExactlyTheSixtyTwoCodesAndTheRestore) {
     APCDynamicData thread(
         {form, form, *form.ups, *form.requestQueue, *form.tone, *form.journalFeed});  // not started
     RequestHandler& handler = thread.requests();
-    std::set<char> known;
-    for (int c = 0; c < 256; ++c)
-        if (handler.Knows(static_cast<char>(c)))
+    std::set<char> known, named;
+    for (int c = 0; c < 256; ++c) {
+        if (handler.Knows(Request(static_cast<char>(c))))
             known.insert(static_cast<char>(c));
+        if (InfoOf(Request(static_cast<char>(c))) != nullptr)
+            named.insert(static_cast<char>(c));
+    }
+    EXPECT_EQ(named, known) << "every request the table names is carried out, and no other";
     std::set<char> withRestore = expected;
-    withRestore.insert(kRestoreSettingsRequest);
+    withRestore.insert(static_cast<char>(Request::RestoreSettings));
     EXPECT_EQ(withRestore.size(), 63u);
     EXPECT_EQ(known, withRestore);
 
