@@ -21,7 +21,9 @@
 
 #include "EngineBench.h"
 #include "Profile.h"
+#include "RecordingView.h"
 #include "RequestHandling.h"
+#include "WireRig.h"
 
 namespace morlen::test {
 namespace {
@@ -101,24 +103,6 @@ private:
     std::unique_ptr<sim::SimUps> own_;
 };
 
-// Every entry of the window, so a test can see which ones a request wrote.
-QList<QLineEdit*> allEntries(TForm1& form) {
-    return form.findChildren<QLineEdit*>();
-}
-
-void markAll(TForm1& form, const QString& mark) {
-    for (QLineEdit* entry : allEntries(form))
-        entry->setText(mark);
-}
-
-std::set<std::string> changedEntries(TForm1& form, const QString& mark) {
-    std::set<std::string> changed;
-    for (QLineEdit* entry : allEntries(form))
-        if (entry->text() != mark)
-            changed.insert(entry->objectName().toStdString());
-    return changed;
-}
-
 std::string repeat(const std::string& part, int times) {
     std::string out;
     for (int i = 0; i < times; ++i)
@@ -149,6 +133,48 @@ TEST(Display, BarsShowAReadingOutsideTheirRangeAtTheNearestEnd) {
         [&] { ui.LoadBar->setValue(7); });
 }
 
+TEST(Display, EachFamilysPageShowsItsReadingsAndTheChartsGetTheirPoint) {
+    // The pass's reads, then what its refresh shows. A first-generation page reads its battery
+    // voltage in the refresh; a Back-UPS CS has no charts; the "Status" page shows only the
+    // registers.
+    const struct {
+        const char* profile;
+        bool statusPage;
+        std::string log;
+    } rows[] = {
+        {"su1000", false,
+         "O/5 L/5 P/5 C/5 F/5 j/4 f/5 B/5 LineFrequency=50.00 RunTime=44 RunTimeBar:44 "
+         "BatteryCharged=100.0 BatteryChargedBar:100 LoadPercent=023.5 LoadW=164 LoadBar:23.5 "
+         "InputVoltage=230.0 InputVoltageBar:230 OutputVoltage=230.0 OutputVoltageBar:230 "
+         "B/5 BatteryVoltageSmart=27.30 Temperature=036.0 chart 230 100.0 44 23.5 230"},
+        {"su1000", true, "~/2 '/2 8/2 Q/2 registers 0 0 0 8"},
+        {"noserial", false,
+         "O/5 L/5 F/5 B/5 LineFrequency=50.00 InputVoltage=230.0 InputVoltageBar:230 "
+         "OutputVoltage=230.0 OutputVoltageBar:230 B/5 BatteryVoltageSmart=27.30 "
+         "chart 230 100.0 18 0 230"},
+        {"backpro", false,
+         "O/5 L/5 P/5 e/5 w/5 v/5 c/5 d/5 B/5 FloatBackPro=13.65 Ratio=1.015 EUTVoltage=10.50 "
+         "CapasitorLoad=045.0 DCOffset=002.5 BatteryVoltagePRO=13.65 BBDVoltage=11.40 "
+         "LoadPercentBackPro=031.0 LoadWBackPro=141 LoadBackProBar:31 "
+         "InputVoltageBackPro=230.0 InputVoltageBackProBar:230 OutputVoltageBackPro=230.0 "
+         "OutputVoltageBackProBar:230 chart 230  0 31 230"},
+        {"gen2-v2", false,
+         "O/5 L/5 P/5 C/5 F/5 j/4 f/5 B/5 LineFrequency=50.00 BatteryVoltage2nd=27.30 "
+         "RunTime2nd=44 RunTime2ndBar:44 BatteryCharged2nd=100.0 BatteryCharged2ndBar:100 "
+         "LoadPercent2nd=023.5 LoadW2nd=205 Load2ndBar:23.5 InputVoltage2nd=230.0 "
+         "InputVoltage2ndBar:230 OutputVoltage2nd=230.0 OutputVoltage2ndBar:230 "
+         "Temperature=NA chart 230 100.0 44 23.5 230"},
+        {"backcs", false, "B/5 BackCSVoltage=13.65"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.profile) + (row.statusPage ? " status" : ""));
+        ViewRig rig(row.profile);
+        rig.view().statusPage = row.statusPage;
+        EXPECT_EQ(rig.pass(), row.log);
+        EXPECT_EQ(rig.view().refreshes, 1);
+    }
+}
+
 TEST(Display, AnUnidentifiedUnitIsPolledForItsMeasurements) {
     // A unit that answers the programming-mode request with something else stays unidentified:
     // its page stays hidden, the "Smart-UPS" page stays the active one, so it is polled for
@@ -173,46 +199,28 @@ TEST(Display, AnUnidentifiedUnitIsPolledForItsMeasurements) {
 // ---- Step requests ----
 
 TEST(StepRequests, SmartUnitMetersAndBatteryPacks) {
-    struct Row {
-        char code, sign;
-        std::string wire;
-        std::function<void(Ui::TForm1&)> check;
+    // A step is confirmed by its value alone: no flash, no tone.
+    const struct {
+        Request request;
+        char sign;
+        std::string log;
+    } rows[] = {
+        // 7 W a percent on a 1000 VA unit.
+        {Request::LoadStep, '+', "P/5 +/5 P/5 LoadPercent=024.0 LoadW=168 LoadBar:24"},
+        {Request::LoadStep, '-', "P/5 -/5 P/5 LoadPercent=023.0 LoadW=161 LoadBar:23"},
+        {Request::InputStep, '+',
+         "L/5 +/5 L/5 O/5 InputVoltage=231.0 InputVoltageBar:231 OutputVoltage=230.0 "
+         "OutputVoltageBar:230"},
+        {Request::InputStep, '-',
+         "L/5 -/5 L/5 O/5 InputVoltage=229.0 InputVoltageBar:229 OutputVoltage=230.0 "
+         "OutputVoltageBar:230"},
+        {Request::BatteryVoltageStep, '-', "B/5 -/2 B/5 BatteryVoltageSmart=27.15"},
+        {Request::BatteryVoltageStep, '+', "B/5 +/2 B/5 BatteryVoltageSmart=27.45"},
+        {Request::BatteryPacksStep, '+', ">/3 +/3 >/3 BatteryPacks=001"},
     };
-    const Row rows[] = {
-        {'2', '+', "P+P",
-         [](Ui::TForm1& ui) {
-             EXPECT_EQ(text(ui.LoadPercent), "024.0");
-             EXPECT_EQ(text(ui.LoadW), "168");  // 7 W a percent on a 1000 VA unit
-             EXPECT_EQ(ui.LoadBar->value(), 24);
-         }},
-        {'2', '-', "P-P",
-         [](Ui::TForm1& ui) {
-             EXPECT_EQ(text(ui.LoadPercent), "023.0");
-             EXPECT_EQ(text(ui.LoadW), "161");
-             EXPECT_EQ(ui.LoadBar->value(), 23);
-         }},
-        {'3', '+', "L+LO",
-         [](Ui::TForm1& ui) {
-             EXPECT_EQ(text(ui.InputVoltage), "231.0");
-             EXPECT_EQ(ui.InputVoltageBar->value(), 231);
-             EXPECT_EQ(text(ui.OutputVoltage), "230.0");
-             EXPECT_EQ(ui.OutputVoltageBar->value(), 230);
-         }},
-        {'3', '-', "L-LO",
-         [](Ui::TForm1& ui) {
-             EXPECT_EQ(text(ui.InputVoltage), "229.0");
-             EXPECT_EQ(ui.InputVoltageBar->value(), 229);
-         }},
-        {'4', '-', "B-B", [](Ui::TForm1& ui) { EXPECT_EQ(text(ui.BatteryVoltageSmart), "27.15"); }},
-        {'4', '+', "B+B", [](Ui::TForm1& ui) { EXPECT_EQ(text(ui.BatteryVoltageSmart), "27.45"); }},
-        {'5', '+', ">+>", [](Ui::TForm1& ui) { EXPECT_EQ(text(ui.BatteryPacks), "001"); }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(1, row.code) + row.sign);
-        Rig rig("su1000");
-        const int beeps = rig.beeps();
-        EXPECT_EQ(rig.statusPass({{row.code, row.sign}}, [&] { row.check(rig.ui()); }), row.wire);
-        EXPECT_EQ(rig.beeps(), beeps) << "a step is confirmed by its value alone";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(1, char(row.request)) + row.sign);
+        EXPECT_EQ(ViewRig("su1000").handle(row.request, row.sign), row.log);
     }
 }
 
@@ -308,169 +316,116 @@ TEST(StepRequests, ThirdGenerationModelStepShowsTheNewFirmwareHead) {
 }
 
 TEST(StepRequests, BackUpsProValuesAreSteppedAndLeftToTheRefresh) {
-    struct Row {
-        char code, sign;
-        std::string wire;
-        std::string (*value)(const APCUPS&);
+    // Nothing is shown: the log is the line's alone.
+    const struct {
+        Request request;
+        char sign;
+        std::string log;
+        const char* (*value)(const APCUPS&);
         std::string stepped;
-    };
-    const Row rows[] = {
-        {'A', '+', "w+w", [](const APCUPS& u) { return u.ratioText.str(); }, "1.020"},
+    } rows[] = {
+        {Request::RatioStep, '+', "w/5 +/2 w/5", UnitText<&APCUPS::ratioText>, "1.020"},
         // "B" steps the way it was posted.
-        {'B', '-', "2-2", [](const APCUPS& u) { return u.bbdVoltageText.str(); }, "11.35"},
-        {'B', '+', "2+2", [](const APCUPS& u) { return u.bbdVoltageText.str(); }, "11.45"},
-        {'C', '+', "v+v", [](const APCUPS& u) { return u.eutVoltageText.str(); }, "10.55"},
-        {'D', '-', "B-B", [](const APCUPS& u) { return u.batteryVoltageText.str(); }, "13.50"},
-        {'E', '-', "e-e", [](const APCUPS& u) { return u.floatVoltageText.str(); }, "13.60"},
-        {'F', '+', "d+d", [](const APCUPS& u) { return u.dcOffsetText.str(); }, "002.6"},
-        {'G', '-', "c-c", [](const APCUPS& u) { return u.capacitorLoadText.str(); }, "044.5"},
+        {Request::BbdVoltageStep, '-', "2/5 -/2 2/5", UnitText<&APCUPS::bbdVoltageText>, "11.35"},
+        {Request::BbdVoltageStep, '+', "2/5 +/2 2/5", UnitText<&APCUPS::bbdVoltageText>, "11.45"},
+        {Request::EutVoltageStep, '+', "v/5 +/2 v/5", UnitText<&APCUPS::eutVoltageText>, "10.55"},
+        {Request::BatteryBackProStep, '-', "B/5 -/2 B/5", UnitText<&APCUPS::batteryVoltageText>,
+         "13.50"},
+        {Request::FloatStep, '-', "e/5 -/2 e/5", UnitText<&APCUPS::floatVoltageText>, "13.60"},
+        {Request::DcOffsetStep, '+', "d/5 +/2 d/5", UnitText<&APCUPS::dcOffsetText>, "002.6"},
+        {Request::CapacitorLoadStep, '-', "c/5 -/2 c/5", UnitText<&APCUPS::capacitorLoadText>,
+         "044.5"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(1, row.code) + row.sign);
-        Rig rig("backpro");
-        TForm1& form = rig.form();
-        EXPECT_EQ(rig.statusPass(
-                      {{row.code, row.sign}},
-                      [&] {
-                          EXPECT_EQ(row.value(*form.ups), row.stepped);
-                          EXPECT_EQ(changedEntries(form, kMark), std::set<std::string>{});
-                      },
-                      [&] { markAll(form, kMark); }),
-                  row.wire);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(1, char(row.request)) + row.sign);
+        ViewRig rig("backpro");
+        EXPECT_EQ(rig.handle(row.request, row.sign), row.log);
+        EXPECT_EQ(row.value(rig.ups()), row.stepped);
     }
 }
 
 TEST(StepRequests, SecondGenerationStepsGoTheUnitsOwnWayWithATone) {
-    struct Row {
-        char code, sign;
-        std::string wire;
-        std::function<void(Ui::TForm1&)> check;
+    const struct {
+        Request request;
+        char sign;
+        std::string log;
+    } rows[] = {
+        // 8.75 W a percent on a 1250 VA unit.
+        {Request::Load2ndStep, '-',
+         "b/2 P/5 LoadPercent2nd=023.0 LoadW2nd=201 Load2ndBar:23 " + kTone},
+        {Request::Input2ndStep, '-',
+         "a/2 L/5 O/5 InputVoltage2nd=229.0 InputVoltage2ndBar:229 OutputVoltage2nd=230.0 "
+         "OutputVoltage2ndBar:230 " +
+             kTone},
+        // The argument says up; the unit steps down all the same, and the value flashes.
+        {Request::Battery2ndStep, '+',
+         "d/2 B/5 BatteryVoltage2nd=27.15 flash BatteryVoltage2nd on " + kTone +
+             " ~500 flash BatteryVoltage2nd off"},
     };
-    const Row rows[] = {
-        {'6', '-', "bP",
-         [](Ui::TForm1& ui) {
-             EXPECT_EQ(text(ui.LoadPercent2nd), "023.0");
-             EXPECT_EQ(text(ui.LoadW2nd), "201");  // 8.75 W a percent on a 1250 VA unit
-             EXPECT_EQ(ui.Load2ndBar->value(), 23);
-         }},
-        {'7', '-', "aLO",
-         [](Ui::TForm1& ui) {
-             EXPECT_EQ(text(ui.InputVoltage2nd), "229.0");
-             EXPECT_EQ(ui.InputVoltage2ndBar->value(), 229);
-             EXPECT_EQ(text(ui.OutputVoltage2nd), "230.0");
-             EXPECT_EQ(ui.OutputVoltage2ndBar->value(), 230);
-         }},
-        // The argument says up; the unit steps down all the same.
-        {'R', '+', "dB",
-         [](Ui::TForm1& ui) {
-             EXPECT_EQ(text(ui.BatteryVoltage2nd), "27.15");
-             EXPECT_EQ(fontOf(ui.BatteryVoltage2nd), kBlack) << "green only during the flash";
-         }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(1, row.code) + row.sign);
-        Rig rig("gen2-v2");
-        const int beeps = rig.beeps();
-        const Micros before = rig.now();
-        EXPECT_EQ(rig.statusPass({{row.code, row.sign}}, [&] { row.check(rig.ui()); }), row.wire);
-        EXPECT_EQ(rig.beeps(), beeps + 1);
-        // A flash holds the poll thread for the tone and a pause, a bare tone for itself.
-        EXPECT_GE(rig.now() - before, Millis(row.code == 'R' ? 1000 : 500));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(1, char(row.request)) + row.sign);
+        EXPECT_EQ(ViewRig("gen2-v2").handle(row.request, row.sign), row.log);
     }
 }
 
 // ---- "Change" buttons ----
 
 TEST(ChangeRequests, EachMovesItsSettingToTheNextValueAndShowsIt) {
-    struct Row {
+    const struct {
         const char* profile;
-        char code;
-        std::string wire;
-        const char* entry;
-        std::string next;
+        Request request;
+        std::string log;
+    } rows[] = {
+        {"su1000", Request::UpVoltageChange, "u/3 -/2 u/3 UpTransferVoltage=257"},
+        {"su1000", Request::LowVoltageChange, "l/3 -/2 l/3 LowTransferVoltage=204"},
+        {"su1000", Request::OutVoltageChange, "o/3 -/2 o/3 OutputVoltageConstant=240"},
+        {"su1000", Request::ThresholdChange, "e/2 -/2 e/2 Threshold=15"},
+        {"su1000", Request::LowBatWarningChange, "q/2 -/2 q/2 LowBatWarning=05"},
+        {"su1000", Request::ShutDownDelayChange, "p/3 -/2 p/3 ShutDownDelay=180"},
+        {"su1000", Request::WakeUpDelayChange, "r/3 -/2 r/3 WakeUpDelay=060"},
+        {"su1000", Request::SelfTestChange, "E/3 -/2 E/3 SelfTest=168"},
+        {"su1000", Request::SensitivityChange, "s/1 -/1 s/1 Sensitivity= Medium"},
+        {"su1000", Request::AlarmDelayChange, "k/1 -/1 k/1 AlarmDelay=30 Seconds"},
+        {"gen2-v2", Request::UpVoltage2ndChange, "u/3 -/2 u/3 UpVoltage2nd=257"},
+        {"gen2-v2", Request::LowVoltage2ndChange, "l/3 -/2 l/3 LowVoltage2nd=204"},
+        {"gen2-v2", Request::OutVoltage2ndChange, "o/3 -/2 o/3 OutputVoltageConstant2nd=240"},
     };
-    const Row rows[] = {
-        {"su1000", '8', "u-u", "UpTransferVoltage", "257"},
-        {"su1000", '9', "l-l", "LowTransferVoltage", "204"},
-        {"su1000", 'a', "o-o", "OutputVoltageConstant", "240"},
-        {"su1000", 'M', "e-e", "Threshold", "15"},
-        {"su1000", 'S', "q-q", "LowBatWarning", "05"},
-        {"su1000", 'u', "p-p", "ShutDownDelay", "180"},
-        {"su1000", 'v', "r-r", "WakeUpDelay", "060"},
-        {"su1000", 'w', "E-E", "SelfTest", "168"},
-        {"su1000", 'x', "s-s", "Sensitivity", " Medium"},
-        {"su1000", 'y', "k-k", "AlarmDelay", "30 Seconds"},
-        {"gen2-v2", 'b', "u-u", "UpVoltage2nd", "257"},
-        {"gen2-v2", 'c', "l-l", "LowVoltage2nd", "204"},
-        {"gen2-v2", 'd', "o-o", "OutputVoltageConstant2nd", "240"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.profile) + " " + row.code);
-        Rig rig(row.profile);
-        TForm1& form = rig.form();
-        const int beeps = rig.beeps();
-        EXPECT_EQ(rig.statusPass(
-                      {{row.code, '-'}},
-                      [&] {
-                          EXPECT_EQ(changedEntries(form, kMark), std::set<std::string>{row.entry});
-                          EXPECT_EQ(text(form.control<QLineEdit>(row.entry)), row.next);
-                      },
-                      [&] { markAll(form, kMark); }),
-                  row.wire);
-        EXPECT_EQ(rig.beeps(), beeps);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.profile) + " " + char(row.request));
+        ViewRig rig(row.profile);
+        EXPECT_EQ(rig.handle(row.request), row.log) << "no tone, no flash";
+        // The poll thread waits for the window three times: the last request's note cleared,
+        // the value shown, and the unit's values taken once the request is over.
+        EXPECT_EQ(rig.handOffs, 3);
+        EXPECT_EQ(rig.view().settled, 2) << "once at the start, once after the request";
     }
 }
 
 // ---- Commands ----
 
 TEST(CommandRequests, ResetShowsExactlyTheTenFactorySettings) {
-    Rig rig("su1000");
-    TForm1& form = rig.form();
+    ViewRig rig("su1000");
     // Move two settings away from their factory values first.
-    rig.statusPass({{'8', '-'}, {'y', '-'}});
-    const int beeps = rig.beeps();
-    const Micros before = rig.now();
-    const std::string wire = rig.statusPass(
-        {{'N', 'z'}},
-        [&] {
-            const std::map<std::string, std::string> factory = {
-                {"UpTransferVoltage", "253"},
-                {"LowTransferVoltage", "208"},
-                {"OutputVoltageConstant", "230"},
-                {"SelfTest", "336"},
-                {"ShutDownDelay", "020"},
-                {"WakeUpDelay", "000"},
-                {"Sensitivity", " High "},
-                {"AlarmDelay", " 5 Seconds"},
-                {"Threshold", "00"},
-                {"LowBatWarning", "02"},
-            };
-            std::set<std::string> names;
-            for (const auto& [name, value] : factory) {
-                names.insert(name);
-                EXPECT_EQ(text(form.control<QLineEdit>(name.c_str())), value) << name;
-            }
-            EXPECT_EQ(changedEntries(form, kMark), names);
-        },
-        [&] { markAll(form, kMark); });
-    EXPECT_EQ(wire, "zluoEprkesq");
-    EXPECT_EQ(rig.beeps(), beeps + 1);
-    EXPECT_GE(rig.now() - before, Millis(1500 + 500)) << "the unit's pause and the tone";
+    rig.handle(Request::UpVoltageChange);
+    rig.handle(Request::AlarmDelayChange);
+    // The reset, the unit's pause, the ten read back, the tone, then the ten shown.
+    EXPECT_EQ(rig.handle(Request::ResetAll, 'z'),
+              "z/5 ~1500 l/3 u/3 o/3 E/3 p/3 r/3 k/1 e/2 s/1 q/2 " + kTone +
+                  " UpTransferVoltage=253 LowTransferVoltage=208 OutputVoltageConstant=230 "
+                  "SelfTest=336 ShutDownDelay=020 WakeUpDelay=000 Sensitivity= High  "
+                  "AlarmDelay= 5 Seconds Threshold=00 LowBatWarning=02");
 }
 
 TEST(CommandRequests, SelfTestPanelTestAndBypassChangeNothingOnScreen) {
-    const std::pair<char, std::string> rows[] = {{'P', "W"}, {'z', "A"}, {'~', "^"}};
-    for (const auto& [code, wire] : rows) {
-        SCOPED_TRACE(std::string(1, code));
-        Rig rig("surt1000xl");
-        TForm1& form = rig.form();
-        const int beeps = rig.beeps();
-        EXPECT_EQ(rig.statusPass(
-                      {{code, '-'}},
-                      [&] { EXPECT_EQ(changedEntries(form, kMark), std::set<std::string>{}); },
-                      [&] { markAll(form, kMark); }),
-                  wire);
-        EXPECT_EQ(rig.beeps(), beeps);
+    // No field, no tone: the log is the command alone.
+    const std::pair<Request, std::string> rows[] = {
+        {Request::SelfTest, "W"}, {Request::PanelTest, "A"}, {Request::Bypass, "^"}};
+    for (const auto& [request, command] : rows) {
+        SCOPED_TRACE(command);
+        ViewRig rig("surt1000xl");
+        const std::string log = rig.handle(request);
+        EXPECT_EQ(log.substr(0, command.size() + 1), command + "/") << log;
+        EXPECT_EQ(log.find(' '), std::string::npos) << log;
     }
 }
 
