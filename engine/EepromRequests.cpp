@@ -62,7 +62,9 @@ void ReadEepromBuffer(TForm1& form, APCDynamicData& thread, std::uint16_t offset
 void RequestHandler::AddEepromRows() {
     add('W', [this](char) {
         // On these units "#" is a calibration constant: 255 "+" would step it round.
-        if (ups_.usesConstHash) {
+        // Also on the line's smaller units, which show no "#" constant: nothing says their "#"
+        // is not one.
+        if (ups_.usesConstHash || ups_.hashConstantLine) {
             thread_.RunOnWindowThread([this] { form_.showRequestNote(kEepromHashConstantText); });
             return;
         }
