@@ -92,7 +92,12 @@ void SimUps::onByte(std::uint8_t byte, Micros received, SimLine& line) {
     // The faults due at this byte, in the order they were asked for.
     bool lose = false, refuse = false;
     std::optional<std::string> replacement;
+    const bool asCommand = !model_.inText();
     for (auto it = pending_.begin(); it != pending_.end();) {
+        if (it->command && (*it->command != byte || !asCommand)) {
+            ++it;
+            continue;
+        }
         if (it->skip-- > 0) {
             ++it;
             continue;

@@ -87,6 +87,17 @@ public:
     }
     void restartBefore(int skip = 0) { pend(Pending::Restart, skip); }
     void unplugBefore(int skip = 0) { pend(Pending::Unplug, skip); }
+    // The same faults aimed at a command rather than a position: they hit a coming `command`
+    // the unit takes as a command (not as a character of a text), the one after `skip` more of
+    // it have passed untouched. A refused or lost selection leaves the earlier one in place.
+    void refuseCommand(char command, int skip = 0) { pendOn(command, Pending::Refuse, skip); }
+    void loseCommand(char command, int skip = 0) { pendOn(command, Pending::Lose, skip); }
+    void replaceReplyTo(char command, std::string bytes, int skip = 0) {
+        pendOn(command, Pending::Replace, skip, std::move(bytes));
+    }
+    void restartBeforeCommand(char command, int skip = 0) {
+        pendOn(command, Pending::Restart, skip);
+    }
     // The next "+" or "-" taken as a step (not as a character of a text) is refused: a unit
     // that does not take that setting, constant or text answers "NA".
     void refuseNextStep() { refuseStep_ = true; }
@@ -122,9 +133,13 @@ private:
         enum Kind : std::uint8_t { Lose, Refuse, Replace, Restart, Unplug } kind;
         int skip;
         std::string bytes;
+        std::optional<std::uint8_t> command;  // counts only this command; else every byte
     };
     void pend(Pending::Kind kind, int skip, std::string bytes = {}) {
-        pending_.push_back({kind, skip, std::move(bytes)});
+        pending_.push_back({kind, skip, std::move(bytes), std::nullopt});
+    }
+    void pendOn(char command, Pending::Kind kind, int skip, std::string bytes = {}) {
+        pending_.push_back({kind, skip, std::move(bytes), static_cast<std::uint8_t>(command)});
     }
     void send(const std::string& reply, Micros received, SimLine& line);
 

@@ -132,7 +132,18 @@ std::optional<std::string> UpsModel::receive(std::uint8_t byte, Micros at) {
         firstZ_.reset();
         return step(byte == '+' ? +1 : -1, at);
     }
-    return command(byte, at);
+    return select(byte, at);
+}
+
+std::optional<std::string> UpsModel::select(std::uint8_t byte, Micros at) {
+    // No document says what a unit has selected after it refused a command: assume the
+    // worst, that it keeps the earlier selection, so a "+" or "-" sent next steps that.
+    const std::uint8_t before = selected_;
+    refused_ = false;
+    std::optional<std::string> reply = command(byte, at);
+    if (refused_ || (reply && *reply == "NA\r\n"))
+        selected_ = before;
+    return reply;
 }
 
 void UpsModel::restart(Micros at) {
@@ -153,7 +164,8 @@ void UpsModel::changed(char target) {
     target_ = target;
 }
 
-std::optional<std::string> UpsModel::unknown() const {
+std::optional<std::string> UpsModel::unknown() {
+    refused_ = true;
     if (profile_.silentUnknown)
         return std::nullopt;
     return Line("NA");
