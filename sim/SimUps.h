@@ -15,6 +15,15 @@
 
 namespace morlen::sim {
 
+// The injected faults that hit a byte (bits of Exchange::hit).
+enum FaultHit : std::uint8_t {
+    HitLost = 1,        // lost on the line
+    HitRefused = 2,     // answered "NA" by the front end (a refused byte or step)
+    HitReplaced = 4,    // its reply replaced
+    HitRestart = 8,     // the unit restarted just before it
+    HitUnplugged = 16,  // the cable pulled just before it
+};
+
 // One command the unit received and what it answered (nothing when it stayed silent).
 struct Exchange {
     Micros at;  // when the command byte had fully arrived
@@ -23,6 +32,7 @@ struct Exchange {
     bool plugged = true;           // false: the cable was out, the unit never saw the byte
     Taken taken = Taken::Ignored;  // how the unit took it
     char target = 0;               // for a change or a text write: whose value
+    std::uint8_t hit = 0;          // the faults that hit it (FaultHit bits)
 };
 
 // The in-process front end: a UpsModel at the far end of a SimLine, in virtual time. Replies
