@@ -143,7 +143,8 @@ void SimUps::onByte(std::uint8_t byte, Micros received, SimLine& line) {
         return;
     }
     std::optional<std::string> reply = model_.receive(byte, received);
-    if (replacement && reply) {
+    // Garbage stands for a reply spoiled on its way: a refusal is no answer to spoil into one.
+    if (replacement && reply && !model_.lastRefused()) {
         reply = replacement;
         hit |= HitReplaced;
     }

@@ -87,7 +87,8 @@ public:
     // Faults on a coming byte, after `skip` bytes have passed untouched:
     //   loseByte: the byte is lost on the line; the unit neither hears nor answers it;
     //   refuseByte: the unit answers "NA" and does nothing else (it does not even select);
-    //   replaceReply: the unit acts on the byte, but `bytes` go out instead of its reply;
+    //   replaceReply: the unit acts on the byte, but `bytes` go out instead of its reply (a
+    //     command the unit refuses keeps its "NA": the fault is used up);
     //   restartBefore: the unit restarts just before the byte reaches it;
     //   unplugBefore: the cable is pulled just before the byte.
     void loseByte(int skip = 0) { pend(Pending::Lose, skip); }

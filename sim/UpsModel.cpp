@@ -103,6 +103,7 @@ std::optional<std::string> UpsModel::receive(std::uint8_t byte, Micros at) {
     advance(at);
     taken_ = Taken::Ignored;
     target_ = 0;
+    refused_ = false;
     if (storeAt_ && at >= *storeAt_) {
         storedIndex_ = settingIndex_;
         storeAt_.reset();
@@ -139,9 +140,10 @@ std::optional<std::string> UpsModel::select(std::uint8_t byte, Micros at) {
     // No document says what a unit has selected after it refused a command: assume the
     // worst, that it keeps the earlier selection, so a "+" or "-" sent next steps that.
     const std::uint8_t before = selected_;
-    refused_ = false;
     std::optional<std::string> reply = command(byte, at);
-    if (refused_ || (reply && *reply == "NA\r\n"))
+    if (reply && *reply == "NA\r\n")
+        refused_ = true;
+    if (refused_)
         selected_ = before;
     return reply;
 }

@@ -62,6 +62,8 @@ public:
     // meter step of a second-generation unit).
     Taken lastTaken() const { return taken_; }
     char lastTarget() const { return target_; }
+    // The last byte was a command the unit refused ("NA", or ignored as unknown).
+    bool lastRefused() const { return refused_; }
 
     // ---- Inspection, mainly for tests ----
     const Profile& profile() const { return profile_; }
@@ -148,7 +150,7 @@ private:
     bool off_ = false;
     bool drift_ = true;
     std::uint8_t selected_ = 0;
-    bool refused_ = false;  // the command being taken was refused
+    bool refused_ = false;  // the last command was refused
     Taken taken_ = Taken::Ignored;
     char target_ = 0;
     std::optional<TextEntry> entry_;
