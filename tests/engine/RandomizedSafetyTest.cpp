@@ -55,8 +55,9 @@ constexpr bool kRefusedTextWrites = true;
 // What the run writes into the journal between two passes.
 constexpr const char* kJournalMark = "(randomized run: end of a pass)";
 
-// Of the passes, how many draw a fault aimed at a selection (percent).
-constexpr int kAimedFaultPercent = 45;
+// Of the passes, how many draw a fault aimed at a selection (percent); more of those with an
+// EEPROM read or a text write, whose selection is followed by the longest exchanges.
+constexpr int kAimedFaultPercent = 45, kAimedBeforeLongPercent = 80;
 
 long EnvNumber(const char* name, long fallback) {
     const char* v = std::getenv(name);
@@ -681,7 +682,9 @@ private:
                 faults_ += "refused step; ";
             }
         }
-        if (r_.chance(kAimedFaultPercent)) {
+        const bool longAhead = requests_.find('W') != std::string::npos ||
+                               requests_.find_first_of(kTextWrites) != std::string::npos;
+        if (r_.chance(longAhead ? kAimedBeforeLongPercent : kAimedFaultPercent)) {
             // Mostly at what this pass selects; now and then at any selection.
             const std::string pool =
                 letters_.empty() || r_.chance(15) ? std::string(kSelectionLetters) : letters_;
