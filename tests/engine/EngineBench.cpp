@@ -89,8 +89,7 @@ void PostRequest(TForm1& form, char code, char argument) {
 }
 
 void PostRestore(TForm1& form, std::vector<RestoreTarget> plan) {
-    form.restorePlan = std::move(plan);
-    form.requestQueue->Push(kRestoreSettingsRequest, '-');
+    form.requestQueue->Push(kRestoreSettingsRequest, '-', std::nullopt, std::move(plan));
 }
 
 std::vector<APCommandToSend> RequeueRequests(Queue& queue) {
@@ -100,7 +99,7 @@ std::vector<APCommandToSend> RequeueRequests(Queue& queue) {
         queue.Pop();
     }
     for (const APCommandToSend& q : taken)
-        queue.Push(q.code, q.argument, q.target);
+        queue.Push(q.code, q.argument, q.target, q.restore);
     return taken;
 }
 

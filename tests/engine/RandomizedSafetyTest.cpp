@@ -832,6 +832,12 @@ private:
                 continue;
             const char letter = kLetters[static_cast<std::size_t>(i)];
             std::string value = "999";
+            // What the dialog passes on: the values the unit lists for the setting.
+            std::vector<std::string> offered;
+            for (const sim::Setting& s : unit.profile().settings)
+                if (s.command == letter)
+                    for (const std::string& v : s.values)
+                        offered.push_back(Shown(letter, v));
             if (letter == '>') {
                 value =
                     QStringLiteral("%1").arg(r_.below(4), 3, 10, QLatin1Char('0')).toStdString();
@@ -840,7 +846,7 @@ private:
                     if (s.command == letter)
                         value = Shown(letter, r_.pick(s.values));
             }
-            plan.push_back({i, code, value});
+            plan.push_back({i, code, value, offered});
         }
         if (plan.empty())
             return;
