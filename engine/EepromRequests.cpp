@@ -19,7 +19,9 @@ constexpr int kEepromSteps = 255;
 void RequestHandler::AddEepromRows() {
     add(Request::ReadEeprom, [this](char) {
         // On these units "#" is a calibration constant: 255 "+" would step it round.
-        if (ups_.usesConstHash) {
+        // Also on the line's smaller units, which show no "#" constant: nothing says their "#"
+        // is not one.
+        if (ups_.usesConstHash || ups_.hashConstantLine) {
             onWindow([](View& view) { view.showRequestNote(kEepromHashConstantText); });
             return;
         }

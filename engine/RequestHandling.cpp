@@ -375,7 +375,7 @@ void RequestHandler::AddModelCodeRows() {
                 return ups_.Select(cmd::CtrlB, 2, ValueForm::HexByte, kWhat);
             if (ups_.family == FamilySmart2ndGen)
                 return ups_.Select('H', 2, ValueForm::HexByte, kWhat);
-            return ups_.Select('b', 8, ValueForm::Text, kWhat);
+            return ups_.Select('b', 8, ValueForm::Firmware, kWhat);
         };
         // The walk also stops where the unit does not move or the target is crossed (a code
         // the product line does not have): only the code itself confirms it.

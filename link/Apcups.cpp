@@ -60,12 +60,23 @@ bool IsHexByte(const char* text) {
 bool IsValueOf(ValueForm form, const char* reply) {
     if (reply[0] == '\0' || std::strcmp(reply, "NA") == 0)
         return false;
+    std::size_t length = 0, dots = 0;
+    for (const char* c = reply; *c != '\0'; ++c, ++length) {
+        if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E)
+            return false;
+        dots += *c == '.';
+    }
+    // A reply of the wrong shape may be another command's, left on the line: a stale reading
+    // taken for a text's selection would let the text's characters through as commands.
     switch (form) {
         case ValueForm::Text:
-            for (const char* c = reply; *c != '\0'; ++c)
-                if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E)
-                    return false;
             return true;
+        case ValueForm::Field8:
+            return length == 8;
+        case ValueForm::Serial:
+            return length >= 8;
+        case ValueForm::Firmware:
+            return dots == 2;
         case ValueForm::Number:
             return reply[0] >= '0' && reply[0] <= '9';
         case ValueForm::HexByte:

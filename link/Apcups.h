@@ -60,9 +60,12 @@ long Truncate(float value);
 // ("NA", nothing, garbage for that value) leaves the old selection in place on some units, so
 // a sign sent then would step whatever that was.
 enum class ValueForm : std::uint8_t {
-    Text,     // printable, not "NA": a setting, an identity text, the firmware
-    Number,   // starts with a digit: a meter reading, the battery packs
-    HexByte,  // two hexadecimal digits: a constant, a model code, an EEPROM address
+    Text,      // printable, not "NA": a setting, a Back-UPS Pro calibration value
+    Field8,    // exactly eight printable characters: a date, the UPS id
+    Serial,    // eight printable characters or more: the serial number
+    Firmware,  // printable with two dots ("60.11.I"): the firmware, before a model-code step
+    Number,    // starts with a digit: a meter reading, the battery packs
+    HexByte,   // two hexadecimal digits: a constant, a model code, an EEPROM address
 };
 bool IsValueOf(ValueForm form, const char* reply);
 
@@ -255,6 +258,9 @@ public:
     bool s411FlagB = false;
     bool usesCtrlB = false;
     bool hasHL8Marker = false;
+    // The model name marks a line whose "#" is a calibration constant, whatever the rating:
+    // an EEPROM read would step it round.
+    bool hashConstantLine = false;
     bool steppedDown = false;
     bool steppedUp = false;
     bool monitorOnly = false;
@@ -301,6 +307,9 @@ public:
     std::uint8_t secondGenVariant = 0;
     bool smartModeOk = false;
     TextWrite lastTextWrite = TextWrite::Accepted;
+    // The capability string as the identification read it (Smart-UPS only; empty otherwise):
+    // the values each setting offers, kept so nobody has to ask the unit again.
+    std::string capabilities;
 
 private:
     const char* TransactImpl(char command, int replyLength, bool filterAlerts,
@@ -310,7 +319,8 @@ private:
     const char* StepSetting(char command, int replyLength, int stepReplyLength, const char* what,
                             const char* (APCUPS::*read)());
     const char* WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
-                          const std::string& text, const char* what, const char* (APCUPS::*read)());
+                          const std::string& text, ValueForm form, const char* what,
+                          const char* (APCUPS::*read)());
     template <std::size_t N>
     bool TuneConstant(char stepByte2nd, const char* target, FixedText<N>& field);
     const char* StepBackPro(char command, char sign, const char* what,

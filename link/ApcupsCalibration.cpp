@@ -229,7 +229,7 @@ const char* APCUPS::ReadModelCode() {
     if (family == FamilySmart2ndGen)
         return ReadModelCode2nd();
     // Older units tell their code only as the answer to a step: one up and back down.
-    if (!Select('b', 8, ValueForm::Text, "the model code")) {
+    if (!Select('b', 8, ValueForm::Firmware, "the model code")) {
         modelCodeText.clear();
         return modelCodeText.c_str();
     }
@@ -241,7 +241,7 @@ const char* APCUPS::ReadModelCode() {
     }
     // A Back-UPS Pro is selected afresh before the step back; one that refuses it is left a
     // code up rather than sent a sign that would step something else.
-    if (family == FamilyBackPro && !Select('b', 8, ValueForm::Text, "the model code")) {
+    if (family == FamilyBackPro && !Select('b', 8, ValueForm::Firmware, "the model code")) {
         modelCodeText.clear();
         return modelCodeText.c_str();
     }
@@ -252,7 +252,7 @@ const char* APCUPS::StepModel(char sign) {
     if (usesCtrlB) {
         if (Select(cmd::CtrlB, 2, ValueForm::HexByte, "the model code"))
             ReadInto(sign, 2, modelCodeText);
-    } else if (Select('b', 8, ValueForm::Text, "the model code")) {
+    } else if (Select('b', 8, ValueForm::Firmware, "the model code")) {
         ReadInto(sign, 4, modelCodeText);
     }
     ReadInto('b', 8, firmwareText);
@@ -272,7 +272,7 @@ bool APCUPS::TuneModelCode(const char* target) {
     previousModelCode = modelCodeText.view();
     bool result = false;
     // Its whole firmware reply is read: a tail left behind would land in the code's reply.
-    if (family == FamilyBackPro && !Select('b', 8, ValueForm::Text, "the model code"))
+    if (family == FamilyBackPro && !Select('b', 8, ValueForm::Firmware, "the model code"))
         return true;  // not selected: no step, the walk ends where it stands
     if (family == FamilySmart2ndGen) {
         ReadInto('H', 2, modelCodeText);

@@ -35,6 +35,7 @@ bool APCUPS::Identify() {
     usesCtrlB = false;
     monitorOnly = false;
     family = FamilyUnknown;
+    capabilities.clear();
 
     if (SumOfFirstTwo(Transact('Y', 2)) != 'S' + 'M')
         return false;
@@ -62,8 +63,8 @@ bool APCUPS::Identify() {
                 family = FamilySmartNoSerial;
             } else {
                 family = FamilySmart;
-                const std::string caps = TransactRaw(cmd::CtrlZ, 1000);
-                const std::string_view s(caps);
+                capabilities = TransactRaw(cmd::CtrlZ, 1000);
+                const std::string_view s(capabilities);
                 for (std::size_t i = 0; i < s.size(); ++i) {
                     if (At(s, i, "e472")) {
                         isThirdGen = true;
@@ -141,6 +142,7 @@ const char* APCUPS::ReadModelName() {
     isXL = false;
     isStack = false;
     usesConstHash = false;
+    hashConstantLine = false;
     if (family != FamilySmart2ndGen) {
         modelName = Transact(cmd::CtrlA, 22);
     } else {
@@ -192,6 +194,7 @@ const char* APCUPS::ReadModelName() {
                 isStack = true;
             if (CharAt(s, i + 1) == 'C') {
                 usesConstHash = true;
+                hashConstantLine = true;
                 isThirdGen = true;
             }
         }

@@ -116,7 +116,7 @@ const char* APCUPS::StepBatteryPacks(char sign) {
 // ---- Identity texts: selected with their command, then "-", then one character at a time ----
 
 const char* APCUPS::WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
-                              const std::string& text, const char* what,
+                              const std::string& text, ValueForm form, const char* what,
                               const char* (APCUPS::*read)()) {
     // The unit takes exactly `width` characters; anything beyond would reach it as commands.
     std::string field = text.substr(0, static_cast<std::size_t>(width));
@@ -126,7 +126,7 @@ const char* APCUPS::WriteText(char command, int replyLength, int width, std::int
     // further character would reach it as a command ("W" a self-test, "K" a shutdown...).
     lastTextWrite = TextWrite::Refused;
     int sent = 0;
-    if (Select(command, replyLength, ValueForm::Text, what) && Follow('-', 1)[0] == '\0') {
+    if (Select(command, replyLength, form, what) && Follow('-', 1)[0] == '\0') {
         lastTextWrite = TextWrite::Unconfirmed;
         for (char c : field) {
             const char* reply = Follow(c, 2);
@@ -148,30 +148,32 @@ const char* APCUPS::ReadManufactureDate() {
     return ReadInto('m', 8, manufactureDate);
 }
 const char* APCUPS::WriteManufactureDate(const std::string& text) {
-    return WriteText('m', 8, 8, 1000, text, "the manufacture date", &APCUPS::ReadManufactureDate);
+    return WriteText('m', 8, 8, 1000, text, ValueForm::Field8, "the manufacture date",
+                     &APCUPS::ReadManufactureDate);
 }
 const char* APCUPS::ReadBatteryReplaceDate() {
     return ReadInto('x', 8, batteryReplaceDate);
 }
 const char* APCUPS::WriteBatteryReplaceDate(const std::string& text) {
-    return WriteText('x', 8, 8, 0, text, "the battery replacement date",
+    return WriteText('x', 8, 8, 0, text, ValueForm::Field8, "the battery replacement date",
                      &APCUPS::ReadBatteryReplaceDate);
 }
 const char* APCUPS::ReadUpsId() {
     return ReadInto('c', 8, upsId);
 }
 const char* APCUPS::WriteUpsId(const std::string& text) {
-    return WriteText('c', 8, 8, 0, text, "the UPS id", &APCUPS::ReadUpsId);
+    return WriteText('c', 8, 8, 0, text, ValueForm::Field8, "the UPS id", &APCUPS::ReadUpsId);
 }
 const char* APCUPS::ReadSerialNumber() {
     return ReadInto('n', family == FamilySmart2ndGen ? 8 : 14, serialNumber);
 }
 const char* APCUPS::WriteSerialNumber(const std::string& text) {
     const int width = family == FamilySmart2ndGen ? 8 : 14;
-    return WriteText('n', width, width, 1000, text, "the serial number", &APCUPS::ReadSerialNumber);
+    return WriteText('n', width, width, 1000, text, ValueForm::Serial, "the serial number",
+                     &APCUPS::ReadSerialNumber);
 }
 const char* APCUPS::WriteFirmwareHead(const std::string& text) {
-    WriteText('b', 8, 3, 1500, text, "the firmware", &APCUPS::ReadFirmware);
+    WriteText('b', 8, 3, 1500, text, ValueForm::Firmware, "the firmware", &APCUPS::ReadFirmware);
     return firmwareHead.c_str();
 }
 

@@ -180,6 +180,23 @@ std::vector<Profile> BuildProfiles() {
         all.push_back(p);
     }
     {
+        // A smaller unit of the same line: it shows no "#" constant, yet "#" is one.
+        Profile p = ThirdGen("sc620", "Smart-UPS SC620 (a \"#\" constant it does not show)",
+                             SmartUpsScLine(), 0x1A);
+        Find(p.settings, 'e')->values = {"00", "15", "50", "90"};
+        p.capabilities = CapabilityString(p.settings, p.generation);
+        p.serial = "5S0611T54321";
+        p.constants = TableConstants(0x08, 0x95, 0x10, 0x94);
+        p.constants.push_back({'#', 0x6E});
+        p.hash = HashMeaning::Constant;
+        p.hasBatteryPacks = false;
+        p.hasTemperature = false;
+        p.loadPercent = 22.0;
+        p.manufactureDate = "06/11/05";
+        p.batteryDate = "06/11/05";
+        all.push_back(p);
+    }
+    {
         Profile p =
             FirstGen("su620", "Smart-UPS 620, no temperature sensor", SmartUpsFirstGenLine(), 0x1A);
         p.serial = "NS9912004321";

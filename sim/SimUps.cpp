@@ -91,8 +91,14 @@ void SimUps::clearFaults() {
 void SimUps::onByte(std::uint8_t byte, Micros received, SimLine& line) {
     // The faults due at this byte, in the order they were asked for.
     bool lose = false, refuse = false;
+    std::uint8_t hit = 0;
     std::optional<std::string> replacement;
+    const bool asCommand = !model_.inText();
     for (auto it = pending_.begin(); it != pending_.end();) {
+        if (it->command && (*it->command != byte || !asCommand)) {
+            ++it;
+            continue;
+        }
         if (it->skip-- > 0) {
             ++it;
             continue;
@@ -100,45 +106,53 @@ void SimUps::onByte(std::uint8_t byte, Micros received, SimLine& line) {
         switch (it->kind) {
             case Pending::Lose:
                 lose = true;
+                hit |= HitLost;
                 break;
             case Pending::Refuse:
                 refuse = true;
+                hit |= HitRefused;
                 break;
             case Pending::Replace:
                 replacement = it->bytes;
                 break;
             case Pending::Restart:
                 model_.restart(received);
+                hit |= HitRestart;
                 break;
             case Pending::Unplug:
                 plugged_ = false;
+                hit |= HitUnplugged;
                 break;
         }
         it = pending_.erase(it);
     }
     if (!plugged_ || lose) {
-        log_.push_back({received, byte, std::nullopt, plugged_});
+        log_.push_back({received, byte, std::nullopt, plugged_, Taken::Ignored, 0, hit});
         return;
     }
     // A step is a step only where the unit is not in the middle of a text.
     if (refuseStep_ && (byte == '+' || byte == '-') && model_.smartMode() && !model_.inText()) {
         refuseStep_ = false;
         refuse = true;
+        hit |= HitRefused;
     }
     if (refuse) {
         const std::string na = "NA\r\n";
-        log_.push_back({received, byte, na, true, Taken::Refused, 0});
+        log_.push_back({received, byte, na, true, Taken::Refused, 0, hit});
         send(na, received, line);
         return;
     }
     std::optional<std::string> reply = model_.receive(byte, received);
-    if (replacement && reply)
+    // Garbage stands for a reply spoiled on its way: a refusal is no answer to spoil into one.
+    if (replacement && reply && !model_.lastRefused()) {
         reply = replacement;
+        hit |= HitReplaced;
+    }
     if (override_ && override_->command == byte && override_->skip-- == 0) {
         reply = override_->reply + "\r\n";
         override_.reset();
     }
-    log_.push_back({received, byte, reply, true, model_.lastTaken(), model_.lastTarget()});
+    log_.push_back({received, byte, reply, true, model_.lastTaken(), model_.lastTarget(), hit});
     if (!reply || reply->empty())
         return;
     send(applyFaults(*reply), received, line);

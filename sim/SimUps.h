@@ -15,6 +15,15 @@
 
 namespace morlen::sim {
 
+// The injected faults that hit a byte (bits of Exchange::hit).
+enum FaultHit : std::uint8_t {
+    HitLost = 1,        // lost on the line
+    HitRefused = 2,     // answered "NA" by the front end (a refused byte or step)
+    HitReplaced = 4,    // its reply replaced
+    HitRestart = 8,     // the unit restarted just before it
+    HitUnplugged = 16,  // the cable pulled just before it
+};
+
 // One command the unit received and what it answered (nothing when it stayed silent).
 struct Exchange {
     Micros at;  // when the command byte had fully arrived
@@ -23,6 +32,7 @@ struct Exchange {
     bool plugged = true;           // false: the cable was out, the unit never saw the byte
     Taken taken = Taken::Ignored;  // how the unit took it
     char target = 0;               // for a change or a text write: whose value
+    std::uint8_t hit = 0;          // the faults that hit it (FaultHit bits)
 };
 
 // The in-process front end: a UpsModel at the far end of a SimLine, in virtual time. Replies
@@ -77,7 +87,8 @@ public:
     // Faults on a coming byte, after `skip` bytes have passed untouched:
     //   loseByte: the byte is lost on the line; the unit neither hears nor answers it;
     //   refuseByte: the unit answers "NA" and does nothing else (it does not even select);
-    //   replaceReply: the unit acts on the byte, but `bytes` go out instead of its reply;
+    //   replaceReply: the unit acts on the byte, but `bytes` go out instead of its reply (a
+    //     command the unit refuses keeps its "NA": the fault is used up);
     //   restartBefore: the unit restarts just before the byte reaches it;
     //   unplugBefore: the cable is pulled just before the byte.
     void loseByte(int skip = 0) { pend(Pending::Lose, skip); }
@@ -87,6 +98,17 @@ public:
     }
     void restartBefore(int skip = 0) { pend(Pending::Restart, skip); }
     void unplugBefore(int skip = 0) { pend(Pending::Unplug, skip); }
+    // The same faults aimed at a command rather than a position: they hit a coming `command`
+    // the unit takes as a command (not as a character of a text), the one after `skip` more of
+    // it have passed untouched. A refused or lost selection leaves the earlier one in place.
+    void refuseCommand(char command, int skip = 0) { pendOn(command, Pending::Refuse, skip); }
+    void loseCommand(char command, int skip = 0) { pendOn(command, Pending::Lose, skip); }
+    void replaceReplyTo(char command, std::string bytes, int skip = 0) {
+        pendOn(command, Pending::Replace, skip, std::move(bytes));
+    }
+    void restartBeforeCommand(char command, int skip = 0) {
+        pendOn(command, Pending::Restart, skip);
+    }
     // The next "+" or "-" taken as a step (not as a character of a text) is refused: a unit
     // that does not take that setting, constant or text answers "NA".
     void refuseNextStep() { refuseStep_ = true; }
@@ -122,9 +144,13 @@ private:
         enum Kind : std::uint8_t { Lose, Refuse, Replace, Restart, Unplug } kind;
         int skip;
         std::string bytes;
+        std::optional<std::uint8_t> command;  // counts only this command; else every byte
     };
     void pend(Pending::Kind kind, int skip, std::string bytes = {}) {
-        pending_.push_back({kind, skip, std::move(bytes)});
+        pending_.push_back({kind, skip, std::move(bytes), std::nullopt});
+    }
+    void pendOn(char command, Pending::Kind kind, int skip, std::string bytes = {}) {
+        pending_.push_back({kind, skip, std::move(bytes), static_cast<std::uint8_t>(command)});
     }
     void send(const std::string& reply, Micros received, SimLine& line);
 

@@ -103,6 +103,7 @@ std::optional<std::string> UpsModel::receive(std::uint8_t byte, Micros at) {
     advance(at);
     taken_ = Taken::Ignored;
     target_ = 0;
+    refused_ = false;
     if (storeAt_ && at >= *storeAt_) {
         storedIndex_ = settingIndex_;
         storeAt_.reset();
@@ -132,7 +133,19 @@ std::optional<std::string> UpsModel::receive(std::uint8_t byte, Micros at) {
         firstZ_.reset();
         return step(byte == '+' ? +1 : -1, at);
     }
-    return command(byte, at);
+    return select(byte, at);
+}
+
+std::optional<std::string> UpsModel::select(std::uint8_t byte, Micros at) {
+    // No document says what a unit has selected after it refused a command: assume the
+    // worst, that it keeps the earlier selection, so a "+" or "-" sent next steps that.
+    const std::uint8_t before = selected_;
+    std::optional<std::string> reply = command(byte, at);
+    if (reply && *reply == "NA\r\n")
+        refused_ = true;
+    if (refused_)
+        selected_ = before;
+    return reply;
 }
 
 void UpsModel::restart(Micros at) {
@@ -153,7 +166,8 @@ void UpsModel::changed(char target) {
     target_ = target;
 }
 
-std::optional<std::string> UpsModel::unknown() const {
+std::optional<std::string> UpsModel::unknown() {
+    refused_ = true;
     if (profile_.silentUnknown)
         return std::nullopt;
     return Line("NA");

@@ -62,6 +62,8 @@ public:
     // meter step of a second-generation unit).
     Taken lastTaken() const { return taken_; }
     char lastTarget() const { return target_; }
+    // The last byte was a command the unit refused ("NA", or ignored as unknown).
+    bool lastRefused() const { return refused_; }
 
     // ---- Inspection, mainly for tests ----
     const Profile& profile() const { return profile_; }
@@ -109,10 +111,13 @@ private:
         Micros last{0};
     };
 
+    // A command byte in smart mode: its answer, with the selection it leaves (see receive).
+    std::optional<std::string> select(std::uint8_t byte, Micros at);
     std::optional<std::string> command(std::uint8_t byte, Micros at);
     std::optional<std::string> step(int direction, Micros at);
     std::optional<std::string> typeText(std::uint8_t byte, Micros at);
-    std::optional<std::string> unknown() const;
+    // "NA", or silence on units that ignore what they do not know; the command is refused.
+    std::optional<std::string> unknown();
     std::string protocolInfo() const;
     bool isPublicCommand(std::uint8_t byte) const;
     Selection selectionOf(std::uint8_t byte) const;
@@ -145,6 +150,7 @@ private:
     bool off_ = false;
     bool drift_ = true;
     std::uint8_t selected_ = 0;
+    bool refused_ = false;  // the last command was refused
     Taken taken_ = Taken::Ignored;
     char target_ = 0;
     std::optional<TextEntry> entry_;

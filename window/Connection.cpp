@@ -473,8 +473,9 @@ void TForm1::ShowSettings() {
 void TForm1::FillSmart() {
     Ui::TForm1& u = *ui;
     APCUPS& unit = *ups;
-    // A read: the values the unit offers for each setting, which are all a restore may set.
-    unitCapabilities = unit.TransactRaw(morlen::cmd::CtrlZ, 1000);
+    // The values the unit offers for each setting, which are all a restore may set, as the
+    // identification read them.
+    unitCapabilities = unit.capabilities;
     u.SerialNumber->setMaxLength(14);
     u.Model->setText(textOf(unit.modelName));
     u.ManufactureDate->setText(textOf(unit.manufactureDate));

@@ -2,7 +2,9 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QThread>
+#include <QTimer>
+
+#include "RequestHandling.h"
 
 namespace morlen::test {
 
@@ -40,12 +42,15 @@ void EngineBench::connectUnit() {
 bool EngineBench::waitFor(const std::function<bool()>& done, int ms) {
     QElapsedTimer timer;
     timer.start();
+    // Sleeps until an event comes (the poll thread's hand-offs wake it at once), and at least
+    // every few milliseconds to look at `done` and the time.
+    QTimer tick;
+    tick.start(2);
     while (!done()) {
         if (timer.elapsed() > ms)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::usleep(200);
     }
     return true;
 }
@@ -81,6 +86,21 @@ void PostRequest(TForm1& form, char code, char argument) {
     }
     const QString text = form.findChild<QLineEdit*>(entries[qsizetype(walk)])->text();
     form.requestQueue->Push(code, argument, text.toLatin1().toStdString());
+}
+
+void PostRestore(TForm1& form, std::vector<RestoreTarget> plan) {
+    form.requestQueue->Push(char(Request::RestoreSettings), '-', std::nullopt, std::move(plan));
+}
+
+std::vector<APCommandToSend> RequeueRequests(Queue& queue) {
+    std::vector<APCommandToSend> taken;
+    while (!queue.IsEmpty()) {
+        taken.push_back(queue.Front());
+        queue.Pop();
+    }
+    for (const APCommandToSend& q : taken)
+        queue.Push(q.code, q.argument, q.target, q.restore);
+    return taken;
 }
 
 std::string EngineBench::takeCommands() {

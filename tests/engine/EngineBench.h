@@ -15,6 +15,7 @@
 #include "SimUps.h"
 #include "Tone.h"
 #include "Unit1.h"
+#include "UnitSettings.h"
 
 namespace morlen::test {
 
@@ -35,6 +36,14 @@ private:
 // Posts a request as the window does: a walk carries the text of its entry as it stands now,
 // as Enter confirms it.
 void PostRequest(TForm1& form, char code, char argument);
+
+// Posts a restore of these settings as the restore dialog's OK does. How a restore's plan
+// travels to the poll thread is known here and in RequeueRequests only.
+void PostRestore(TForm1& form, std::vector<RestoreTarget> plan);
+
+// Takes every request off the window's queue and puts each back whole, walk target included:
+// what the next poll pass will carry out, in order.
+std::vector<APCommandToSend> RequeueRequests(Queue& queue);
 
 // The real window wired to a simulated unit in virtual time, with its own settings folder.
 class EngineBench {

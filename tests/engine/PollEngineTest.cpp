@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QSettings>
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -51,6 +52,10 @@ TEST(Connection, EachFamilyGetsItsPageTabsAndGraphChoice) {
         EngineBench bench(row.profile);
         bench.connectUnit();
         Ui::TForm1& ui = bench.ui();
+        // The capability string (seconds at 2400 baud) is asked for by the identification
+        // alone: the restore's offered values come from that one read.
+        const std::string heard = bench.takeCommands();
+        EXPECT_LE(std::count(heard.begin(), heard.end(), cmd::CtrlZ), 1) << row.profile;
         EXPECT_TRUE(bench.errors().empty()) << row.profile;
         EXPECT_FALSE(ui.PageControl1->isHidden()) << row.profile;
         EXPECT_FALSE(ui.GroupBox7->isHidden()) << row.profile;

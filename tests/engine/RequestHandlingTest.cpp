@@ -793,6 +793,8 @@ TEST(Walks, ASelectionTheUnitDidNotHearStepsNothingAndSaysWhy) {
         {"backpro", 'E', nullptr, nullptr, Refuse, "ee", refused("the float voltage")},
         {"sc1000", 'W', nullptr, nullptr, None, "",
          "The EEPROM cannot be read on this UPS: \"#\" is a calibration constant here."},
+        {"sc620", 'W', nullptr, nullptr, None, "",
+         "The EEPROM cannot be read on this UPS: \"#\" is a calibration constant here."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.profile) + " " + row.code + " " + row.wire);

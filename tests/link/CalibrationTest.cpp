@@ -436,12 +436,12 @@ TEST(ModelCode, ReadPerKindOfUnit) {
         ScriptedUnit unit;
         unit.ups().family = row.family;
         unit.ups().isThirdGen = row.thirdGen;
-        unit.on('-', "0B").on(cmd::CtrlB, "8A").on('H', "A1").on('b', "60.11.I");
+        unit.on('+', "0C").on('-', "0B").on(cmd::CtrlB, "8A").on('H', "A1").on('b', "60.11.I");
         unit.ups().ReadModelCode();
         EXPECT_EQ(unit.takeWritten(), row.bytes);
     }
     ScriptedUnit unit;
-    unit.on('-', "0B").on('b', "60.11.I");
+    unit.on('+', "0C").on('-', "0B").on('b', "60.11.I");
     EXPECT_STREQ(unit.ups().ReadModelCode(), "0B");
     EXPECT_EQ(unit.ups().modelCodeText, "0B");
 }
@@ -463,7 +463,7 @@ TEST(ModelCode, UnitThatDoesNotMoveEndsTheWalk) {
     ScriptedUnit unit;
     unit.on('+', "0B").on('b', "60.11.I");
     unit.ups().modelCodeText = "0B";
-    unit.ups().Select('b', 8, ValueForm::Text, "the model code");
+    unit.ups().Select('b', 8, ValueForm::Firmware, "the model code");
     EXPECT_TRUE(unit.ups().TuneModelCode("2B"));
     EXPECT_EQ(unit.takeWritten(), "b+");
 }
@@ -480,7 +480,7 @@ TEST(ModelCode, WalkUpToTheTarget) {
     });
     APCUPS& ups = unit.ups();
     ups.modelCodeText = "0B";
-    ups.Select('b', 8, ValueForm::Text, "the model code");
+    ups.Select('b', 8, ValueForm::Firmware, "the model code");
     const WalkResult r = RunWalk(
         kModelCodeWalkBound, [&] { return ups.TuneModelCode("0E"); },
         [&] { return ups.modelCodeText.empty(); }, nullptr);

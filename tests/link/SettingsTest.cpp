@@ -149,7 +149,8 @@ TEST(IdentityTexts, WritesPadToTheFieldWidthAndReadBack) {
         // The unit answers the selection with what it holds, then stays silent.
         ScriptedUnit unit;
         unit.setHandler([first = true](char) mutable -> std::optional<std::string> {
-            return std::exchange(first, false) ? std::optional<std::string>("OLD") : std::nullopt;
+            return std::exchange(first, false) ? std::optional<std::string>("11.22.33")
+                                               : std::nullopt;
         });
         unit.ups().family = row.family;
         const Micros start = unit.clock().now();
@@ -171,7 +172,7 @@ struct AnswerRow {
     std::string expectedBytes;
     TextWrite result;
     bool pauses;  // the pause before the read-back (serial number: one second)
-    const char* selectionReply = "UPS_IDEN";  // null: silent
+    const char* selectionReply = "11.22.33";  // null: silent; of every text's form
 };
 
 TEST(IdentityTexts, ARefusedWriteSendsNoMoreOfItsText) {
@@ -220,6 +221,10 @@ TEST(IdentityTexts, ARefusedWriteSendsNoMoreOfItsText) {
         {"selection refused", id, "WRAP", nullptr, {}, "cc", kRefused, false, "NA"},
         {"selection unanswered", id, "WRAP", nullptr, {}, "cc", kRefused, false, nullptr},
         {"selection garbage", serial, "KSZ@DU", nullptr, {}, "nn", kRefused, false, "\x7f\x01"},
+        // Another command's reply left on the line is no id, date or serial number.
+        {"stale reading", id, "WRAP", nullptr, {}, "cc", kRefused, false, "27.15"},
+        {"stale reading, serial", serial, "KSZ@DU", nullptr, {}, "nn", kRefused, false, "231.8"},
+        {"stale reading, head", head, "652", nullptr, {}, "bb", kRefused, false, "27.15"},
     };
     for (const auto& row : rows) {
         ScriptedUnit unit;

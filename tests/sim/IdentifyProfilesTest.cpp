@@ -19,7 +19,8 @@ struct Expected {
     const char* serialNumber;
     const char* firmwareText;
     // Flags, one letter each when set: T third generation, H usesConstHash, X isXL, S isStack,
-    // A s411FlagA, B s411FlagB, C usesCtrlB, 8 hasHL8Marker, M monitorOnly, N noTemperature.
+    // A s411FlagA, B s411FlagB, C usesCtrlB, 8 hasHL8Marker, M monitorOnly, N noTemperature,
+    // # hashConstantLine.
     const char* flags;
     std::uint8_t secondGenVariant;
 };
@@ -46,6 +47,8 @@ std::string FlagsOf(const APCUPS& u) {
         f += 'M';
     if (u.noTemperature)
         f += 'N';
+    if (u.hashConstantLine)
+        f += '#';
     return f;
 }
 
@@ -53,7 +56,8 @@ std::string FlagsOf(const APCUPS& u) {
 const Expected kExpected[] = {
     {"su1000", FamilySmart, "SMART-UPS 1000", 1000, 4, "WS9643050926", "60.11.I", "", 0},
     {"su1000-3g", FamilySmart, "Smart-UPS 1000", 1000, 4, "AS0319120145", ".12.I", "TC", 0},
-    {"sc1000", FamilySmart, "Smart-UPS SC1000", 1000, 4, "5S0523T12345", ".3.I", "THC", 0},
+    {"sc1000", FamilySmart, "Smart-UPS SC1000", 1000, 4, "5S0523T12345", ".3.I", "THC#", 0},
+    {"sc620", FamilySmart, "Smart-UPS SC620", 620, 3, "5S0611T54321", ".3.I", "TCN#", 0},
     {"su620", FamilySmart, "SMART-UPS 620", 620, 3, "NS9912004321", "22.7.I", "N", 0},
     {"stack450", FamilySmart, "Power Stack 450", 450, 3, "PS9805002211", "26.5.I", "S", 0},
     {"gen2-v0", FamilySmart2ndGen, "Smart-UPS 600I", 600, 3, "QS604023", "6QI", "", 0},

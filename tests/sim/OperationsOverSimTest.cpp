@@ -117,7 +117,7 @@ TEST(ModelCode, FirstGenerationWalkMovesTheModel) {
     Session s("su1000");
     EXPECT_STREQ(s.ups->ReadModelCode(), "0B");
     s.clearDirections();
-    s.ups->Select('b', 8, ValueForm::Text, "the model code");
+    s.ups->Select('b', 8, ValueForm::Firmware, "the model code");
     ASSERT_NE(s.walk([&] { return s.ups->TuneModelCode("2B"); },
                      [&] { return s.ups->modelCodeText.empty(); }),
               0);
@@ -133,7 +133,7 @@ TEST(ModelCode, FirstGenerationWalkMovesTheModel) {
 TEST(ModelCode, ACodeNotInTheTableIsCrossedAndTheWalkStops) {
     Session s("su1000");
     s.clearDirections();
-    s.ups->Select('b', 8, ValueForm::Text, "the model code");
+    s.ups->Select('b', 8, ValueForm::Firmware, "the model code");
     const int calls = s.walk([&] { return s.ups->TuneModelCode("50"); },
                              [&] { return s.ups->modelCodeText.empty(); });
     EXPECT_GT(calls, 0);
@@ -142,7 +142,7 @@ TEST(ModelCode, ACodeNotInTheTableIsCrossedAndTheWalkStops) {
 
     // At the end of the table the unit does not move, which also ends a walk.
     s.clearDirections();
-    s.ups->Select('b', 8, ValueForm::Text, "the model code");
+    s.ups->Select('b', 8, ValueForm::Firmware, "the model code");
     EXPECT_NE(s.walk([&] { return s.ups->TuneModelCode("FF"); },
                      [&] { return s.ups->modelCodeText.empty(); }),
               0);
@@ -156,7 +156,7 @@ TEST(ModelCode, BackUpsProWalkReachesItsTargetAndEveryReplyIsACode) {
     ASSERT_EQ(s.ups->family, FamilyBackPro);
     EXPECT_STREQ(s.ups->ReadModelCode(), "0A");
     s.clearDirections();
-    s.ups->Select('b', 8, ValueForm::Text, "the model code");
+    s.ups->Select('b', 8, ValueForm::Firmware, "the model code");
     std::vector<std::string> codes;
     ASSERT_NE(s.walk(
                   [&] {

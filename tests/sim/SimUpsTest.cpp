@@ -128,40 +128,103 @@ TEST(Faults, EachByteFaultHitsItsByteAndTheLogSaysHowTheUnitTookIt) {
         std::vector<std::string> replies;
         std::string taken;  // per command: I ignored, C command, * changed, R refused
         std::string upper;  // "u" afterwards
+        // Per command, the fault that hit it: . none, L lost, R refused, G reply replaced,
+        // S restart, U cable pulled.
+        std::string hits;
     };
     const Row rows[] = {
-        {"none", [](SimUps&) {}, "u-", {"253", "OK"}, "C*", "257"},
+        {"none", [](SimUps&) {}, "u-", {"253", "OK"}, "C*", "257", ".."},
         {"lost selection: the sign steps what was selected before",
          [](SimUps& u) { u.loseByte(1); },
          "Lu-",
          {"230.0", "", "NO"},
          "CIC",
-         "253"},
+         "253",
+         ".L."},
         {"refused selection",
          [](SimUps& u) { u.refuseByte(1); },
          "Lu-",
          {"230.0", "NA", "NO"},
          "CRC",
-         "253"},
+         "253",
+         ".R."},
         {"refused step",
          [](SimUps& u) { u.refuseNextStep(); },
          "u-u-",
          {"253", "NA", "253", "OK"},
          "CRC*",
-         "257"},
+         "257",
+         ".R.."},
         {"garbage reply: the unit still acted",
          [](SimUps& u) { u.replaceReply("\x7fZ\r\n", 1); },
          "u-",
          {"253", "\x7fZ"},
          "C*",
-         "257"},
+         "257",
+         ".G"},
         {"restart: out of smart mode until Y",
          [](SimUps& u) { u.restartBefore(0); },
          "u-Yu",
          {"", "", "SM", "253"},
          "IICC",
-         "253"},
-        {"pulled cable", [](SimUps& u) { u.unplugBefore(1); }, "u-", {"253", ""}, "CI", "253"},
+         "253",
+         "S..."},
+        {"pulled cable",
+         [](SimUps& u) { u.unplugBefore(1); },
+         "u-",
+         {"253", ""},
+         "CI",
+         "253",
+         ".U"},
+        {"refused selection after a setting: the sign steps the setting",
+         [](SimUps& u) { u.refuseCommand('c'); },
+         "uc-",
+         {"253", "NA", "OK"},
+         "CR*",
+         "257",
+         ".R."},
+        {"lost selection aimed at its command",
+         [](SimUps& u) { u.loseCommand('c'); },
+         "uc-",
+         {"253", "", "OK"},
+         "CI*",
+         "257",
+         ".L."},
+        {"aimed at the second of a command",
+         [](SimUps& u) { u.refuseCommand('u', 1); },
+         "uu-u",
+         {"253", "NA", "OK", "257"},
+         "CR*C",
+         "257",
+         ".R.."},
+        {"garbage aimed at a command: the unit still acted",
+         [](SimUps& u) { u.replaceReplyTo('u', "Z9\r\n"); },
+         "Fu-",
+         {"50.00", "Z9", "OK"},
+         "CC*",
+         "257",
+         ".G."},
+        {"garbage aimed at a refused command: the refusal stands",
+         [](SimUps& u) { u.replaceReplyTo('0', "99\r\n"); },
+         "u0-",
+         {"253", "NA", "OK"},
+         "CC*",
+         "257",
+         "..."},
+        {"restart aimed at a command",
+         [](SimUps& u) { u.restartBeforeCommand('c'); },
+         "uc-Yu",
+         {"253", "", "", "SM", "253"},
+         "CIICC",
+         "253",
+         ".S..."},
+        {"an aimed fault passes over the characters of a text",
+         [](SimUps& u) { u.refuseCommand('u'); },
+         "m-uuuuuuuuu",
+         {"11/29/96", "", "", "", "", "", "", "", "", "OK", "NA"},
+         "C-ttttttttR",
+         "253",
+         "..........R"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -175,6 +238,18 @@ TEST(Faults, EachByteFaultHitsItsByteAndTheLogSaysHowTheUnitTookIt) {
         for (std::size_t i = from; i < b.unit.log().size(); ++i)
             taken += "IC*-tR"[static_cast<int>(b.unit.log()[i].taken)];
         EXPECT_EQ(taken, row.taken);
+        std::string hits;
+        for (std::size_t i = from; i < b.unit.log().size(); ++i) {
+            const std::uint8_t h = b.unit.log()[i].hit;
+            hits += h == 0              ? '.'
+                    : h == HitLost      ? 'L'
+                    : h == HitRefused   ? 'R'
+                    : h == HitReplaced  ? 'G'
+                    : h == HitRestart   ? 'S'
+                    : h == HitUnplugged ? 'U'
+                                        : '?';
+        }
+        EXPECT_EQ(hits, row.hits);
         b.unit.plug();
         EXPECT_EQ(b.transact('u', 3), row.upper);
     }

@@ -222,6 +222,40 @@ TEST(Settings, StepWithoutASettingAnswersNo) {
     EXPECT_EQ(old.send('-'), "(silent)");
 }
 
+// A refused command leaves the earlier selection in place: a sign sent next steps that.
+TEST(Settings, ARefusedCommandKeepsTheEarlierSelectionForTheNextSign) {
+    Unit u("su1000");
+    u.send('Y');
+    u.send('u');
+    EXPECT_EQ(u.send('0'), "NA");  // a constant, outside programming mode
+    EXPECT_EQ(u.send('-'), "OK");
+    EXPECT_EQ(u.model().setting('u'), "257");
+
+    // "#" outside programming mode on a unit where it is a constant: an EEPROM read's "+".
+    Unit sc("sc1000");
+    sc.send('Y');
+    sc.send('p');
+    EXPECT_EQ(sc.send('#'), "NA");
+    EXPECT_EQ(sc.send('+'), "OK");
+    EXPECT_EQ(sc.model().setting('p'), "600");
+
+    // A unit that ignores what it does not know keeps its selection too.
+    Unit old("gen2-v1");
+    old.send('Y');
+    old.send('l');
+    EXPECT_EQ(old.send(kCtrlA), "(silent)");
+    EXPECT_EQ(old.send('-'), "OK");
+    EXPECT_EQ(old.model().setting('l'), "204");
+
+    // A command it answers is a new selection, whatever it is.
+    Unit v("su1000");
+    v.send('Y');
+    v.send('u');
+    v.send('F');
+    EXPECT_EQ(v.send('-'), "NO");
+    EXPECT_EQ(v.model().setting('u'), "253");
+}
+
 TEST(Settings, AStepIsFollowedByTheChangeAlertAFewSecondsLater) {
     Unit u("su1000");
     u.send('Y');
@@ -397,7 +431,8 @@ TEST(Constants, WhichConstantsAUnitHas) {
     EXPECT_EQ(u3.send('%'), "62");
     EXPECT_EQ(u3.send('^'), "80");
     EXPECT_EQ(u3.send(kCtrlD), "NA");
-    EXPECT_EQ(u3.send('+'), "NA");  // nothing to step
+    // Refused, Ctrl-D left "^" selected: the sign steps that.
+    EXPECT_EQ(u3.send('+'), "81");
 
     Unit u1("su1000");
     u1.enterProgramming();
