@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
 
 #include "Apcups.h"
@@ -30,8 +31,9 @@ struct RequestEnd {
 // connection's begin, the end at a close), else the poll thread.
 class JournalFeed {
 public:
-    // Null: the journal is off and nothing is recorded.
-    explicit JournalFeed(journal::Journal* journal = nullptr) : journal_(journal) {}
+    // The journal as its owner holds it, now and later: while it holds none, the journal is
+    // off and nothing is recorded.
+    explicit JournalFeed(const std::unique_ptr<journal::Journal>& journal) : journal_(journal) {}
 
     bool On() const { return journal_ != nullptr; }
 
@@ -50,7 +52,7 @@ public:
     void Record(const APCUPS& ups, journal::Entry entry);
 
 private:
-    journal::Journal* journal_;
+    const std::unique_ptr<journal::Journal>& journal_;
     QString connection_, port_;
 };
 

@@ -155,7 +155,7 @@ TForm1::~TForm1() = default;
 
 void TForm1::openJournal() {
     connect(ui->ServiceJournal, &QAction::triggered, this, &TForm1::ServiceJournalClick);
-    journalFeed = std::make_unique<morlen::JournalFeed>();
+    journalFeed = std::make_unique<morlen::JournalFeed>(journal);
     if (qgetenv("MORLEN_JOURNAL") == "off")
         return;
     morlen::journal::Journal::Options options;
@@ -170,7 +170,6 @@ void TForm1::openJournal() {
     };
     journal = std::make_unique<morlen::journal::Journal>(morlen::journal::Journal::DefaultPath(),
                                                          std::move(options));
-    journalFeed = std::make_unique<morlen::JournalFeed>(journal.get());
 }
 
 void TForm1::missingControl(const char* name) {
@@ -478,7 +477,6 @@ void TForm1::FormClose(QCloseEvent* event) {
     settingsStore.reset();
     // Writes what is still queued; its window goes first, it reads the journal.
     qDeleteAll(findChildren<morlen::JournalWindow*>());
-    journalFeed = std::make_unique<morlen::JournalFeed>();
     journal.reset();
 }
 

@@ -9,6 +9,7 @@
 
 #include "Apcups.h"
 #include "DisplayRefresh.h"
+#include "Journal.h"
 #include "JournalFeed.h"
 #include "Profile.h"
 #include "RequestHandling.h"
@@ -180,7 +181,8 @@ private:
     WireLog log_;
     RecordingView view_;
     LoggedTone tone_;
-    JournalFeed journal_;
+    std::unique_ptr<journal::Journal> noJournal_;
+    JournalFeed journal_{noJournal_};
     std::unique_ptr<sim::SimUps> unit_;
     std::unique_ptr<APCUPS> ups_;
     std::unique_ptr<RequestHandler> handler_;
