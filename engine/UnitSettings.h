@@ -22,7 +22,7 @@ enum class SettingPage { Smart, SecondGen, Settings };
 // Where one page posts and shows a stored setting. A place without a button is none.
 struct SettingPlace {
     SettingPage page = SettingPage::Settings;
-    Request request = Request::RestoreSettings;  // what its button posts
+    Request request = Request::RestoreSettings;  // what its button posts (none: no button)
     const char* button = nullptr;                // the button: its "Change", or the packs' "-"
     const char* buttonUp = nullptr;              // the packs' "+"
     Field field = Field::Model;                  // where the value shows

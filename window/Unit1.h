@@ -326,7 +326,8 @@ public:
     const QString textPortCloseFailed = QStringLiteral("Unable to Close COM Port");
     const QString textMonitorOnly = QStringLiteral("SmartSlot NOT Empty! Monitor Mode ONLY!");
 
-    // A target value on its way to the unit: up to five characters and the terminator.
+    // The target the connection step works out for a walk it posts (the next model code, the
+    // battery constant): up to five characters and the terminator.
     char codeBuffer[6] = {};
 
     std::unique_ptr<QSettings> settingsStore;
