@@ -106,7 +106,7 @@ void RequestHandler::Handle(char code, char argument, std::optional<std::string>
         journalRow != journalRows_.end() ? JournalValue(journalRow->second) : QString();
     outcome_.reset();
     outcomeReason_.clear();
-    ups_.ClearRefusedSelection();
+    ups_.ClearSelection();
     confirmed_ = std::move(target);
     restorePlan_ = std::move(restore);
     row->second(argument);
