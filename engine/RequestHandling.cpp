@@ -94,7 +94,7 @@ void RequestHandler::Handle(Request request, char argument, std::optional<std::s
     // Only copies of what the unit last read back: the journal adds nothing to the wire.
     const QString before = journal_.On() ? JournalFeed::ValueOf(info.journal, ups_) : QString();
     end_ = {};
-    ups_.ClearRefusedSelection();
+    ups_.ClearSelection();
     entry_ = info.entry;
     confirmed_ = std::move(target);
     restorePlan_ = std::move(restore);

@@ -47,6 +47,9 @@ void RequestHandler::AddRestoreRows() {
                 missed << label + QStringLiteral(": ") + RestoreEndText(result);
             }
         }
+        // Each step's refused selection was told and journaled with its step: the summary, not
+        // the last of them, is the restore's word.
+        ups_.ClearSelection();
         QString summary = QStringLiteral("Settings restored: %1 of %2.")
                               .arg(reached)
                               .arg(static_cast<int>(plan.size()));

@@ -166,8 +166,6 @@ bool Journal::openLocked() {
         }
         if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE)
             rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK)
-            sqlite3_exec(db, kAddFamily, nullptr, nullptr, nullptr);  // fails where it is there
         const bool isDamaged = damaged(rc) || (rc == SQLITE_OK && check != QLatin1String("ok"));
         if (isDamaged && attempt == 0) {
             sqlite3_close(db);
@@ -189,6 +187,8 @@ bool Journal::openLocked() {
             sqlite3_close(db);
             return false;
         }
+        // Only into a file that passed its check: a damaged one goes aside untouched.
+        sqlite3_exec(db, kAddFamily, nullptr, nullptr, nullptr);  // fails where it is there
         if (options_.maxPageCount > 0) {
             const QByteArray limit = QByteArrayLiteral("PRAGMA max_page_count = ") +
                                      QByteArray::number(options_.maxPageCount);

@@ -57,28 +57,50 @@ bool IsHexByte(const char* text) {
            HexDigit(static_cast<unsigned char>(text[1])) >= 0 && text[2] == '\0';
 }
 
-bool IsValueOf(ValueForm form, const char* reply) {
+bool IsValueOf(ValueForm form, const char* reply, int width) {
     if (reply[0] == '\0' || std::strcmp(reply, "NA") == 0)
         return false;
-    std::size_t length = 0, dots = 0;
+    std::size_t length = 0, dots = 0, blanks = 0;
     for (const char* c = reply; *c != '\0'; ++c, ++length) {
         if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E)
             return false;
         dots += *c == '.';
+        blanks += *c == ' ';
     }
-    // A reply of the wrong shape may be another command's, left on the line: a stale reading
-    // taken for a text's selection would let the text's characters through as commands.
+    const auto digit = [reply](std::size_t i) { return reply[i] >= '0' && reply[i] <= '9'; };
+    const auto allDigits = [&] {
+        for (std::size_t i = 0; i < length; ++i)
+            if (!digit(i))
+                return false;
+        return true;
+    };
+    const auto oneOf = [&](const char* letters) {
+        return length == 1 && std::strchr(letters, reply[0]) != nullptr;
+    };
+    // A reply of the wrong shape may be another command's, left on the line, or a refusal cut
+    // short ("N" of "NA"): taken for a selection, it would let a sign or a text's characters
+    // through to whatever the unit had selected.
     switch (form) {
-        case ValueForm::Text:
-            return true;
+        case ValueForm::Digits:
+            return static_cast<int>(length) == width && allDigits();
+        case ValueForm::SelfTestInterval:
+            return (length == 3 && allDigits()) || std::strcmp(reply, "ON ") == 0 ||
+                   std::strcmp(reply, "OFF") == 0;
+        case ValueForm::AlarmDelay:
+            return oneOf("0TLN");
+        case ValueForm::Sensitivity:
+            return oneOf("HMLA");
         case ValueForm::Field8:
             return length == 8;
+        case ValueForm::Date:
+            return length == 8 && digit(0) && digit(1) && reply[2] == '/' && digit(3) && digit(4) &&
+                   reply[5] == '/' && digit(6) && digit(7);
         case ValueForm::Serial:
-            return length >= 8;
+            return length >= 8 && length <= 14 && blanks == 0;
         case ValueForm::Firmware:
             return dots == 2;
         case ValueForm::Number:
-            return reply[0] >= '0' && reply[0] <= '9';
+            return digit(0) || ((reply[0] == '-' || reply[0] == '+') && digit(1));
         case ValueForm::HexByte:
             return IsHexByte(reply);
     }
@@ -202,7 +224,7 @@ const char* APCUPS::TransactImpl(char command, int replyLength, bool filterAlert
 
 bool APCUPS::Select(char command, int replyLength, ValueForm form, const char* what) {
     const char* reply = Transact(command, replyLength);
-    selected_ = IsValueOf(form, reply);
+    selected_ = IsValueOf(form, reply, replyLength);
     if (!selected_) {
         refusedWhat_ = what;
         refusedReply_ = reply;

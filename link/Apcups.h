@@ -60,14 +60,19 @@ long Truncate(float value);
 // ("NA", nothing, garbage for that value) leaves the old selection in place on some units, so
 // a sign sent then would step whatever that was.
 enum class ValueForm : std::uint8_t {
-    Text,      // printable, not "NA": a setting, a Back-UPS Pro calibration value
-    Field8,    // exactly eight printable characters: a date, the UPS id
-    Serial,    // eight printable characters or more: the serial number
-    Firmware,  // printable with two dots ("60.11.I"): the firmware, before a model-code step
-    Number,    // starts with a digit: a meter reading, the battery packs
-    HexByte,   // two hexadecimal digits: a constant, a model code, an EEPROM address
+    Digits,            // as many digits as the reply's length: a voltage, a delay, a percent
+    SelfTestInterval,  // three digits, "ON " or "OFF"
+    AlarmDelay,        // one of 0, T, L, N
+    Sensitivity,       // one of H, M, L, A
+    Field8,            // exactly eight printable characters: the UPS id
+    Date,              // two digits, "/", two digits, "/", two digits
+    Serial,            // eight to fourteen printable characters, no blank: the serial number
+    Firmware,          // printable with two dots ("60.11.I"): the firmware, before a model step
+    Number,            // a digit first (or a sign, then a digit): a reading, the packs
+    HexByte,           // two hexadecimal digits: a constant, a model code, an EEPROM address
 };
-bool IsValueOf(ValueForm form, const char* reply);
+// `width`: the reply length asked for (Digits only).
+bool IsValueOf(ValueForm form, const char* reply, int width = 0);
 
 // How the last identity-text write went.
 enum class TextWrite : std::uint8_t {
@@ -109,10 +114,14 @@ public:
     // reply is empty. "+" and "-" always take this way, whoever sends them.
     const char* Follow(char byte, int replyLength);
     // The value whose selection the unit last refused (no answer, "NA", garbage), with the
-    // reply it gave; null when none since ClearRefusedSelection.
+    // reply it gave; null when none since ClearSelection.
     const char* RefusedSelection() const { return refusedWhat_; }
     const char* RefusedSelectionReply() const { return refusedReply_.c_str(); }
-    void ClearRefusedSelection() { refusedWhat_ = nullptr; }
+    // A request begins: no selection of an earlier one counts, and none has been refused.
+    void ClearSelection() {
+        selected_ = false;
+        refusedWhat_ = nullptr;
+    }
     // Sets the per-byte read timeout and re-applies the whole timeout record.
     void SetReadTotalMultiplier(std::uint32_t ms);
     SerialPort& port() { return *port_; }
@@ -316,8 +325,8 @@ private:
                              bool follower = false);
     template <std::size_t N>
     const char* ReadInto(char command, int replyLength, FixedText<N>& field);
-    const char* StepSetting(char command, int replyLength, int stepReplyLength, const char* what,
-                            const char* (APCUPS::*read)());
+    const char* StepSetting(char command, int replyLength, int stepReplyLength, ValueForm form,
+                            const char* what, const char* (APCUPS::*read)());
     const char* WriteText(char command, int replyLength, int width, std::int64_t pauseMs,
                           const std::string& text, ValueForm form, const char* what,
                           const char* (APCUPS::*read)());

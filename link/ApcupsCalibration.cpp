@@ -76,7 +76,7 @@ bool APCUPS::TuneConstCtrlD(const char* t) {
 const char* APCUPS::StepBackPro(char command, char sign, const char* what,
                                 const char* (APCUPS::*read)()) {
     // Select the value first: a bare sign would step whatever was asked last.
-    if (Select(command, 5, ValueForm::Text, what))
+    if (Select(command, 5, ValueForm::Number, what))
         Follow(sign, 2);
     return (this->*read)();
 }

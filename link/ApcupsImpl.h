@@ -14,8 +14,9 @@ const char* APCUPS::ReadInto(char command, int replyLength, FixedText<N>& field)
 
 // Select the setting, ask for its next value, read it back.
 inline const char* APCUPS::StepSetting(char command, int replyLength, int stepReplyLength,
-                                       const char* what, const char* (APCUPS::*read)()) {
-    if (Select(command, replyLength, ValueForm::Text, what))
+                                       ValueForm form, const char* what,
+                                       const char* (APCUPS::*read)()) {
+    if (Select(command, replyLength, form, what))
         Follow('-', stepReplyLength);
     return (this->*read)();
 }

@@ -10,49 +10,56 @@ const char* APCUPS::ReadLowTransfer() {
     return ReadInto('l', 3, lowTransferText);
 }
 const char* APCUPS::StepLowTransfer() {
-    return StepSetting('l', 3, 2, "the low transfer voltage", &APCUPS::ReadLowTransfer);
+    return StepSetting('l', 3, 2, ValueForm::Digits, "the low transfer voltage",
+                       &APCUPS::ReadLowTransfer);
 }
 const char* APCUPS::ReadHighTransfer() {
     return ReadInto('u', 3, highTransferText);
 }
 const char* APCUPS::StepHighTransfer() {
-    return StepSetting('u', 3, 2, "the high transfer voltage", &APCUPS::ReadHighTransfer);
+    return StepSetting('u', 3, 2, ValueForm::Digits, "the high transfer voltage",
+                       &APCUPS::ReadHighTransfer);
 }
 const char* APCUPS::ReadOutputSetting() {
     return ReadInto('o', 3, outputSettingText);
 }
 const char* APCUPS::StepOutputSetting() {
-    return StepSetting('o', 3, 2, "the output voltage", &APCUPS::ReadOutputSetting);
+    return StepSetting('o', 3, 2, ValueForm::Digits, "the output voltage",
+                       &APCUPS::ReadOutputSetting);
 }
 const char* APCUPS::ReadSelfTestInterval() {
     return ReadInto('E', 3, selfTestIntervalText);
 }
 const char* APCUPS::StepSelfTestInterval() {
-    return StepSetting('E', 3, 2, "the self-test interval", &APCUPS::ReadSelfTestInterval);
+    return StepSetting('E', 3, 2, ValueForm::SelfTestInterval, "the self-test interval",
+                       &APCUPS::ReadSelfTestInterval);
 }
 const char* APCUPS::ReadShutdownDelay() {
     return ReadInto('p', 3, shutdownDelayText);
 }
 const char* APCUPS::StepShutdownDelay() {
-    return StepSetting('p', 3, 2, "the shutdown delay", &APCUPS::ReadShutdownDelay);
+    return StepSetting('p', 3, 2, ValueForm::Digits, "the shutdown delay",
+                       &APCUPS::ReadShutdownDelay);
 }
 const char* APCUPS::ReadTurnOnDelay() {
     return ReadInto('r', 3, turnOnDelayText);
 }
 const char* APCUPS::StepTurnOnDelay() {
-    return StepSetting('r', 3, 2, "the wake-up delay", &APCUPS::ReadTurnOnDelay);
+    return StepSetting('r', 3, 2, ValueForm::Digits, "the wake-up delay", &APCUPS::ReadTurnOnDelay);
 }
 const char* APCUPS::ReadLowBatteryWarning() {
     return ReadInto('q', 2, lowBatteryWarningText);
 }
 const char* APCUPS::StepLowBatteryWarning() {
-    return StepSetting('q', 2, 2, "the low-battery warning", &APCUPS::ReadLowBatteryWarning);
+    return StepSetting('q', 2, 2, ValueForm::Digits, "the low-battery warning",
+                       &APCUPS::ReadLowBatteryWarning);
 }
 const char* APCUPS::ReadReturnThreshold() {
     return ReadInto('e', 2, returnThresholdText);
 }
 const char* APCUPS::StepReturnThreshold() {
-    return StepSetting('e', 2, 2, "the return threshold", &APCUPS::ReadReturnThreshold);
+    return StepSetting('e', 2, 2, ValueForm::Digits, "the return threshold",
+                       &APCUPS::ReadReturnThreshold);
 }
 
 const char* APCUPS::ReadAlarmDelay() {
@@ -75,7 +82,8 @@ const char* APCUPS::ReadAlarmDelay() {
     return alarmDelayText.c_str();
 }
 const char* APCUPS::StepAlarmDelay() {
-    return StepSetting('k', 1, 1, "the alarm delay", &APCUPS::ReadAlarmDelay);
+    return StepSetting('k', 1, 1, ValueForm::AlarmDelay, "the alarm delay",
+                       &APCUPS::ReadAlarmDelay);
 }
 
 const char* APCUPS::ReadSensitivity() {
@@ -98,7 +106,8 @@ const char* APCUPS::ReadSensitivity() {
     return sensitivityText.c_str();
 }
 const char* APCUPS::StepSensitivity() {
-    return StepSetting('s', 1, 1, "the sensitivity", &APCUPS::ReadSensitivity);
+    return StepSetting('s', 1, 1, ValueForm::Sensitivity, "the sensitivity",
+                       &APCUPS::ReadSensitivity);
 }
 
 const char* APCUPS::ReadBatteryPacks() {
@@ -148,14 +157,14 @@ const char* APCUPS::ReadManufactureDate() {
     return ReadInto('m', 8, manufactureDate);
 }
 const char* APCUPS::WriteManufactureDate(const std::string& text) {
-    return WriteText('m', 8, 8, 1000, text, ValueForm::Field8, "the manufacture date",
+    return WriteText('m', 8, 8, 1000, text, ValueForm::Date, "the manufacture date",
                      &APCUPS::ReadManufactureDate);
 }
 const char* APCUPS::ReadBatteryReplaceDate() {
     return ReadInto('x', 8, batteryReplaceDate);
 }
 const char* APCUPS::WriteBatteryReplaceDate(const std::string& text) {
-    return WriteText('x', 8, 8, 0, text, ValueForm::Field8, "the battery replacement date",
+    return WriteText('x', 8, 8, 0, text, ValueForm::Date, "the battery replacement date",
                      &APCUPS::ReadBatteryReplaceDate);
 }
 const char* APCUPS::ReadUpsId() {

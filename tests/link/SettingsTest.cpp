@@ -52,7 +52,7 @@ TEST(Settings, EachStepSelectsSendsMinusAndReadsBack) {
         int asked = 0;
         unit.setHandler([&](char c) -> std::optional<std::string> {
             if (c == row.command && asked++ == 0)
-                return std::string(static_cast<std::size_t>(row.replyLength), '0');
+                return std::string(c == 's' ? "H" : std::string(std::size_t(row.replyLength), '0'));
             return std::nullopt;
         });
         const Micros start = unit.clock().now();
@@ -148,9 +148,10 @@ TEST(IdentityTexts, WritesPadToTheFieldWidthAndReadBack) {
     for (const auto& row : rows) {
         // The unit answers the selection with what it holds, then stays silent.
         ScriptedUnit unit;
-        unit.setHandler([first = true](char) mutable -> std::optional<std::string> {
-            return std::exchange(first, false) ? std::optional<std::string>("11.22.33")
-                                               : std::nullopt;
+        unit.setHandler([first = true](char c) mutable -> std::optional<std::string> {
+            if (!std::exchange(first, false))
+                return std::nullopt;
+            return std::string(c == 'm' || c == 'x' ? "11/29/96" : "11.22.33");
         });
         unit.ups().family = row.family;
         const Micros start = unit.clock().now();

@@ -77,7 +77,7 @@ using Operation = std::function<void(APCUPS&)>;
 // The operation after the selection a walk sends once before its steps.
 Operation Selected(char command, Operation step, int replyLength = 2) {
     return [=](APCUPS& u) {
-        u.Select(command, replyLength, replyLength == 2 ? ValueForm::HexByte : ValueForm::Text,
+        u.Select(command, replyLength, replyLength == 2 ? ValueForm::HexByte : ValueForm::Firmware,
                  "the value");
         step(u);
     };

@@ -294,20 +294,25 @@ TEST(Steps, ASelectionTheUnitDidNotTakeIsNotFollowedByItsSign) {
                  u.EepromNext();
          }},
     };
-    enum Fault { Lost, Refused, Garbled };
+    // Garbled: not printable, a refusal cut short, a step's "OK" left on the line.
+    enum Fault { Lost, Refused, Garbled, CutShort, Stale };
     for (const auto& row : rows) {
-        for (const Fault fault : {Lost, Refused, Garbled}) {
-            if (fault == Garbled && !row.garble)
+        for (const Fault fault : {Lost, Refused, Garbled, CutShort, Stale}) {
+            if (fault >= Garbled && !row.garble)
                 continue;
-            SCOPED_TRACE(std::string(row.name) + " " + "LRG"[fault]);
+            SCOPED_TRACE(std::string(row.name) + " " + "LRGCS"[fault]);
             Session s(row.profile);
             s.ups->ReadBatteryVoltage();  // the last reading of every poll pass
             if (fault == Refused)
                 s.unit.refuseByte(row.skip);
             else if (fault == Lost)
                 s.unit.loseByte(row.skip);
-            else
+            else if (fault == Garbled)
                 s.unit.replaceReply("\x7f\x01\r\n", row.skip);
+            else if (fault == CutShort)
+                s.unit.replaceReply("N\r\n", row.skip);
+            else
+                s.unit.replaceReply("OK\r\n", row.skip);
             const std::size_t from = s.unit.log().size();
             row.step(*s.ups);
             std::string heard;
