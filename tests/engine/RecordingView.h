@@ -11,6 +11,7 @@
 #include "DisplayRefresh.h"
 #include "Journal.h"
 #include "JournalFeed.h"
+#include "LoggedTone.h"
 #include "Profile.h"
 #include "RequestHandling.h"
 #include "Requests.h"
@@ -164,19 +165,6 @@ public:
     bool StopRequested() const override { return false; }
 
 private:
-    class LoggedTone final : public Tone {
-    public:
-        LoggedTone(WireLog& log, Clock& clock) : log_(log), clock_(clock) {}
-        void Beep(int hertz, int milliseconds) override {
-            log_.tone(hertz, milliseconds);
-            clock_.sleepMs(milliseconds);
-        }
-
-    private:
-        WireLog& log_;
-        Clock& clock_;
-    };
-
     VirtualClock clock_;
     WireLog log_;
     RecordingView view_;

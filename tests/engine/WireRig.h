@@ -10,25 +10,12 @@
 #include <vector>
 
 #include "EngineBench.h"
+#include "LoggedTone.h"
 #include "Profile.h"
 #include "Tone.h"
 #include "WireLog.h"
 
 namespace morlen::test {
-
-// A tone that goes into the wire log and holds its caller for its length in virtual time.
-class LoggedTone final : public Tone {
-public:
-    LoggedTone(WireLog& log, Clock& clock) : log_(log), clock_(clock) {}
-    void Beep(int hertz, int milliseconds) override {
-        log_.tone(hertz, milliseconds);
-        clock_.sleepMs(milliseconds);
-    }
-
-private:
-    WireLog& log_;
-    Clock& clock_;
-};
 
 // The real window on a simulated unit whose readings hold still, with every transaction,
 // pause and tone of the program in one log. A changed profile gets a unit of its own.
