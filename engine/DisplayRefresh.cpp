@@ -58,8 +58,11 @@ void ShowFamilyPage(View& view, APCUPS& ups) {
         default:
             break;
     }
-    view.addChartPoints({ups.inputVoltage, ups.batteryCapacityText.str(), ups.runTimeMinutes,
-                         ups.loadPercent, ups.outputVoltage});
+    view.addChartPoints({.inputVoltage = ups.inputVoltage,
+                         .batteryCapacityText = ups.batteryCapacityText.str(),
+                         .runTimeMinutes = ups.runTimeMinutes,
+                         .loadPercent = ups.loadPercent,
+                         .outputVoltage = ups.outputVoltage});
 }
 
 }  // namespace
@@ -85,7 +88,10 @@ void RefreshDisplay(View& view, APCUPS& ups) {
     // The lamp follows the link check of the last pass.
     view.showLinkLamp(ups.smartModeOk);
     if (view.statusPageShown()) {
-        view.showStatusRegisters({ups.register1, ups.register2, ups.register3, ups.statusByte});
+        view.showStatusRegisters({.register1 = ups.register1,
+                                  .register2 = ups.register2,
+                                  .register3 = ups.register3,
+                                  .status = ups.statusByte});
     } else {
         ShowFamilyPage(view, ups);
     }

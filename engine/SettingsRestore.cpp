@@ -2,6 +2,7 @@
 // carries is stepped with its own button's request until it reads the saved value, each step
 // read back.
 #include <QStringList>
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +24,21 @@ void RequestHandler::AddRestoreRows() {
         QStringList missed;
         QList<journal::LabelledValue> before, after;
         for (const RestoreTarget& target : plan) {
+            // The plan comes from the window: a step goes only to a setting of the table, by
+            // a request of its own button, never to another setting or command.
+            if (target.index < 0 || target.index >= kStoredSettingCount) {
+                missed << QStringLiteral("setting %1: no stored setting").arg(target.index);
+                continue;
+            }
             const StoredSetting& setting = StoredSettings()[std::size_t(target.index)];
             const QString label = QLatin1String(setting.label);
+            const auto ownButton = [&](const SettingPlace& place) {
+                return place.button != nullptr && char(place.request) == target.code;
+            };
+            if (std::none_of(std::begin(setting.places), std::end(setting.places), ownButton)) {
+                missed << label + QStringLiteral(": not a step of this setting");
+                continue;
+            }
             // A close of the window waits for no more than the step in hand.
             before.append({label, QString::fromLatin1(setting.value(ups_))});
             if (handOff_.StopRequested()) {

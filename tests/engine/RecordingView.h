@@ -132,13 +132,13 @@ public:
 
     // Carries out one request as the poll thread does and returns its log. A walk carries the
     // text of its entry, as Enter confirmed it.
-    std::string handle(Request request, char argument = '-') {
+    std::string handle(Request request, char argument = '-', std::vector<RestoreTarget> plan = {}) {
         const RequestInfo* info = InfoOf(request);
         std::optional<std::string> target;
         if (info != nullptr && info->does == Does::Walk)
             target = view_.fieldText(*info->entry).toStdString();
         handOffs = 0;
-        handler_->Handle(request, argument, target);
+        handler_->Handle(request, argument, target, std::move(plan));
         return log_.take();
     }
     // The reads of one pass and its display refresh, as the poll thread makes them; returns

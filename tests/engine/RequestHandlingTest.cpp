@@ -147,7 +147,13 @@ TEST(Display, EachFamilysPageShowsItsReadingsAndTheChartsGetTheirPoint) {
          "BatteryCharged=100.0 BatteryChargedBar:100 LoadPercent=023.5 LoadW=164 LoadBar:23.5 "
          "InputVoltage=230.0 InputVoltageBar:230 OutputVoltage=230.0 OutputVoltageBar:230 "
          "B/5 BatteryVoltageSmart=27.30 Temperature=036.0 chart 230 100.0 44 23.5 230"},
-        {"su1000", true, "~/2 '/2 8/2 Q/2 registers 0 0 0 8"},
+        // The output apart from the input: a chart point with the two swapped shows.
+        {"su620", false,
+         "O/5 L/5 P/5 C/5 F/5 j/4 f/5 B/5 LineFrequency=50.00 RunTime=19 RunTimeBar:19 "
+         "BatteryCharged=100.0 BatteryChargedBar:100 LoadPercent=031.0 LoadW=134 LoadBar:31 "
+         "InputVoltage=230.0 InputVoltageBar:230 OutputVoltage=228.0 OutputVoltageBar:228 "
+         "B/5 BatteryVoltageSmart=13.65 chart 230 100.0 19 31 228"},
+        {"su1000", true, "~/2 '/2 8/2 Q/2 registers 1 2 4 8"},
         {"noserial", false,
          "O/5 L/5 F/5 B/5 LineFrequency=50.00 InputVoltage=230.0 InputVoltageBar:230 "
          "OutputVoltage=230.0 OutputVoltageBar:230 B/5 BatteryVoltageSmart=27.30 "
@@ -168,8 +174,15 @@ TEST(Display, EachFamilysPageShowsItsReadingsAndTheChartsGetTheirPoint) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.profile) + (row.statusPage ? " status" : ""));
-        ViewRig rig(row.profile);
+        ViewRig rig(row.profile, [](sim::Profile& p) {
+            if (p.name == "su620")
+                p.outputVoltage = 228.0;
+        });
         rig.view().statusPage = row.statusPage;
+        // Each register its own bit, so a swap of two shows.
+        rig.unit().replaceReplyTo('~', "01\r\n");
+        rig.unit().replaceReplyTo('\'', "02\r\n");
+        rig.unit().replaceReplyTo('8', "04\r\n");
         EXPECT_EQ(rig.pass(), row.log);
         EXPECT_EQ(rig.view().refreshes, 1);
     }
@@ -414,6 +427,32 @@ TEST(CommandRequests, ResetShowsExactlyTheTenFactorySettings) {
                   " UpTransferVoltage=253 LowTransferVoltage=208 OutputVoltageConstant=230 "
                   "SelfTest=336 ShutDownDelay=020 WakeUpDelay=000 Sensitivity= High  "
                   "AlarmDelay= 5 Seconds Threshold=00 LowBatWarning=02");
+}
+
+// A plan names each setting by its place in the settings table and the request its button
+// posts: a step the setting has no button for, or no such setting, is sent nowhere.
+TEST(CommandRequests, ARestorePlanStepsOnlyASettingWithItsOwnButton) {
+    const struct {
+        int index;
+        Request request;
+        const char* missed;
+    } rows[] = {
+        {0, Request::LowVoltageChange, "Up Voltage: not a step of this setting"},
+        {0, Request::ResetAll, "Up Voltage: not a step of this setting"},
+        {1, Request::ReadEeprom, "Low Voltage: not a step of this setting"},
+        {-1, Request::UpVoltageChange, "setting -1: no stored setting"},
+        {kStoredSettingCount, Request::UpVoltageChange, "setting 11: no stored setting"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.missed);
+        ViewRig rig("su1000");
+        const RestoreTarget target{.index = row.index,
+                                   .code = char(row.request),
+                                   .value = "208",
+                                   .offered = {"253", "208"}};
+        EXPECT_EQ(rig.handle(Request::RestoreSettings, '-', {target}),
+                  std::string("note:Settings restored: 0 of 1. Not restored: ") + row.missed + ".");
+    }
 }
 
 TEST(CommandRequests, SelfTestPanelTestAndBypassChangeNothingOnScreen) {
