@@ -117,6 +117,7 @@ Profile ThirdGen(std::string name, std::string description, std::vector<ModelRow
     p.modelIndex = RowOf(p.models, code);
     p.settings = StandardSettings(p.locale, p.generation);
     p.capabilities = CapabilityString(p.settings, p.generation);
+    p.forcedCauseK = true;
     return p;
 }
 
@@ -205,6 +206,7 @@ std::vector<Profile> BuildProfiles() {
         p.batteryNominal = 12;
         p.loadPercent = 31.0;
         p.runTimeFull = 24;
+        p.calibrationBit = false;  // a small unit: "Q" does not show a calibration
         all.push_back(p);
     }
     {
@@ -302,6 +304,7 @@ std::vector<Profile> BuildProfiles() {
         p.batteryNominal = 48;
         p.loadPercent = 35.0;
         p.runTimeFull = 30;
+        p.calibrationFloor = 35.0;  // a large unit stops its calibration earlier
         all.push_back(p);
     }
     {
@@ -320,6 +323,9 @@ std::vector<Profile> BuildProfiles() {
         p.batteryNominal = 12;
         p.loadPercent = 31.0;
         p.runTimeFull = 16;
+        // Nothing public says what this line answers: it answers none of the battery-service
+        // commands, so no host can take a guess for an answer.
+        p.batteryCommands.clear();
         all.push_back(p);
     }
     {
@@ -338,6 +344,7 @@ std::vector<Profile> BuildProfiles() {
         p.settings.clear();
         p.batteryNominal = 12;
         p.runTimeFull = 14;
+        p.batteryCommands = "9";  // line quality only
         all.push_back(p);
     }
     {
@@ -388,6 +395,25 @@ std::vector<Profile> BuildProfiles() {
         p.serial = "GS0117003366";
         p.constants = TableConstants(0x08, 0xB5, 0x0D, 0xC7);
         p.batteryPacks = 0;
+        all.push_back(p);
+    }
+    {
+        // Older firmware without the runtime calibration: "D" is answered "NA".
+        Profile p = FirstGen("su1000-nod", "Smart-UPS 1000 without runtime calibration",
+                             SmartUpsFirstGenLine(), 0x0B);
+        p.serial = "WS9705020481";
+        p.constants = TableConstants(0x35, 0xEF, 0xF9, 0xA0);
+        p.batteryCommands = "XGMN9";
+        all.push_back(p);
+    }
+    {
+        // Its firmware never answers "X": a host waiting for the self-test result gets
+        // nothing at all.
+        Profile p = FirstGen("su1000-nox", "Smart-UPS 1000 that never answers the test result",
+                             SmartUpsFirstGenLine(), 0x0B);
+        p.serial = "WS9708031122";
+        p.constants = TableConstants(0x35, 0xEF, 0xF9, 0xA0);
+        p.silentCommands = "X";
         all.push_back(p);
     }
     return all;
