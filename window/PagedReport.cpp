@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QTextDocument>
 #include <QTextFrame>
+#include <QTextOption>
 #include <QTextTable>
 
 namespace morlen {
@@ -45,11 +46,10 @@ void StretchTables(QTextFrame* frame) {
             QTextTableFormat format = table->format();
             format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
             format.setCellSpacing(0);
-            format.setCellPadding(CssPx(2.5));
+            format.setCellPadding(CssPx(3));
             format.setBorder(CssPx(0.5));
             format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
             format.setBorderBrush(QBrush(QColor(0x80, 0x80, 0x80)));
-            format.setBorderCollapse(true);
             format.setTopMargin(CssPx(3));
             format.setBottomMargin(CssPx(6));
             table->setFormat(format);
@@ -163,6 +163,11 @@ bool PagedReport::writePdf(const QString& path, const WriteOptions& options) con
     document.documentLayout()->setPaintDevice(&writer);
     document.setDefaultFont(bodyFont());
     document.setDocumentMargin(0);
+    // Lines break between words only: a time stamp or a serial number stays whole, and a
+    // column is at least as wide as its longest word.
+    QTextOption wrap = document.defaultTextOption();
+    wrap.setWrapMode(QTextOption::WordWrap);
+    document.setDefaultTextOption(wrap);
     document.setDefaultStyleSheet(
         QStringLiteral("th { text-align: left; background-color: #e8e8e8; }"
                        "h2 { margin-bottom: 6px; } h3 { margin-top: 14px; margin-bottom: 4px; }"));
