@@ -11,6 +11,7 @@
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <atomic>
+#include <thread>
 #include <vector>
 
 #include "JournalEntry.h"
@@ -279,7 +280,12 @@ TEST(PagedReport, ReportsProgressAndStopsWhenCancelledLeavingNoFile) {
     std::vector<std::pair<int, int>> calls;
     PagedReport::WriteOptions options;
     options.progress = [&](int done, int total) { calls.emplace_back(done, total); };
-    ASSERT_TRUE(report.writePdf(path, options));
+    // Written on a worker thread, as an export in the background does.
+    bool written = false;
+    std::thread worker([&] { written = report.writePdf(path, options); });
+    worker.join();
+    ASSERT_TRUE(written);
+    EXPECT_EQ(Read(path).pages, report.pageCount());
     ASSERT_GE(calls.size(), 5u);
     for (std::size_t i = 0; i < calls.size(); ++i)
         EXPECT_EQ(calls[i], std::make_pair(static_cast<int>(i) + 1, report.pageCount()));
