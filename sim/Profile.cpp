@@ -140,6 +140,15 @@ Profile SecondGen(std::string name, std::string description, char vFirst) {
     return p;
 }
 
+// A first-generation Smart-UPS 1000 like `su1000`, with its own serial number, for a profile
+// that differs from it in one behaviour.
+Profile Su1000Variant(std::string name, std::string description, std::string serial) {
+    Profile p = FirstGen(std::move(name), std::move(description), SmartUpsFirstGenLine(), 0x0B);
+    p.serial = std::move(serial);
+    p.constants = TableConstants(0x35, 0xEF, 0xF9, 0xA0);
+    return p;
+}
+
 std::vector<Profile> BuildProfiles() {
     std::vector<Profile> all;
 
@@ -397,25 +406,14 @@ std::vector<Profile> BuildProfiles() {
         p.batteryPacks = 0;
         all.push_back(p);
     }
-    {
-        // Older firmware without the runtime calibration: "D" is answered "NA".
-        Profile p = FirstGen("su1000-nod", "Smart-UPS 1000 without runtime calibration",
-                             SmartUpsFirstGenLine(), 0x0B);
-        p.serial = "WS9705020481";
-        p.constants = TableConstants(0x35, 0xEF, 0xF9, 0xA0);
-        p.batteryCommands = "XGMN9";
-        all.push_back(p);
-    }
-    {
-        // Its firmware never answers "X": a host waiting for the self-test result gets
-        // nothing at all.
-        Profile p = FirstGen("su1000-nox", "Smart-UPS 1000 that never answers the test result",
-                             SmartUpsFirstGenLine(), 0x0B);
-        p.serial = "WS9708031122";
-        p.constants = TableConstants(0x35, 0xEF, 0xF9, 0xA0);
-        p.silentCommands = "X";
-        all.push_back(p);
-    }
+    // Older firmware without the runtime calibration: "D" is answered "NA".
+    all.push_back(
+        Su1000Variant("su1000-nod", "Smart-UPS 1000 without runtime calibration", "WS9705020481"));
+    all.back().batteryCommands = "XGMN9";
+    // Its firmware never answers "X": a host waiting for the self-test result gets nothing.
+    all.push_back(Su1000Variant("su1000-nox", "Smart-UPS 1000 that never answers the test result",
+                                "WS9708031122"));
+    all.back().silentCommands = "X";
     return all;
 }
 
