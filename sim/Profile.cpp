@@ -117,6 +117,7 @@ Profile ThirdGen(std::string name, std::string description, std::vector<ModelRow
     p.modelIndex = RowOf(p.models, code);
     p.settings = StandardSettings(p.locale, p.generation);
     p.capabilities = CapabilityString(p.settings, p.generation);
+    p.forcedCauseK = true;
     return p;
 }
 
@@ -136,6 +137,15 @@ Profile SecondGen(std::string name, std::string description, char vFirst) {
     p.serialWidth = 8;
     p.settings = StandardSettings(p.locale, p.generation);
     p.hasBatteryPacks = false;
+    return p;
+}
+
+// A first-generation Smart-UPS 1000 like `su1000`, with its own serial number, for a profile
+// that differs from it in one behaviour.
+Profile Su1000Variant(std::string name, std::string description, std::string serial) {
+    Profile p = FirstGen(std::move(name), std::move(description), SmartUpsFirstGenLine(), 0x0B);
+    p.serial = std::move(serial);
+    p.constants = TableConstants(0x35, 0xEF, 0xF9, 0xA0);
     return p;
 }
 
@@ -205,6 +215,7 @@ std::vector<Profile> BuildProfiles() {
         p.batteryNominal = 12;
         p.loadPercent = 31.0;
         p.runTimeFull = 24;
+        p.calibrationBit = false;  // a small unit: "Q" does not show a calibration
         all.push_back(p);
     }
     {
@@ -302,6 +313,7 @@ std::vector<Profile> BuildProfiles() {
         p.batteryNominal = 48;
         p.loadPercent = 35.0;
         p.runTimeFull = 30;
+        p.calibrationFloor = 35.0;  // a large unit stops its calibration earlier
         all.push_back(p);
     }
     {
@@ -320,6 +332,9 @@ std::vector<Profile> BuildProfiles() {
         p.batteryNominal = 12;
         p.loadPercent = 31.0;
         p.runTimeFull = 16;
+        // Nothing public says what this line answers: it answers none of the battery-service
+        // commands, so no host can take a guess for an answer.
+        p.batteryCommands.clear();
         all.push_back(p);
     }
     {
@@ -338,6 +353,7 @@ std::vector<Profile> BuildProfiles() {
         p.settings.clear();
         p.batteryNominal = 12;
         p.runTimeFull = 14;
+        p.batteryCommands = "9";  // line quality only
         all.push_back(p);
     }
     {
@@ -390,6 +406,14 @@ std::vector<Profile> BuildProfiles() {
         p.batteryPacks = 0;
         all.push_back(p);
     }
+    // Older firmware without the runtime calibration: "D" is answered "NA".
+    all.push_back(
+        Su1000Variant("su1000-nod", "Smart-UPS 1000 without runtime calibration", "WS9705020481"));
+    all.back().batteryCommands = "XGMN9";
+    // Its firmware never answers "X": a host waiting for the self-test result gets nothing.
+    all.push_back(Su1000Variant("su1000-nox", "Smart-UPS 1000 that never answers the test result",
+                                "WS9708031122"));
+    all.back().silentCommands = "X";
     return all;
 }
 

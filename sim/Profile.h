@@ -110,6 +110,20 @@ struct Profile {
     double temperature = 36.0;
     int batteryNominal = 24;  // "g": 12, 24 or 48
     double runTimeFull = 42;  // minutes at 25 % load on a full battery
+    // What the battery really holds, as a share of runTimeFull: a calibration measures it and
+    // stores it as the unit's new run time.
+    double batteryCapacity = 1.0;
+
+    // Battery-service commands the unit answers, of "XGMN9D"; the rest are unknown to it.
+    std::string batteryCommands = "XGMN9D";
+    // Commands the unit never answers at all, not even "NA" (its firmware stays silent).
+    std::string silentCommands;
+    // A calibration sets bit 0 of "Q" while it runs (small units do not).
+    bool calibrationBit = true;
+    // A calibration ends at this charge (percent): 25, 35 on some large units.
+    double calibrationFloor = 25.0;
+    // "G" names a transfer forced by software (a calibration) "K" rather than "S".
+    bool forcedCauseK = false;
     std::uint8_t firstEepromAddress = 0;
 };
 

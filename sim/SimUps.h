@@ -119,8 +119,12 @@ public:
 
     // An unsolicited alert character sent at `at`.
     void scheduleAlert(char alert, Micros at) { model_.scheduleAlert(alert, at); }
-    void powerFail() { model_.powerFail(clock_.now()); }
+    // The mains fail (`cause`: what "G" names afterwards) or come back.
+    void powerFail(char cause = 'L') { model_.powerFail(clock_.now(), cause); }
     void powerRestore() { model_.powerRestore(clock_.now()); }
+    // The load in percent of the rating, and the line voltage, from now on.
+    void setLoad(double percent) { model_.setLoad(percent, clock_.now()); }
+    void setLineVoltage(double volts) { model_.setLineVoltage(volts, clock_.now()); }
 
     // Every command byte that reached the far end, in order.
     const std::vector<Exchange>& log() const { return log_; }

@@ -95,6 +95,17 @@ UpsModel::UpsModel(const Profile& profile) : profile_(profile) {
     if (!profile_.models.empty())
         code2nd_ = profile_.models[profile_.modelIndex].code;
     eepromAddress_ = profile_.firstEepromAddress;
+    runTimeFull_ = profile_.runTimeFull;
+    capacity_ = profile_.batteryCapacity > 0 ? profile_.batteryCapacity : 1.0;
+    lineHigh_ = lineLow_ = lineVoltageAt(0.0);
+    poweredOn(Micros(0));
+}
+
+void UpsModel::poweredOn(Micros at) {
+    calibrating_ = false;
+    transferCause_ = 'O';
+    causeKnownAt_ = at + kCauseUnknownFor;
+    testEnd_.reset();
 }
 
 // ---- Receiving ----
@@ -156,6 +167,9 @@ void UpsModel::restart(Micros at) {
     entry_.reset();
     firstOne_.reset();
     firstZ_.reset();
+    // As from power-on: a calibration or self-test under way is lost, and so is the last
+    // transfer cause.
+    poweredOn(at);
     // A step not yet stored is lost.
     settingIndex_ = storedIndex_;
     storeAt_.reset();
@@ -187,6 +201,8 @@ std::optional<std::string> UpsModel::command(std::uint8_t byte, Micros at) {
 
     if (BackProValue* v = findBackPro(static_cast<char>(byte)))
         return Line(FormatNumber(v->value, 5, v->decimals));
+    if (std::string_view("XGMN9D").find(static_cast<char>(byte)) != std::string_view::npos)
+        return batteryService(byte, at);
 
     if (second) {
         switch (byte) {
@@ -339,6 +355,13 @@ std::optional<std::string> UpsModel::command(std::uint8_t byte, Micros at) {
             return Line(buf);
         }
         case 'W':
+            // The test runs on line only; a unit on battery or calibrating has no result.
+            if (!onBattery_ && !calibrating_) {
+                testEnd_ = at + kSelfTestDuration;
+                testResult_ = profile_.loadPercent > 100.0 ? "NG" : weakBattery_ ? "BT" : "OK";
+                transferCause_ = 'S';
+            }
+            return Line("OK");
         case 'A':
             return Line("OK");
         case 'z':
@@ -534,6 +557,14 @@ bool UpsModel::isPublicCommand(std::uint8_t byte) const {
         case 'b':
         case 'Z':
             return true;
+        case 'X':
+        case 'G':
+        case 'M':
+        case 'N':
+        case '9':
+        case 'D':
+            return profile_.batteryCommands.find(c) != std::string::npos &&
+                   profile_.silentCommands.find(c) == std::string::npos;
         case 'F':
             return profile_.hasFrequency;
         case 'C':
@@ -577,16 +608,71 @@ std::string UpsModel::protocolInfo() const {
 
 // ---- Time, power and alerts ----
 
+namespace {
+
+// Input voltage drift: amplitude and period in seconds.
+constexpr double kLineWave = 0.8, kLinePeriod = 47;
+
+double Seconds(Micros t) {
+    return static_cast<double>(t.count()) / 1e6;
+}
+
+// Highest and lowest value of sin(x) for x in [a, b].
+std::pair<double, double> SineRange(double a, double b) {
+    constexpr double kTwoPi = 2.0 * std::numbers::pi;
+    auto contains = [&](double peak) {
+        // Is there a peak + 2 pi k within [a, b]?
+        const double k = std::ceil((a - peak) / kTwoPi);
+        return peak + k * kTwoPi <= b;
+    };
+    double hi = std::max(std::sin(a), std::sin(b));
+    double lo = std::min(std::sin(a), std::sin(b));
+    if (contains(std::numbers::pi / 2))
+        hi = 1.0;
+    if (contains(3 * std::numbers::pi / 2))
+        lo = -1.0;
+    return {hi, lo};
+}
+
+}  // namespace
+
 double UpsModel::wave(double amplitude, double periodSeconds, double phase) const {
     if (!drift_)
         return 0.0;
-    const double t = static_cast<double>(now_.count()) / 1e6;
+    const double t = Seconds(now_);
     return amplitude * std::sin(2.0 * std::numbers::pi * t / periodSeconds + phase);
 }
 
+double UpsModel::lineVoltageAt(double seconds) const {
+    if (onBattery_)
+        return 0.0;
+    const double w =
+        drift_ ? kLineWave * std::sin(2.0 * std::numbers::pi * seconds / kLinePeriod + 0.0) : 0.0;
+    return std::max(0.0, profile_.inputVoltage + w + inputOffset_);
+}
+
+void UpsModel::trackLineExtremes(Micros from, Micros to) {
+    double hi = std::max(lineVoltageAt(Seconds(from)), lineVoltageAt(Seconds(to)));
+    double lo = std::min(lineVoltageAt(Seconds(from)), lineVoltageAt(Seconds(to)));
+    if (!onBattery_ && drift_ && to > from) {
+        const auto [sHi, sLo] = SineRange(2.0 * std::numbers::pi * Seconds(from) / kLinePeriod,
+                                          2.0 * std::numbers::pi * Seconds(to) / kLinePeriod);
+        const double base = profile_.inputVoltage + inputOffset_;
+        hi = std::max(hi, std::max(0.0, base + kLineWave * sHi));
+        lo = std::min(lo, std::max(0.0, base + kLineWave * sLo));
+    }
+    lineHigh_ = std::max(lineHigh_, hi);
+    lineLow_ = std::min(lineLow_, lo);
+}
+
+double UpsModel::estimatedMinutes() const {
+    return runTimeFull_ * 25.0 / std::max(profile_.loadPercent, 5.0);
+}
+
 double UpsModel::drainPerSecond() const {
-    const double minutes = profile_.runTimeFull * 25.0 / std::max(profile_.loadPercent, 5.0);
-    return 100.0 / (minutes * 60.0);
+    // The battery's true capacity sets the pace, whatever the unit has stored.
+    const double minutes = runTimeFull_ * capacity_ * 25.0 / std::max(profile_.loadPercent, 5.0);
+    return 100.0 / (minutes * 60.0) * timeScale_;
 }
 
 double UpsModel::lowChargeLimit() const {
@@ -596,8 +682,7 @@ double UpsModel::lowChargeLimit() const {
         const std::size_t i = static_cast<std::size_t>(q - profile_.settings.data());
         warning = std::atof(q->values[settingIndex_[i]].c_str());
     }
-    const double minutes = profile_.runTimeFull * 25.0 / std::max(profile_.loadPercent, 5.0);
-    return std::min(100.0, warning / minutes * 100.0);
+    return std::min(100.0, warning / estimatedMinutes() * 100.0);
 }
 
 void UpsModel::addAlert(char byte, Micros at) {
@@ -614,7 +699,9 @@ void UpsModel::advance(Micros to) {
                 nextReplaceAlert_ += kReplaceRepeat;
             }
         }
-        if (onBattery_ && !off_) {
+        if (calibrating_ && charge_ <= profile_.calibrationFloor + kEps)
+            endCalibration(true, true);
+        if (discharging()) {
             while (nextOnBatteryAlert_ <= now_) {
                 addAlert('!', nextOnBatteryAlert_);
                 nextOnBatteryAlert_ += kOnBatteryRepeat;
@@ -642,10 +729,14 @@ void UpsModel::advance(Micros to) {
         if (const auto event = nextStateEvent())
             next = std::min(next, *event);
         const double dt = static_cast<double>((next - now_).count()) / 1e6;
-        if (onBattery_ && !off_)
+        trackLineExtremes(now_, next);
+        if (discharging()) {
             charge_ = std::max(0.0, charge_ - drainPerSecond() * dt);
-        else if (!onBattery_)
-            charge_ = std::min(100.0, charge_ + kChargePerSecond * dt);
+            if (calibrating_)
+                calibrationWork_ += dt * timeScale_ * std::max(profile_.loadPercent, 5.0) / 25.0;
+        } else if (!onBattery_) {
+            charge_ = std::min(100.0, charge_ + kChargePerSecond * timeScale_ * dt);
+        }
         now_ = next;
         check();
     }
@@ -670,15 +761,17 @@ std::optional<Micros> UpsModel::nextStateEvent() const {
     };
     if (replaceBattery_ && !off_)
         consider(nextReplaceAlert_);
-    if (onBattery_ && !off_) {
+    if (discharging()) {
         const double drain = drainPerSecond();
         consider(nextOnBatteryAlert_);
+        if (calibrating_)
+            consider(SecondsFromNow(now_, (charge_ - profile_.calibrationFloor) / drain));
         if (!lowBattery_)
             consider(SecondsFromNow(now_, (charge_ - lowChargeLimit()) / drain));
         consider(SecondsFromNow(now_, charge_ / drain));
     } else if (!onBattery_ && lowBattery_) {
-        consider(SecondsFromNow(now_,
-                                (lowChargeLimit() + kLowClearMargin - charge_) / kChargePerSecond));
+        consider(SecondsFromNow(now_, (lowChargeLimit() + kLowClearMargin - charge_) /
+                                          (kChargePerSecond * timeScale_)));
     }
     return next;
 }
@@ -691,11 +784,14 @@ std::optional<Micros> UpsModel::nextAlertTime(Micros now) {
     return next;
 }
 
-void UpsModel::powerFail(Micros at) {
+void UpsModel::powerFail(Micros at, char cause) {
     advance(at);
     if (onBattery_)
         return;
+    endCalibration(false, false);
     onBattery_ = true;
+    transferCause_ = cause;
+    lineLow_ = 0.0;
     nextOnBatteryAlert_ = at;
     advance(at);
 }
@@ -708,6 +804,7 @@ void UpsModel::powerRestore(Micros at) {
     if (off_) {
         // The unit starts again as from power-on: out of smart mode.
         off_ = false;
+        poweredOn(at);
         smart_ = false;
         programming_ = false;
         entry_.reset();
@@ -735,7 +832,12 @@ double UpsModel::batteryCharge(Micros at) {
 
 std::uint8_t UpsModel::statusByte(Micros at) {
     advance(at);
-    std::uint8_t q = onBattery_ ? 0x10 : 0x08;
+    // A calibration runs on battery with the mains there: the on-line bit clears.
+    std::uint8_t q = onBattery_ || calibrating_ ? 0x10 : 0x08;
+    if (calibrating_ && profile_.calibrationBit)
+        q |= 0x01;
+    if (profile_.loadPercent > 100.0)
+        q |= 0x20;
     if (lowBattery_)
         q |= 0x40;
     if (replaceBattery_)
@@ -743,13 +845,105 @@ std::uint8_t UpsModel::statusByte(Micros at) {
     return q;
 }
 
+void UpsModel::setLoad(double percent, Micros at) {
+    advance(at);
+    profile_.loadPercent = std::max(0.0, percent);
+}
+
+void UpsModel::setLineVoltage(double volts, Micros at) {
+    advance(at);
+    profile_.inputVoltage = std::max(0.0, volts);
+    trackLineExtremes(now_, now_);
+}
+
+void UpsModel::setBatteryCapacity(double share, Micros at) {
+    advance(at);
+    capacity_ = share > 0 ? share : 1.0;
+}
+
+void UpsModel::endCalibration(bool completed, bool backOnLine) {
+    if (!calibrating_)
+        return;
+    calibrating_ = false;
+    const double used = calibrationStart_ - charge_;
+    if (completed && used > kEps) {
+        // What the battery gave, as minutes at 25 % load on a full battery: the new estimate.
+        const double trueMinutes = runTimeFull_ * capacity_;
+        runTimeFull_ = calibrationWork_ / 60.0 / (used / 100.0);
+        capacity_ = trueMinutes / runTimeFull_;
+    }
+    if (backOnLine)
+        addAlert('$', now_);
+}
+
+std::optional<std::string> UpsModel::batteryService(std::uint8_t byte, Micros at) {
+    const char c = static_cast<char>(byte);
+    if (profile_.silentCommands.find(c) != std::string::npos) {
+        refused_ = true;
+        return std::nullopt;
+    }
+    if (profile_.batteryCommands.find(c) == std::string::npos)
+        return unknown();
+    switch (c) {
+        case 'X':
+            if (testEnd_ && at >= *testEnd_ && at - *testEnd_ <= kTestResultKept)
+                return Line(testResult_);
+            return Line("NO");
+        case 'G':
+            if (at < causeKnownAt_)
+                return Line("NA");
+            return Line(std::string(1, transferCause_));
+        case 'M':
+        case 'N': {
+            // Every read starts the extreme afresh from the present voltage.
+            const double present = lineVoltageAt(Seconds(now_));
+            double& extreme = c == 'M' ? lineHigh_ : lineLow_;
+            const double answer =
+                c == 'M' ? std::max(extreme, present) : std::min(extreme, present);
+            extreme = present;
+            return Line(FormatNumber(answer, 5, 1));
+        }
+        case '9': {
+            bool good = !onBattery_;
+            const double v = profile_.inputVoltage + inputOffset_;
+            // Outside the transfer points the line is bad, even before the unit acts on it.
+            if (profile_.hasSettings && findSetting('l') != nullptr)
+                good = good && v >= std::atof(setting('l').c_str());
+            if (profile_.hasSettings && findSetting('u') != nullptr)
+                good = good && v <= std::atof(setting('u').c_str());
+            return Line(good ? "FF" : "00");
+        }
+        case 'D':
+            if (calibrating_) {
+                // A second "D" aborts: back on line, the stored run time unchanged.
+                endCalibration(false, true);
+                changed('D');
+                return std::nullopt;
+            }
+            if (onBattery_ || charge_ < 100.0 - kEps) {
+                refused_ = true;
+                return Line("NO");
+            }
+            calibrating_ = true;
+            calibrationStart_ = charge_;
+            calibrationWork_ = 0;
+            transferCause_ = profile_.forcedCauseK ? 'K' : 'S';
+            causeKnownAt_ = std::min(causeKnownAt_, at);
+            addAlert('!', at);
+            nextOnBatteryAlert_ = at + kOnBatteryRepeat;
+            changed('D');
+            // The unit's only answer is the "!" alert.
+            return std::nullopt;
+        default:
+            return unknown();
+    }
+}
+
 // ---- Readings ----
 
 double UpsModel::inputVoltage(Micros at) {
     advance(at);
-    if (onBattery_)
-        return 0.0;
-    return std::max(0.0, profile_.inputVoltage + wave(0.8, 47, 0.0) + inputOffset_);
+    return lineVoltageAt(Seconds(now_));
 }
 
 double UpsModel::loadPercent(Micros at) {
@@ -782,9 +976,9 @@ std::string UpsModel::reading(char command) {
         case 'F':
             return FormatNumber(onBattery_ ? 0.0 : profile_.frequency + wave(0.02, 37, 0.0), 5, 2);
         case 'j': {
-            const double full = profile_.runTimeFull * 25.0 / std::max(profile_.loadPercent, 5.0);
             char buf[16];
-            std::snprintf(buf, sizeof buf, "%04d:", static_cast<int>(full * charge_ / 100.0));
+            std::snprintf(buf, sizeof buf,
+                          "%04d:", static_cast<int>(estimatedMinutes() * charge_ / 100.0));
             return buf;
         }
         default:

@@ -44,9 +44,24 @@ public:
     // state that may raise one): the front end's wake-up time.
     std::optional<Micros> nextAlertTime(Micros now);
 
-    // The mains fail or come back at `at`.
-    void powerFail(Micros at);
+    // The mains fail or come back at `at`. `cause` is what "G" names afterwards: R, H, L, T.
+    // A failure interrupts a runtime calibration (no new run time is stored).
+    void powerFail(Micros at, char cause = 'L');
     void powerRestore(Micros at);
+    // The load (percent of rating) from `at` on: the discharge rate and the run time follow it;
+    // above 100 the overload bit is set and a self-test fails "NG".
+    void setLoad(double percent, Micros at);
+    // The line voltage the unit reads from `at` on while the mains are there; outside the
+    // transfer points "9" answers "00" (the unit stays on line: a cut is `powerFail`).
+    void setLineVoltage(double volts, Micros at);
+    // A weak battery: a self-test fails "BT".
+    void setWeakBattery(bool weak) { weakBattery_ = weak; }
+    // What the battery really holds, as a share of the run time the unit has stored (new
+    // batteries: above 1). The discharge follows it; a calibration stores it.
+    void setBatteryCapacity(double share, Micros at);
+    // The battery charges and discharges this many times faster than real time (so that a
+    // calibration can be watched in a minute). Replies, alerts and the self-test keep time.
+    void setTimeScale(double scale) { timeScale_ = scale > 0 ? scale : 1.0; }
     // One alert character at `at`.
     void scheduleAlert(char byte, Micros at);
     // The battery wants replacing: status bit 7 and a "#" alert every 5 hours.
@@ -72,6 +87,9 @@ public:
     // A text write is under way: the next bytes are its characters.
     bool inText() const { return entry_.has_value(); }
     bool onBattery() const { return onBattery_; }
+    bool calibrating() const { return calibrating_; }
+    // The run time the unit has stored, in minutes at 25 % load on a full battery.
+    double storedRunTime() const { return runTimeFull_; }
     bool switchedOff() const { return off_; }
     // Current value of a cycled setting ("" when the unit has none).
     std::string setting(char command) const;
@@ -129,7 +147,19 @@ private:
     std::optional<Micros> nextStateEvent() const;
     void addAlert(char byte, Micros at);
     double lowChargeLimit() const;
+    // Minutes a full battery lasts at the present load: as the unit estimates it, and truly.
+    double estimatedMinutes() const;
     double drainPerSecond() const;
+    // The answer to one of "XGMN9D".
+    std::optional<std::string> batteryService(std::uint8_t byte, Micros at);
+    // A running calibration ends: at its floor (`completed`, a new run time is stored), or
+    // aborted, or cut short by the mains.
+    void endCalibration(bool completed, bool backOnLine);
+    bool discharging() const { return (onBattery_ || calibrating_) && !off_; }
+    // The line voltage as the unit measures it at `seconds`, and its extremes over a span.
+    double lineVoltageAt(double seconds) const;
+    void trackLineExtremes(Micros from, Micros to);
+    void poweredOn(Micros at);
     double wave(double amplitude, double periodSeconds, double phase) const;
 
     std::string reading(char command);
@@ -177,6 +207,26 @@ private:
     bool lowBattery_ = false;
     bool replaceBattery_ = false;
     double charge_ = 100.0;
+    double runTimeFull_ = 0;  // the stored run time (minutes at 25 % load)
+    double capacity_ = 1.0;   // the battery's true share of it
+    double timeScale_ = 1.0;
+    bool weakBattery_ = false;
+
+    // Runtime calibration: the charge it started at, and the discharge so far in seconds at
+    // 25 % load.
+    bool calibrating_ = false;
+    double calibrationStart_ = 0;
+    double calibrationWork_ = 0;
+
+    // Last transfer cause ("G"), answered "NA" until shortly after power-on.
+    char transferCause_ = 'O';
+    Micros causeKnownAt_{0};
+    // Self-test: when the last one ends and its result.
+    std::optional<Micros> testEnd_;
+    std::string testResult_;
+    // Highest and lowest line voltage since "M" / "N" were last read.
+    double lineHigh_ = 0, lineLow_ = 0;
+
     Micros nextOnBatteryAlert_{0};
     Micros nextReplaceAlert_{0};
 
@@ -199,6 +249,11 @@ constexpr Micros kTextTimeout{5'000'000};
 constexpr Micros kChangeAlertDelay{3'000'000};
 // On battery, "!" repeats this often.
 constexpr Micros kOnBatteryRepeat{30'000'000};
+// "G" has no answer yet for this long after power-on.
+constexpr Micros kCauseUnknownFor{2'000'000};
+// A self-test takes this long; its result ("X") is kept this long after.
+constexpr Micros kSelfTestDuration{10'000'000};
+constexpr Micros kTestResultKept{300'000'000};
 // A battery that wants replacing says so this often.
 constexpr Micros kReplaceRepeat{5LL * 3600 * 1'000'000};
 

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -319,6 +320,19 @@ private:
             plugged_ = true;
         } else if (line == "power fail") {
             model_.powerFail(now);
+        } else if (line.rfind("power fail ", 0) == 0 && line.size() == 12 &&
+                   std::string("RHLT").find(line[11]) != std::string::npos) {
+            model_.powerFail(now, line[11]);
+        } else if (double value = 0; Number(line, "load ", value) && value >= 0 && value <= 150) {
+            model_.setLoad(value, now);
+        } else if (Number(line, "line ", value) && value >= 0 && value <= 300) {
+            model_.setLineVoltage(value, now);
+        } else if (Number(line, "battery capacity ", value) && value > 0 && value <= 10) {
+            model_.setBatteryCapacity(value, now);
+        } else if (line == "battery weak" || line == "battery good") {
+            model_.setWeakBattery(line == "battery weak");
+        } else if (line == "status") {
+            answer = "ok " + status(now);
         } else if (line == "power restore") {
             model_.powerRestore(now);
         } else if (line.rfind("alert ", 0) == 0 && line.size() == 7) {
@@ -329,8 +343,17 @@ private:
             std::cout << "commands:\n"
                          "  unplug         stop answering (cable pulled)\n"
                          "  plug           answer again\n"
-                         "  power fail     the mains fail: on battery, alerts\n"
+                         "  power fail [C] the mains fail: on battery, alerts; C is the cause\n"
+                         "                 \"G\" names: R, H, L (default) or T\n"
                          "  power restore  the mains come back\n"
+                         "  load P         the load is P % of the rating (0 to 150)\n"
+                         "  line V         the mains read V volts (0 to 300; the unit stays on\n"
+                         "                 line, \"9\" answers 00 outside the transfer points)\n"
+                         "  battery weak   a self-test fails \"BT\" (battery good: passes)\n"
+                         "  battery capacity F\n"
+                         "                 the battery holds F times the run time the unit has\n"
+                         "                 stored; a calibration measures and stores it\n"
+                         "  status         charge, run time, load, state\n"
                          "  alert C        send the alert character C now\n"
                          "  quit           end the program\n"
                          "  help           this list\n";
@@ -338,6 +361,31 @@ private:
             answer = "error unknown command: " + line + " (try help)";
         }
         std::cout << answer << std::endl;
+    }
+
+    // `line` is `prefix` followed by a number only.
+    static bool Number(const std::string& line, const std::string& prefix, double& value) {
+        if (line.rfind(prefix, 0) != 0)
+            return false;
+        std::istringstream in(line.substr(prefix.size()));
+        std::string rest;
+        return static_cast<bool>(in >> value) && !(in >> rest);
+    }
+
+    std::string status(Micros now) {
+        const double charge = model_.batteryCharge(now);
+        const std::uint8_t q = model_.statusByte(now);
+        char buf[200];
+        std::snprintf(buf, sizeof buf,
+                      "status charge %.1f %% load %.1f %% Q %02X %s stored run time %.1f min "
+                      "(at 25 %% load)",
+                      charge, model_.loadPercent(now), q,
+                      model_.switchedOff()   ? "switched off"
+                      : model_.calibrating() ? "calibrating"
+                      : model_.onBattery()   ? "on battery"
+                                             : "on line",
+                      model_.storedRunTime());
+        return buf;
     }
 
     morlen::sim::UpsModel model_;
@@ -367,6 +415,7 @@ int main(int argc, char** argv) {
     int latencyMs = 40;
     bool listProfiles = false;
     bool noDrift = false;
+    double timeScale = 1.0;
     app.add_option("--profile", profileName, "kind of unit to simulate (see --list-profiles)");
     app.add_flag("--list-profiles", listProfiles, "list the profiles and exit");
     app.add_option("--port", port,
@@ -382,6 +431,9 @@ int main(int argc, char** argv) {
     app.add_option("--latency", latencyMs, "reply latency in milliseconds (default 40)")
         ->check(CLI::Range(0, 10000));
     app.add_flag("--no-drift", noDrift, "keep the live values still");
+    app.add_option("--time-scale", timeScale,
+                   "the battery charges and discharges this many times faster (default 1)")
+        ->check(CLI::Range(1.0, 1000.0));
     CLI11_PARSE(app, argc, argv);
 
     if (listProfiles) {
@@ -423,6 +475,7 @@ int main(int argc, char** argv) {
 
     PtyUnit unit(*profile, Micros(std::int64_t(latencyMs) * 1000), trace ? &trace : nullptr);
     unit.model().setDrift(!noDrift);
+    unit.model().setTimeScale(timeScale);
     std::string error;
     if (!unit.open(error)) {
         std::cerr << "morlen-upssim: " << error << "\n";

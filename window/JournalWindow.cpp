@@ -4,7 +4,6 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,18 +11,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
-#include <QPageSize>
 #include <QPointer>
-#include <QPrinter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTableWidget>
-#include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <vector>
 
 #include "Journal.h"
+#include "PagedReport.h"
 #include "Unit1.h"
 
 namespace morlen {
@@ -95,21 +92,13 @@ QString ServiceReportHtml(const QList<journal::Entry>& entries, const QString& r
     return text + QStringLiteral("</table>");
 }
 
-bool WritePdf(const QString& htmlText, const QString& path) {
-    {
-        // QPrinter says nothing when it cannot write: find out first.
-        QFile probe(path);
-        if (!probe.open(QIODevice::WriteOnly))
-            return false;
-    }
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setOutputFileName(path);
-    QTextDocument document;
-    document.setHtml(htmlText);
-    document.print(&printer);
-    return QFile(path).size() > 0;
+bool WritePdf(const QString& htmlText, const QString& path, const QString& model,
+              const QString& serialNumber) {
+    // The HTML brings its own heading.
+    PagedReport report(QStringLiteral("Service report"), PagedReport::Title::InHeaderOnly);
+    report.setUnit(model, serialNumber);
+    report.addHtml(htmlText);
+    return report.writePdf(path);
 }
 
 JournalWindow::JournalWindow(journal::Journal& journal, QString connectedSerial,
@@ -216,7 +205,9 @@ bool JournalWindow::exportTo(const QString& path) {
     if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
         const bool connected =
             !connectedSerial_.isEmpty() && unit_->currentData().toString() == connectedSerial_;
-        written = WritePdf(ServiceReportHtml(shown_, connected ? readingsNow_() : QString()), path);
+        const journal::Entry unit = shown_.isEmpty() ? journal::Entry() : shown_.front();
+        written = WritePdf(ServiceReportHtml(shown_, connected ? readingsNow_() : QString()), path,
+                           unit.model, unit.serialNumber);
     } else {
         QSaveFile file(path);
         written = file.open(QIODevice::WriteOnly) &&

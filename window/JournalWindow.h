@@ -22,8 +22,10 @@ class Journal;
 // readings when the connection began and now, and each change with before, after and how it
 // ended. `readingsNow` is empty when the unit is not connected.
 QString ServiceReportHtml(const QList<journal::Entry>& entries, const QString& readingsNow);
-// Prints the HTML into a PDF file. False when the file cannot be written.
-bool WritePdf(const QString& html, const QString& path);
+// Prints the HTML into a PDF file, the unit (model, serial number) in every page's header.
+// False when the file cannot be written.
+bool WritePdf(const QString& html, const QString& path, const QString& model = {},
+              const QString& serialNumber = {});
 
 // The "Service journal" window: the entries newest first, of the connected unit or of any
 // unit by serial number, with a search, and their export.

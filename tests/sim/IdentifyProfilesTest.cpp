@@ -75,6 +75,8 @@ const Expected kExpected[] = {
      0},
     {"su1000-id-ro", FamilySmart, "SMART-UPS 1000", 1000, 4, "WS9711040233", "60.11.I", "", 0},
     {"su1000rm", FamilySmart, "SMART-UPS 1000RM", 1000, 4, "GS0117003366", "157.3.I", "8", 0},
+    {"su1000-nod", FamilySmart, "SMART-UPS 1000", 1000, 4, "WS9705020481", "60.11.I", "", 0},
+    {"su1000-nox", FamilySmart, "SMART-UPS 1000", 1000, 4, "WS9708031122", "60.11.I", "", 0},
 };
 
 class IdentifyProfile : public ::testing::TestWithParam<Expected> {};

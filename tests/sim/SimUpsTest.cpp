@@ -294,10 +294,26 @@ TEST(Power, FailureShowsInTheStatusRegisterAndSendsTheAlert) {
     EXPECT_EQ(b.raw('Q', 2), "$08");
 }
 
+TEST(Power, CalibrationIsSignalledByAlertsOnlyWhichTheReplyFilterDrops) {
+    Bench b("su1000");
+    b.transact('Y', 2);
+    b.unit.setLoad(40);
+    EXPECT_EQ(b.raw('D', 2), "!");  // no reply of its own
+    EXPECT_EQ(b.unit.log().back().taken, Taken::Changed);
+    EXPECT_EQ(b.unit.log().back().target, 'D');
+    EXPECT_EQ(b.transact('Q', 2), "11");
+    b.clock.advance(30s);
+    EXPECT_EQ(b.transact('Q', 2), "11");        // the repeated "!" is not part of the answer
+    EXPECT_STREQ(b.ups->Transact('D', 2), "");  // the abort's "$" is all there is
+    EXPECT_EQ(b.raw('Q', 2), "08");
+    b.clock.advance(1min);
+    EXPECT_EQ(b.transact('D', 2), "NO");  // no longer full
+}
+
 TEST(Log, RecordsEveryCommandWithItsTimeAndReply) {
     Bench b("su1000");
     b.transact('Y', 2);
-    b.transact('X', 2);
+    b.transact('T', 2);
     b.ups->Transact('1', 0);
     ASSERT_EQ(b.unit.log().size(), 3u);
     EXPECT_EQ(b.unit.log()[0].command, 'Y');

@@ -2,6 +2,8 @@
 // constants, meters, model code, EEPROM, power and alerts.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -115,7 +117,11 @@ TEST(SmartMode, RepliesUseTheUnitsOwnFormats) {
         {kCtrlA, "SMART-UPS 1000"},
         {'W', "OK"},
         {'A', "OK"},
-        {'X', "NA"},  // unknown
+        {'T', "NA"},  // unknown
+        {'X', "NO"},  // no self-test result yet
+        {'9', "FF"},
+        {'M', "230.0"},
+        {'N', "230.0"},
         {'0', "NA"},  // calibration constants need programming mode
     };
     for (const auto& c : cases)
@@ -134,7 +140,7 @@ TEST(SmartMode, SelfTestIntervalOnHasATrailingSpace) {
 TEST(SmartMode, OldUnitsIgnoreWhatTheyDoNotKnow) {
     Unit u("gen2-v1");
     EXPECT_EQ(u.send('Y'), "SM");
-    EXPECT_EQ(u.send('X'), "(silent)");
+    EXPECT_EQ(u.send('T'), "(silent)");
     EXPECT_EQ(u.send(kCtrlA), "(silent)");
     EXPECT_EQ(u.send('\r'), "(silent)");
     EXPECT_EQ(u.send('1'), "(silent)");
@@ -313,6 +319,9 @@ TEST(Texts, WrittenCharacterByCharacterWithOkAfterTheLast) {
             EXPECT_EQ(u.send(c.text[i], 150ms), "(silent)") << c.profile << " " << c.command;
         EXPECT_EQ(u.send(c.text.back(), 150ms), "OK") << c.profile << " " << c.command;
         EXPECT_EQ(u.send(c.command), c.text) << c.profile << " " << c.command;
+        // Stored: the "|" alert 3 s after the "OK" (the read above came 200 ms after it).
+        EXPECT_EQ(Chars(u.alertsUpTo(2700ms)), "") << c.profile << " " << c.command;
+        EXPECT_EQ(Chars(u.alertsUpTo(2800ms)), "|") << c.profile << " " << c.command;
     }
 }
 
@@ -687,6 +696,278 @@ TEST(Power, ReplaceBatteryFlagAndAlert) {
     EXPECT_EQ(u.send('Q'), "88");
     EXPECT_EQ(Chars(u.alertsUpTo(1h)), "#");
     EXPECT_EQ(Chars(u.alertsUpTo(5h + 1s)), "#");
+}
+
+// ---- Battery service: self-test result, transfer cause, line extremes, calibration ----
+
+TEST(BatteryService, EachFamilyAnswersItsOwnShareOfTheCommands) {
+    const struct {
+        const char* profile;
+        const char* x;
+        const char* g;
+        const char* quality;
+        const char* high;  // "M" and "N" (no drift: the line's own voltage)
+        const char* d;     // "(silent)": the reply is the "!" alert alone
+        bool calibrates;
+    } rows[] = {
+        {"su1000", "NO", "O", "FF", "230.0", "(silent)", true},
+        {"su1000-3g", "NO", "O", "FF", "230.0", "(silent)", true},
+        {"su620", "NO", "O", "FF", "230.0", "(silent)", true},
+        {"gen2-v1", "NO", "O", "FF", "230.0", "(silent)", true},
+        {"matrix5000", "NO", "O", "FF", "230.0", "(silent)", true},
+        {"noserial", "NO", "O", "FF", "230.0", "(silent)", true},
+        {"backcs", "NA", "NA", "FF", "NA", "NA", false},
+        {"backpro", "NA", "NA", "NA", "NA", "NA", false},
+        {"su1000-nod", "NO", "O", "FF", "230.0", "NA", false},
+        {"su1000-nox", "(silent)", "O", "FF", "230.0", "(silent)", true},
+    };
+    for (const auto& r : rows) {
+        Unit u(r.profile);
+        u.send('Y');
+        u.wait(3s);  // "G" has its answer by now
+        EXPECT_EQ(u.send('X'), r.x) << r.profile;
+        EXPECT_EQ(u.send('G'), r.g) << r.profile;
+        EXPECT_EQ(u.send('9'), r.quality) << r.profile;
+        EXPECT_EQ(u.send('M'), r.high) << r.profile;
+        EXPECT_EQ(u.send('N'), r.high) << r.profile;
+        EXPECT_EQ(u.send('D'), r.d) << r.profile;
+        EXPECT_EQ(u.model().calibrating(), r.calibrates) << r.profile;
+        if (u.model().profile().hasProtocolInfo) {
+            // The protocol info lists exactly what is answered.
+            u.send('D');  // abort first: a calibration does not stop "a"
+            const std::string info = u.send('a');
+            const std::string commands = info.substr(info.rfind('.') + 1);
+            for (char c : std::string("XGMN9D")) {
+                const bool answered = std::string(r.x) != "(silent)" || c != 'X';
+                const bool listed = commands.find(c) != std::string::npos;
+                const bool knows = u.model().profile().batteryCommands.find(c) != std::string::npos;
+                EXPECT_EQ(listed, answered && knows) << r.profile << " " << c;
+            }
+        }
+    }
+}
+
+TEST(BatteryService, TransferCauseNamesWhatMovedTheUnitToBattery) {
+    const struct {
+        const char* profile;
+        std::function<void(Unit&)> act;
+        const char* cause;
+    } rows[] = {
+        {"su1000", [](Unit&) {}, "O"},
+        {"su1000", [](Unit& u) { u.model().powerFail(u.now()); }, "L"},
+        {"su1000", [](Unit& u) { u.model().powerFail(u.now(), 'H'); }, "H"},
+        {"su1000", [](Unit& u) { u.send('W'); }, "S"},
+        {"su1000", [](Unit& u) { u.send('D'); }, "S"},
+        {"su1000-3g", [](Unit& u) { u.send('D'); }, "K"},  // forced by software
+        {"su1000",
+         [](Unit& u) {
+             u.model().powerFail(u.now(), 'T');
+             u.model().powerRestore(u.now() + 1s);
+         },
+         "T"},  // kept after the return
+    };
+    for (const auto& r : rows) {
+        Unit u(r.profile);
+        u.send('Y');
+        EXPECT_EQ(u.send('G'), "NA") << "no answer right after power-on";
+        u.wait(3s);
+        r.act(u);
+        u.wait(2s);
+        EXPECT_EQ(u.send('G'), r.cause) << r.profile << " " << r.cause;
+    }
+    // A restart forgets it.
+    Unit u("su1000");
+    u.send('Y');
+    u.model().powerFail(u.now());
+    u.model().powerRestore(u.now());
+    u.model().restart(u.now());
+    u.send('Y');
+    EXPECT_EQ(u.send('G'), "NA");
+    u.wait(3s);
+    EXPECT_EQ(u.send('G'), "O");
+}
+
+TEST(BatteryService, SelfTestResultAfterTheTestAndForFiveMinutes) {
+    const struct {
+        const char* name;
+        std::function<void(Unit&)> before;
+        const char* result;
+        const char* status;
+    } rows[] = {
+        {"good", [](Unit&) {}, "OK", "08"},
+        {"weak battery", [](Unit& u) { u.model().setWeakBattery(true); }, "BT", "08"},
+        {"overload", [](Unit& u) { u.model().setLoad(112, u.now()); }, "NG", "28"},
+        {"on battery: no test", [](Unit& u) { u.model().powerFail(u.now()); }, "NO", "10"},
+    };
+    for (const auto& r : rows) {
+        Unit u("su1000");
+        u.send('Y');
+        r.before(u);
+        EXPECT_EQ(u.send('W'), "OK") << r.name;
+        EXPECT_EQ(u.send('X'), "NO") << r.name << ": still testing";
+        u.wait(10s);
+        EXPECT_EQ(u.send('X'), r.result) << r.name << ": ended after 10 s";
+        EXPECT_EQ(u.send('Q'), r.status) << r.name;
+        u.wait(4min + 40s);
+        EXPECT_EQ(u.send('X'), r.result) << r.name << ": kept";
+        u.wait(30s);
+        EXPECT_EQ(u.send('X'), "NO") << r.name << ": forgotten after five minutes";
+    }
+}
+
+TEST(BatteryService, LineExtremesRestartWithEachRead) {
+    Unit u("su1000");
+    u.send('Y');
+    u.model().setLineVoltage(241.5, u.now() + 1s);
+    u.model().setLineVoltage(214.0, u.now() + 2s);
+    u.model().setLineVoltage(230.0, u.now() + 3s);
+    u.wait(4s);
+    EXPECT_EQ(u.send('M'), "241.5");
+    EXPECT_EQ(u.send('M'), "230.0");  // afresh from the present voltage
+    EXPECT_EQ(u.send('N'), "214.0");  // "N" keeps its own span
+    EXPECT_EQ(u.send('N'), "230.0");
+    EXPECT_EQ(u.send('9'), "FF");
+    u.model().setLineVoltage(190.0, u.now());
+    EXPECT_EQ(u.send('9'), "00");  // under the low transfer point
+    u.model().setLineVoltage(230.0, u.now());
+    u.model().powerFail(u.now() + 1s);
+    u.model().powerRestore(u.now() + 2s);
+    u.wait(3s);
+    EXPECT_EQ(u.send('N'), "000.0");  // the cut mains
+    EXPECT_EQ(u.send('M'), "230.0");
+
+    // With drift the extremes catch the peaks between reads, not only the read values.
+    Unit d("su1000");
+    d.model().setDrift(true);
+    d.send('Y');
+    d.wait(60s);
+    EXPECT_NEAR(std::stod(d.send('M')), 230.8, 0.01);
+    EXPECT_NEAR(std::stod(d.send('N')), 229.2, 0.01);
+}
+
+TEST(BatteryService, CalibrationRunsOnBatteryToTheFloorAndStoresTheRunTime) {
+    const struct {
+        const char* profile;
+        double capacity;  // what the battery really holds, against the stored run time
+        double load;
+        const char* status;  // "Q" while it runs
+        double floor;
+    } rows[] = {
+        {"su1000", 1.3, 40, "11", 25},     {"su1000", 0.8, 45, "11", 25},
+        {"su620", 1.0, 40, "10", 25},       // no calibration bit
+        {"matrix5000", 1.2, 40, "11", 35},  // a large unit stops earlier
+        {"gen2-v1", 1.1, 30, "11", 25},
+    };
+    for (const auto& r : rows) {
+        Unit u(r.profile);
+        u.send('Y');
+        u.model().setLoad(r.load, u.now());
+        u.model().setBatteryCapacity(r.capacity, u.now());
+        const double stored = u.model().storedRunTime();
+        const double minutes = stored * 25 / r.load;  // the unit's estimate at this load
+        EXPECT_EQ(u.send('j'), FormatNumber(std::floor(minutes), 4, 0) + ":") << r.profile;
+        EXPECT_EQ(u.send('D'), "(silent)") << r.profile;
+        EXPECT_EQ(Chars(u.alertsUpTo(0ms)), "!") << r.profile;
+        EXPECT_EQ(u.send('Q'), r.status) << r.profile;
+        EXPECT_EQ(u.send('L'), "230.0") << r.profile << ": the mains are there";
+        EXPECT_EQ(u.send('9'), "FF") << r.profile;
+        // The battery truly lasts capacity * minutes; the floor comes after that share.
+        const auto duration = std::chrono::duration_cast<Micros>(
+            std::chrono::duration<double>(r.capacity * minutes * 60 * (100 - r.floor) / 100));
+        u.wait(duration - 5s);
+        EXPECT_TRUE(u.model().calibrating()) << r.profile;
+        EXPECT_EQ(u.send('Q'), r.status) << r.profile;
+        EXPECT_LT(std::stoi(u.send('j')), minutes * (r.floor + 2) / 100) << r.profile;
+        const std::string end = Chars(u.alertsUpTo(10s));
+        EXPECT_EQ(end.back(), '$') << r.profile;
+        u.wait(10s);
+        EXPECT_FALSE(u.model().calibrating()) << r.profile;
+        EXPECT_EQ(u.send('Q'), "08") << r.profile;
+        EXPECT_NEAR(std::stod(u.send('f')), r.floor, 0.5) << r.profile;
+        EXPECT_NEAR(u.model().storedRunTime(), stored * r.capacity, 0.01) << r.profile;
+        // Charged again, the run time at the same load is the measured one.
+        u.wait(2h);
+        EXPECT_EQ(u.send('f'), "100.0") << r.profile;
+        EXPECT_EQ(u.send('j'), FormatNumber(std::floor(minutes * r.capacity), 4, 0) + ":")
+            << r.profile;
+    }
+}
+
+TEST(BatteryService, CalibrationStartsOnlyAtFullChargeAndEndsWithoutStoringOtherwise) {
+    const struct {
+        const char* name;
+        std::function<void(Unit&)> before;  // before the "D"
+        const char* reply;
+        std::function<void(Unit&)> during;  // while it runs
+        const char* status;                 // "Q" afterwards
+        const char* alerts;                 // alerts from the "D" on
+    } rows[] = {
+        {"charge under 100 %",
+         [](Unit& u) {
+             u.model().powerFail(u.now());
+             u.model().powerRestore(u.now() + 1min);
+             u.wait(1min + 1s);
+         },
+         "NO", [](Unit&) {}, "08", ""},
+        {"on battery", [](Unit& u) { u.model().powerFail(u.now()); }, "NO", [](Unit&) {}, "10", ""},
+        {"a second D aborts", [](Unit&) {}, "(silent)",
+         [](Unit& u) {
+             u.wait(5min);
+             EXPECT_EQ(u.send('D'), "(silent)");
+         },
+         "08", "!!!!!!!!!!!$"},
+        {"the mains fail", [](Unit&) {}, "(silent)",
+         [](Unit& u) {
+             u.wait(5min);
+             u.model().powerFail(u.now());
+             EXPECT_EQ(u.send('G'), "L");
+         },
+         "10", "!!!!!!!!!!!!"},
+        {"a restart", [](Unit&) {}, "(silent)",
+         [](Unit& u) {
+             u.wait(5min);
+             u.model().restart(u.now());
+             u.send('Y');
+         },
+         "08", "!!!!!!!!!!!"},
+    };
+    for (const auto& r : rows) {
+        Unit u("su1000");
+        u.send('Y');
+        u.model().setBatteryCapacity(1.5, u.now());
+        r.before(u);
+        u.alertsUpTo(0ms);
+        const double stored = u.model().storedRunTime();
+        EXPECT_EQ(u.send('D'), r.reply) << r.name;
+        r.during(u);
+        EXPECT_FALSE(u.model().calibrating()) << r.name;
+        EXPECT_EQ(u.send('Q'), r.status) << r.name;
+        EXPECT_EQ(Chars(u.model().takeAlerts(u.now())), r.alerts) << r.name;
+        EXPECT_EQ(u.model().storedRunTime(), stored) << r.name;
+    }
+}
+
+TEST(BatteryService, TimeScaleRunsTheBatteryFasterAndNothingElse) {
+    Unit u("su1000");
+    u.model().setTimeScale(60);
+    u.send('Y');
+    u.model().setLoad(40, u.now());
+    EXPECT_EQ(u.send('D'), "(silent)");
+    // 26.25 min at 40 %, 75 % of it is 19.7 min: 19.7 s at sixty times.
+    u.wait(19s);
+    EXPECT_EQ(u.send('Q'), "11");
+    u.wait(1s);
+    EXPECT_EQ(u.send('Q'), "08");
+    EXPECT_NEAR(u.model().storedRunTime(), 42, 0.01);
+    // Charging is as fast: 75 % in 45 s.
+    u.wait(46s);
+    EXPECT_EQ(u.send('f'), "100.0");
+    // The self-test still takes its 10 s.
+    u.send('W');
+    u.wait(5s);
+    EXPECT_EQ(u.send('X'), "NO");
+    u.wait(5s);
+    EXPECT_EQ(u.send('X'), "OK");
 }
 
 TEST(Drift, LiveValuesMoveALittleWithTime) {

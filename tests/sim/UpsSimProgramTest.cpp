@@ -243,6 +243,39 @@ TEST(UpsSimProgram, ConsoleCommandsDriveTheUnit) {
     EXPECT_NE(all.find("Q -> \"10\\r\\n\""), std::string::npos) << all;
 }
 
+// A whole calibration in seconds: the battery runs 600 times faster, the line does not.
+TEST(UpsSimProgram, TimeScaleAndConsoleRunACalibrationInSeconds) {
+    UpsSimProcess sim({"--no-drift", "--time-scale", "600"});
+    ASSERT_TRUE(sim.started()) << sim.error();
+    HostPort host(sim.ptyPath());
+    EXPECT_EQ(host.ask('Y'), "SM\r\n");
+    EXPECT_EQ(sim.command("load 40"), "ok load 40");
+    EXPECT_EQ(sim.command("battery capacity 1.2"), "ok battery capacity 1.2");
+    EXPECT_EQ(host.ask('j'), "0026:\r\n");  // 42 min at 25 %, at 40 %
+    // 1.2 * 26.25 min * 75 % = 23.6 min: 2.4 s at 600 times.
+    const auto start = Steady::now();
+    EXPECT_EQ(host.ask('D', 300ms), "!");
+    EXPECT_EQ(host.ask('Q'), "11\r\n");
+    EXPECT_NE(sim.command("status").find("calibrating"), std::string::npos);
+    EXPECT_EQ(host.listen(1500ms), "");
+    EXPECT_EQ(host.listen(2000ms), "$");
+    const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
+    EXPECT_GT(seconds, 2.0);
+    EXPECT_EQ(host.ask('Q'), "08\r\n");
+    EXPECT_NE(sim.command("status").find("stored run time 50.4 min"), std::string::npos)
+        << sim.command("status");
+
+    EXPECT_EQ(sim.command("line 190"), "ok line 190");
+    EXPECT_EQ(host.ask('9'), "00\r\n");
+    EXPECT_EQ(host.ask('L'), "190.0\r\n");
+    EXPECT_EQ(sim.command("power fail H"), "ok power fail H");
+    EXPECT_EQ(host.listen(200ms), "!");
+    EXPECT_EQ(host.ask('G'), "H\r\n");
+    EXPECT_EQ(sim.command("load 200"), "error unknown command: load 200 (try help)");
+    EXPECT_EQ(sim.command("power fail X"), "error unknown command: power fail X (try help)");
+    EXPECT_EQ(sim.stop(), 0);
+}
+
 TEST(UpsSimProgram, ListsProfilesAndRefusesUnknownOnes) {
     int status = -1;
     const std::string list = RunShell(UpsSimProcess::binary() + " --list-profiles", status);
