@@ -296,13 +296,18 @@ void BatteryWatch::Watch() {
                   .arg(latin(ups_.loadPercentText.c_str())));
         return;
     }
-    // On battery without the calibration bit, once the unit has shown it: it is on battery for
-    // another reason. Units that never show the bit are judged by the input voltage alone.
-    const bool mainsGone =
-        calibrationBitSeen_ && (status & qbit::Calibration) == 0 && (status & qbit::OnLine) == 0;
+    // Off line without the calibration bit, once the unit has shown it: it is on battery for
+    // another reason, and has ended the calibration itself. Another "D" could only start one.
+    if (calibrationBitSeen_ && (status & qbit::Calibration) == 0 && (status & qbit::OnLine) == 0) {
+        Finish(CalibrationEnd::Aborted,
+               QStringLiteral("The mains failed: the UPS ended the calibration itself (its status "
+                              "shows none), so no abort was sent."));
+        return;
+    }
+    // Units that never show the bit are judged by the input voltage alone.
     const char* lowTransfer = ups_.lowTransferText.c_str();
-    if (mainsGone || (IsNumber(ups_.inputVoltageText.c_str()) && IsNumber(lowTransfer) &&
-                      ups_.inputVoltage < NumberOf(lowTransfer))) {
+    if (IsNumber(ups_.inputVoltageText.c_str()) && IsNumber(lowTransfer) &&
+        ups_.inputVoltage < NumberOf(lowTransfer)) {
         Abort(QStringLiteral("The mains failed (input %1 V).")
                   .arg(latin(ups_.inputVoltageText.c_str())));
         return;
@@ -343,9 +348,13 @@ void BatteryWatch::LinkLost() {
 bool BatteryWatch::AbortConfirmed() {
     for (int i = 0; i < calibration::kConfirmReads; ++i) {
         ups_.clock().sleepMs(1000);
+        // A unit that shows the calibration bit has ended it when the bit clears (it may stay on
+        // battery when the mains are out); one that does not, when it is back on line.
         const auto status = ReadStatus(ups_);
-        if (status && (*status & qbit::Calibration) == 0 && (*status & qbit::OnLine) != 0 &&
-            (*status & qbit::OnBattery) == 0)
+        if (!status || (*status & qbit::Calibration) != 0)
+            continue;
+        if (calibrationBitSeen_ ||
+            ((*status & qbit::OnLine) != 0 && (*status & qbit::OnBattery) == 0))
             return true;
     }
     return false;

@@ -3,6 +3,10 @@
 // and every reason to abort, each shown by what reaches the unit.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -11,6 +15,7 @@
 
 #include "Apcups.h"
 #include "BatteryWatch.h"
+#include "EngineBench.h"
 #include "Journal.h"
 #include "JournalFeed.h"
 #include "RecordingView.h"
@@ -309,6 +314,9 @@ TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
          1, "On battery"},
         {"input below the low transfer point", [](Rig& r) { r.unit.input = "180.0"; },
          CalibrationEnd::Aborted, 2, "mains failed"},
+        // The unit drops the calibration on the mains failure: nothing more is sent.
+        {"mains cut", [](Rig& r) { r.unit.status = qbit::OnBattery; }, CalibrationEnd::Aborted, 1,
+         "ended the calibration itself"},
         {"charge floor", [](Rig& r) { r.unit.charge = "019.0"; }, CalibrationEnd::Aborted, 2,
          "charge fell"},
         {"run time floor", [](Rig& r) { r.unit.runTime = "0001:"; }, CalibrationEnd::Aborted, 2,
@@ -393,6 +401,67 @@ TEST(CalibrationGuard, AConnectionToACalibratingUnitSaysSoAndOffersTheAbort) {
         EXPECT_TRUE(rig.battery().Calibrating());
         EXPECT_TRUE(rig.state().contains(QLatin1String("running a runtime calibration")));
     }
+}
+
+// ---- The window and its poll thread on the simulated unit ----
+
+// Connected with the load a calibration wants, every question answered Yes, the battery page
+// in front and its Calibrate clicked: the unit calibrates.
+void StartOnTheWindow(EngineBench& bench) {
+    bench.unit().setLoad(45.0);
+    bench.form().questionBox = [](const QString&) { return true; };
+    bench.connectUnit();
+    bench.ui().PageControl1->setCurrentWidget(bench.ui().TabSheet10);
+    ASSERT_TRUE(bench.atRefresh([] {}));
+    bench.takeCommands();
+    bench.ui().Calibrate->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.unit().model().calibrating(); }));
+    const std::string heard = bench.takeCommands();
+    ASSERT_EQ(std::count(heard.begin(), heard.end(), 'D'), 1) << heard;
+}
+
+int Ds(const std::string& commands) {
+    return int(std::count(commands.begin(), commands.end(), 'D'));
+}
+
+TEST(CalibrationOnTheWindow, ACloseAbortsItAndTheAbortIsReadBackBeforeTheLinkIsGivenUp) {
+    EngineBench bench("su1000");
+    StartOnTheWindow(bench);
+    bench.form().close();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.formGone(); }));
+    const std::string heard = bench.takeCommands();
+    EXPECT_EQ(Ds(heard), 1) << "the abort, after the start";
+    EXPECT_FALSE(bench.unit().model().calibrating());
+    // The abort's "D", "Q" until the unit is back on line, and only then "R".
+    const auto abort = heard.rfind('D');
+    ASSERT_NE(abort, std::string::npos);
+    EXPECT_NE(heard.find('Q', abort), std::string::npos) << heard;
+    EXPECT_EQ(heard.back(), 'R') << heard;
+}
+
+TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheAbort) {
+    EngineBench bench("su1000");
+    StartOnTheWindow(bench);
+    bench.unit().unplug();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.form().workerEnded == 1; }));
+    EXPECT_EQ(Ds(bench.takeCommands()), 0) << "nothing can reach the unit: no abort is tried";
+    EXPECT_TRUE(bench.unit().model().calibrating());
+    EXPECT_TRUE(bench.ui().CalibrationState->text().contains(QLatin1String("carries on alone")));
+
+    // Back again: the battery page's first look finds the calibration and offers the abort.
+    QStringList asked;
+    bench.form().questionBox = [&](const QString& text) {
+        asked << text;
+        return true;
+    };
+    bench.unit().plug();
+    bench.form().ReconnectClick();
+    bench.ui().PageControl1->setCurrentWidget(bench.ui().TabSheet10);
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !bench.unit().model().calibrating(); }));
+    ASSERT_TRUE(bench.atRefresh([] {}));
+    EXPECT_EQ(Ds(bench.takeCommands()), 1);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].contains(QLatin1String("running a runtime calibration")));
 }
 
 }  // namespace
