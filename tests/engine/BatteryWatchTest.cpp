@@ -5,6 +5,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <algorithm>
 
 #include <cstdio>
@@ -101,7 +102,8 @@ public:
         ups_->OpenPort("COM1");
         ups_->family = family;
         ups_->lowTransferText = "196";
-        journal_ = std::make_unique<JournalFeed>(noJournal_);
+        journalFile_ = std::make_unique<journal::Journal>(dir_.path() + "/journal.sqlite");
+        journal_ = std::make_unique<JournalFeed>(journalFile_);
         log_.attach(*ups_);
         handler_ = std::make_unique<RequestHandler>(view_, *ups_, tone_, *journal_, *this);
         if (firstLook)
@@ -115,6 +117,11 @@ public:
     RecordingView& view() { return view_; }
     VirtualClock& clock() { return clock_; }
     WireLog& log() { return log_; }
+    // The journal's entries, newest first, once everything recorded is written.
+    QList<journal::Entry> entries() {
+        journalFile_->Flush();
+        return journalFile_->Entries();
+    }
     QString state() const { return view_.textIn(Field::CalibrationState).value_or(QString()); }
 
     void RunOnWindowThread(const std::function<void()>& call) override { call(); }
@@ -136,7 +143,8 @@ private:
     WireLog log_;
     RecordingView view_;
     QuietTone tone_;
-    std::unique_ptr<journal::Journal> noJournal_;
+    QTemporaryDir dir_;
+    std::unique_ptr<journal::Journal> journalFile_;
     std::unique_ptr<JournalFeed> journal_;
     std::unique_ptr<APCUPS> ups_;
     std::unique_ptr<RequestHandler> handler_;
@@ -277,6 +285,11 @@ TEST(CalibrationGuard, EachFailingStartConditionIsNamedAndNoCalibrationStarts) {
         EXPECT_EQ(rig.unit.dSent, row.dSent);
         EXPECT_FALSE(rig.battery().Calibrating());
         EXPECT_EQ(rig.battery().lastEnd(), CalibrationEnd::NotStarted);
+        const QList<journal::Entry> entries = rig.entries();
+        ASSERT_EQ(entries.size(), 1);
+        EXPECT_EQ(entries[0].what, QStringLiteral("Runtime calibration"));
+        EXPECT_EQ(entries[0].outcome, journal::Outcome::NotReached);
+        EXPECT_EQ(entries[0].reason, rig.state());
         if (!unreadable) {
             EXPECT_TRUE(rig.state().contains(QLatin1String(row.named)))
                 << rig.state().toStdString();
@@ -357,6 +370,16 @@ TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
         } else {
             EXPECT_FALSE(rig.battery().Calibrating());
             EXPECT_EQ(rig.battery().lastEnd(), row.end);
+            // One entry, with the run time before and, where the unit still answers, after.
+            const QList<journal::Entry> entries = rig.entries();
+            ASSERT_EQ(entries.size(), 1);
+            EXPECT_TRUE(entries[0].before.contains(QLatin1String("Run time=45")));
+            EXPECT_TRUE(entries[0].after.contains(QLatin1String("Time on battery=")));
+            EXPECT_EQ(entries[0].after.contains(QLatin1String("Run time=")),
+                      row.end != CalibrationEnd::LeftToUnit);
+            EXPECT_EQ(entries[0].outcome, row.end == CalibrationEnd::Completed
+                                              ? journal::Outcome::Confirmed
+                                              : journal::Outcome::NotReached);
         }
         EXPECT_TRUE(rig.state().contains(QLatin1String(row.named))) << rig.state().toStdString();
     }
