@@ -443,6 +443,38 @@ void StartOnTheWindow(EngineBench& bench) {
     ASSERT_EQ(std::count(heard.begin(), heard.end(), 'D'), 1) << heard;
 }
 
+TEST(BatteryPageOnTheWindow, ShowsWhatEachFamilyAnswersInWords) {
+    struct PageRow {
+        const char* profile;
+        const char* selfTest;
+        const char* quality;
+        bool extremes;
+    };
+    const PageRow rows[] = {
+        {"su1000", "No result", "Good", true},
+        {"gen2-v2", "No result", "Good", true},
+        // Nobody says what a Back-UPS Pro answers: the simulated one refuses them all.
+        {"backpro", "No answer from the UPS", "No answer from the UPS", false},
+        {"backcs", "", "Good", false},
+    };
+    for (const PageRow& row : rows) {
+        SCOPED_TRACE(row.profile);
+        EngineBench bench(row.profile);
+        bench.connectUnit();
+        Ui::TForm1& ui = bench.ui();
+        ASSERT_TRUE(bench.atRefresh([] {}));
+        const std::string before = bench.takeCommands();
+        EXPECT_EQ(before.find_first_of("XGMN9D"), std::string::npos) << "nothing before a look";
+        ui.PageControl1->setCurrentWidget(ui.TabSheet10);
+        ASSERT_TRUE(bench.atRefreshes({[] {}, [] {}}));
+        EXPECT_EQ(ui.SelfTestResult->text(), QLatin1String(row.selfTest));
+        EXPECT_EQ(ui.LineQuality->text(), QLatin1String(row.quality));
+        EXPECT_EQ(ui.LineHighest->text().toDouble() > 100.0, row.extremes)
+            << ui.LineHighest->text().toStdString();
+        EXPECT_EQ(bench.takeCommands().find('D'), std::string::npos);
+    }
+}
+
 int Ds(const std::string& commands) {
     return int(std::count(commands.begin(), commands.end(), 'D'));
 }
