@@ -39,6 +39,16 @@ QString Escaped(const QString& text) {
     return escaped;
 }
 
+bool IsHeaderRow(const QTextTable& table) {
+    for (int c = 0; c < table.columns(); ++c) {
+        const QTextTableCell cell = table.cellAt(0, c);
+        if (cell.firstPosition() == cell.lastPosition() ||
+            cell.firstCursorPosition().blockCharFormat().fontWeight() < QFont::Bold)
+            return false;
+    }
+    return true;
+}
+
 // Every table across the printable width, with thin rules and room around the text.
 void StretchTables(QTextFrame* frame) {
     for (QTextFrame* child : frame->childFrames()) {
@@ -52,6 +62,9 @@ void StretchTables(QTextFrame* frame) {
             format.setBorderBrush(QBrush(QColor(0x80, 0x80, 0x80)));
             format.setTopMargin(CssPx(3));
             format.setBottomMargin(CssPx(6));
+            // A first row of header cells (bold, as "th" makes them) heads every page.
+            if (format.headerRowCount() == 0 && table->rows() > 1 && IsHeaderRow(*table))
+                format.setHeaderRowCount(1);
             table->setFormat(format);
         }
         StretchTables(child);

@@ -49,7 +49,7 @@ public:
     // Lines for the technician's name (filled in when given), signature and date.
     void addSignatureBlock(const QString& technicianName = {});
     // Ready-made rich text (Qt's HTML subset), laid out like the rest: its tables are
-    // stretched across the width.
+    // stretched across the width, and a first row of "th" cells repeats on each page.
     void addHtml(const QString& html);
 
     // What the body is, as Qt rich text (the header and footer are drawn on each page).

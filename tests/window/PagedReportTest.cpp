@@ -11,6 +11,7 @@
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -112,6 +113,7 @@ struct Layout {
     double leftMm = 0;        // the leftmost word's distance from the page's edge
     bool numbered = false;    // "Page N of M" on every page
     bool unitOnEach = false;  // the unit's serial number in every page's header
+    QStringList pageStarts;   // the first words of each page's body after the first
 };
 
 // The body lies between the header band (the top 22 mm) and the footer band (the bottom
@@ -143,6 +145,19 @@ Layout Measure(const Document& doc, const QString& serial) {
         l.numbered = l.numbered && footer.join(QLatin1Char(' ')) ==
                                        QStringLiteral("Page %1 of %2").arg(p).arg(doc.pages);
         l.unitOnEach = l.unitOnEach && header.contains(serial);
+        // The body's first words, line by line from the top, left to right.
+        std::vector<Word> body;
+        for (const Word& w : doc.words)
+            if (p > 1 && w.page == p && w.yMin * kMmPerPt >= 22)
+                body.push_back(w);
+        std::sort(body.begin(), body.end(), [](const Word& a, const Word& b) {
+            return std::lround(a.yMax) != std::lround(b.yMax) ? a.yMax < b.yMax : a.xMin < b.xMin;
+        });
+        QStringList first;
+        for (std::size_t i = 0; i < body.size() && i < 6; ++i)
+            first << body[i].text;
+        if (p > 1)
+            l.pageStarts << first.join(QLatin1Char(' '));
     }
     return l;
 }
@@ -209,6 +224,7 @@ TEST(PagedReport, ReportsReadAtTheirSizeAcrossTheWidthOnNumberedPages) {
         std::function<bool(const QString&)> write;
         QString serial;
         int minPages, maxPages;
+        QString tableHeader;  // what each page after the first begins with
     } rows[] = {
         {"the journal's service report, a few changes",
          [](const QString& path) {
@@ -216,20 +232,26 @@ TEST(PagedReport, ReportsReadAtTheirSizeAcrossTheWidthOnNumberedPages) {
              return WritePdf(ServiceReportHtml(entries, QString()), path, entries.front().model,
                              entries.front().serialNumber);
          },
-         QStringLiteral("WS9643050926"), 1, 1},
+         QStringLiteral("WS9643050926"),
+         1,
+         1,
+         {}},
         {"the journal's service report, a long journal",
          [](const QString& path) {
              const auto entries = Journal(300);
              return WritePdf(ServiceReportHtml(entries, QStringLiteral("Load=23.5\n")), path,
                              entries.front().model, entries.front().serialNumber);
          },
-         QStringLiteral("WS9643050926"), 5, 20},
+         QStringLiteral("WS9643050926"), 5, 20, QStringLiteral("When What Before After Outcome")},
         {"a battery report with a short course",
          [](const QString& path) { return Sample(5).writePdf(path); },
-         QStringLiteral("AS0319120145"), 1, 1},
+         QStringLiteral("AS0319120145"),
+         1,
+         1,
+         {}},
         {"a battery report with a long course",
          [](const QString& path) { return Sample(150).writePdf(path); },
-         QStringLiteral("AS0319120145"), 3, 10},
+         QStringLiteral("AS0319120145"), 3, 10, QStringLiteral("Time Charge Run time Load")},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -249,6 +271,8 @@ TEST(PagedReport, ReportsReadAtTheirSizeAcrossTheWidthOnNumberedPages) {
         EXPECT_GT(l.leftMm, 12) << "text off the margin";
         EXPECT_TRUE(l.numbered);
         EXPECT_TRUE(l.unitOnEach);
+        for (const QString& start : l.pageStarts)
+            EXPECT_TRUE(start.startsWith(r.tableHeader)) << start.toStdString();
     }
 }
 
