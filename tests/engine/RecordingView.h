@@ -166,7 +166,6 @@ public:
     }
 
     RecordingView& view() { return view_; }
-    RequestHandler& handler() { return *handler_; }
     APCUPS& ups() { return *ups_; }
     sim::SimUps& unit() { return *unit_; }
     WireLog& log() { return log_; }
