@@ -43,6 +43,11 @@ int main(int argc, char** argv) {
     app.add_option("--latency", latencyMs, "the simulator's reply latency in ms (default 40)")
         ->check(CLI::Range(0, 1000));
     app.add_flag("--detail", detail, "also time each command of one pass alone");
+    bool battery = false;
+    app.add_flag(
+        "--battery", battery,
+        "add the battery page's reads and a calibration's watch to every pass (their "
+        "worst case: each is due at most once a minute, the watch only while calibrating)");
     CLI11_PARSE(app, argc, argv);
 
     char tmpl[] = "/tmp/morlen-bench-XXXXXX";
@@ -83,6 +88,18 @@ int main(int argc, char** argv) {
         ups.ReadMeasurements();
         ups.ReadBatteryVoltage();
         ups.CheckSmartMode();
+        if (battery) {
+            ups.ReadSelfTestResult();
+            ups.ReadTransferCause();
+            ups.ReadHighestLine();
+            ups.ReadLowestLine();
+            ups.ReadLineQuality();
+            ups.ReadStatusByte();
+            ups.ReadBatteryCapacity();
+            ups.ReadRunTime();
+            ups.ReadLoad();
+            ups.ReadInputVoltage();
+        }
         times.push_back(Ms(clock.now() - t0));
     }
     // Let the simulator write its last trace lines.

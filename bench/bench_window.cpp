@@ -65,6 +65,9 @@ int main(int argc, char** argv) {
     app.add_option("--latency", latencyMs, "the simulator's reply latency in ms (default 40)")
         ->check(CLI::Range(0, 1000));
     bool compare = false;
+    bool batteryPage = false;
+    app.add_flag("--battery-page", batteryPage,
+                 "poll with the battery page in front: its reads between the passes");
     app.add_flag("--journal", compare,
                  "also time passes that each carry a request, with the service journal off and on");
     CLI11_PARSE(app, argc, argv);
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
             return run;
         }
         run.connected = true;
+        if (batteryPage)
+            form->ui->PageControl1->setCurrentWidget(form->ui->TabSheet10);
         QApplication::exec();
         run.cpu = CpuSeconds() - cpuStart;
         run.wall = double(handOff.clock.nsecsElapsed() - wallStart) / 1e9;

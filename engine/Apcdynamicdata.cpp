@@ -45,11 +45,17 @@ void APCDynamicData::Execute() {
     Queue& queue = parts_.queue;
     View& view = parts_.view;
     for (;;) {
-        if (StopRequested())
+        if (StopRequested()) {
+            // A close never leaves a calibration running unasked.
+            requests_->battery().Stopping();
             return;
+        }
 
         bool statusShown = false;
-        RunOnWindowThread([&] { statusShown = view.statusPageShown(); });
+        RunOnWindowThread([&] {
+            statusShown = view.statusPageShown();
+            batteryShown_ = view.batteryPageShown();
+        });
         if (statusShown) {
             ups.ReadStatusRegisters();
         } else {
@@ -68,9 +74,12 @@ void APCDynamicData::Execute() {
         RunOnWindowThread([&] { RefreshDisplay(view, ups); });
 
         if (!ups.CheckSmartMode()) {
+            requests_->battery().LinkLost();
             LostConnection();
             return;
         }
+        // The battery service's reads, between passes so that a pass stays as it is.
+        requests_->battery().Step(batteryShown_);
     }
 }
 

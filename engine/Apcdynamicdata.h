@@ -73,6 +73,7 @@ private:
     PollParts parts_;
     std::unique_ptr<RequestHandler> requests_;
     std::atomic<bool> stopRequested_{false};
+    bool batteryShown_ = false;
     bool ended_ = false;
 };
 

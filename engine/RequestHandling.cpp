@@ -28,7 +28,12 @@ bool IsReading(const char* text) {
 
 RequestHandler::RequestHandler(View& view, APCUPS& ups, Tone& tone, JournalFeed& journal,
                                HandOff& handOff)
-    : view_(view), ups_(ups), tone_(tone), journal_(journal), handOff_(handOff) {
+    : view_(view),
+      ups_(ups),
+      tone_(tone),
+      journal_(journal),
+      handOff_(handOff),
+      battery_(view, ups, handOff, journal) {
     using R = Request;
     const APCUPS& u = ups_;
     AddConstant(R::ConstCtrlDWalk, cmd::CtrlD, "constant ^D", &APCUPS::TuneConstCtrlD,
@@ -492,7 +497,12 @@ void RequestHandler::AddCommandRows() {
                 view.putText(field, text);
         });
     });
-    add(Request::SelfTest, [this](char) { ups_.StartSelfTest(); });
+    add(Request::SelfTest, [this](char) {
+        ups_.StartSelfTest();
+        battery_.SelfTestStarted();
+    });
+    add(Request::CalibrationStart, [this](char) { battery_.StartCalibration(); });
+    add(Request::CalibrationAbort, [this](char) { battery_.AbortCalibration(); });
     add(Request::PanelTest, [this](char) { ups_.FrontPanelTest(); });
     add(Request::Bypass, [this](char) { ups_.SendBypassToggle(); });
 }

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BatteryWatch.h"
 #include "JournalEntry.h"
 #include "JournalFeed.h"
 #include "Queue.h"
@@ -42,6 +43,8 @@ public:
     void Handle(Request request, char argument, std::optional<std::string> target = std::nullopt,
                 std::vector<RestoreTarget> restore = {});
     bool Knows(Request request) const { return table_.count(request) != 0; }
+    // The battery service's step between passes and its calibration.
+    BatteryWatch& battery() { return battery_; }
 
     // What the status bar says when a walk ends at its step bound.
     static QString BoundReachedText(int steps);
@@ -132,6 +135,7 @@ private:
     Tone& tone_;
     JournalFeed& journal_;
     HandOff& handOff_;
+    BatteryWatch battery_;
     std::unordered_map<Request, Row> table_;
     // How the request being handled ended, where a walk (or a row) has said so.
     RequestEnd end_;

@@ -198,6 +198,10 @@ std::vector<RequestInfo> MakeRequests() {
 
         // Each step of a restore is journaled as its own request, the whole as a summary.
         {.request = R::RestoreSettings, .does = Does::Restore},
+
+        // The calibration journals its start check, course and end itself.
+        {.request = R::CalibrationStart, .does = Does::Battery},
+        {.request = R::CalibrationAbort, .does = Does::Battery},
     };
     // The stored settings' buttons, each journaled under its setting's label.
     for (const StoredSetting& setting : StoredSettings())

@@ -85,6 +85,9 @@ enum class Request : char {
     CompareEeprom = 'Y',
     // Options menu.
     RestoreSettings = 'T',
+    // Battery page: the guarded runtime calibration, the only way a "D" reaches the unit.
+    CalibrationStart = '{',
+    CalibrationAbort = '}',
 };
 
 // What a request does.
@@ -96,6 +99,7 @@ enum class Does {
     Command,    // a one-shot command: reset, self-test, panel test, bypass
     Eeprom,     // the EEPROM page: read, save, compare
     Restore,    // puts back saved settings, each with its own "Change" request
+    Battery,    // the runtime calibration: it keeps its own journal entries
 };
 
 // A text of the unit object, as a plain function of it.

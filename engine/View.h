@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <string>
 
@@ -32,7 +33,10 @@ namespace morlen {
     X(BackCSVoltage)                                                                             \
     /* Settings page. */                                                                         \
     X(SelfTest) X(ShutDownDelay) X(WakeUpDelay) X(Sensitivity) X(AlarmDelay) X(Threshold)        \
-    X(LowBatWarning)
+    X(LowBatWarning)                                                                             \
+    /* Battery page. */                                                                          \
+    X(SelfTestResult) X(TransferCause) X(LineHighest) X(LineLowest) X(LineQuality)               \
+    X(CalibrationState)
 
 // The bars that show a reading beside its field.
 #define MORLEN_VIEW_BARS(X)                                                                       \
@@ -93,6 +97,17 @@ struct ChartReadings {
     float outputVoltage;
 };
 
+// What the start check of a runtime calibration found: every condition that fails, named, and
+// what it warns of. The calibration starts only when nothing fails.
+struct CalibrationCheck {
+    QStringList failing;
+    QStringList warnings;
+    unsigned runTimeMinutes = 0;
+    // How long the unit is expected to run on battery, and the bound Morlen gives it.
+    unsigned expectedMinutes = 0;
+    unsigned boundMinutes = 0;
+};
+
 // What the engine asks the window to show, and the little it reads back from it. Each
 // operation says what, the window decides how: colours, repaints, the captions that travel
 // with a field and the bars' ranges are its own.
@@ -145,6 +160,8 @@ public:
     // ---- The pass ----
     // The "Status" page is in front: a pass reads the status registers, not the live values.
     virtual bool statusPageShown() const = 0;
+    // The "Battery" page is in front: from then on the battery service reads its values.
+    virtual bool batteryPageShown() const = 0;
     virtual void showLinkLamp(bool answered) = 0;
     virtual void showStatusRegisters(const StatusRegisters& registers) = 0;
     virtual void addChartPoints(const ChartReadings& readings) = 0;
@@ -152,6 +169,14 @@ public:
     virtual void refreshEnded() = 0;
     // The unit stopped answering: the window goes back to its disconnected look.
     virtual void showLostConnection() = 0;
+
+    // ---- Runtime calibration ----
+    // Asked only when no start condition fails: the technician confirms twice, told the
+    // expected duration, the warnings and that the battery will be run down. True to start.
+    virtual bool confirmCalibration(const CalibrationCheck& check) = 0;
+    // The unit is calibrating as the connection begins: true when the technician wants it
+    // aborted.
+    virtual bool offerCalibrationAbort() = 0;
 };
 
 }  // namespace morlen

@@ -103,6 +103,13 @@ bool IsValueOf(ValueForm form, const char* reply, int width) {
             return digit(0) || ((reply[0] == '-' || reply[0] == '+') && digit(1));
         case ValueForm::HexByte:
             return IsHexByte(reply);
+        case ValueForm::SelfTestResult:
+            return length == 2 && (std::strcmp(reply, "OK") == 0 || std::strcmp(reply, "BT") == 0 ||
+                                   std::strcmp(reply, "NG") == 0 || std::strcmp(reply, "NO") == 0);
+        case ValueForm::TransferCause:
+            return oneOf("RHLTOSK");
+        case ValueForm::LineQuality:
+            return std::strcmp(reply, "FF") == 0 || std::strcmp(reply, "00") == 0;
     }
     return false;
 }

@@ -70,9 +70,18 @@ enum class ValueForm : std::uint8_t {
     Firmware,          // printable with two dots ("60.11.I"): the firmware, before a model step
     Number,            // a digit first (or a sign, then a digit): a reading, the packs
     HexByte,           // two hexadecimal digits: a constant, a model code, an EEPROM address
+    // Replies of the battery service's reads, so that a reply out of form counts as "NA".
+    SelfTestResult,  // OK, BT, NG or NO
+    TransferCause,   // one of R, H, L, T, O, S, K
+    LineQuality,     // FF or 00
 };
 // `width`: the reply length asked for (Digits only).
 bool IsValueOf(ValueForm form, const char* reply, int width = 0);
+
+// The self-test result ("X") and the cause of the last transfer ("G") in words; a reply out of
+// form ("NA", garbage) says the unit gave none, an empty one that it did not answer.
+const char* SelfTestResultWords(const char* reply);
+const char* TransferCauseWords(const char* reply);
 
 // How the last identity-text write went.
 enum class TextWrite : std::uint8_t {
@@ -152,6 +161,24 @@ public:
     std::uint8_t ReadStatusByte();
     std::uint8_t ReadStatusRegisters();
     void ReadMeasurements();
+
+    // ---- Battery service ----
+    // Which of the battery service's letters the family answers. The letters mean other things
+    // on some units, or nothing: a family that does not answer one is never sent it.
+    bool AnswersBatteryReads() const;  // "X", "G", "M", "N"
+    bool AnswersLineQuality() const;   // "9"
+    bool OffersCalibration() const;    // "D"
+    // Each returns the reply as kept: empty when the family is not asked or did not answer,
+    // "NA" for a refusal or a reply out of form.
+    const char* ReadSelfTestResult();
+    const char* ReadTransferCause();
+    const char* ReadHighestLine();  // since the last "M": each read starts it afresh
+    const char* ReadLowestLine();   // since the last "N"
+    const char* ReadLineQuality();
+    // Starts a runtime calibration, or aborts the one that runs. The unit answers with alerts
+    // the reply filter drops, so the reply says nothing: only "Q", the charge and the run time
+    // tell what happened. Nothing is sent to a family that offers none.
+    const char* SendCalibration();
 
     // ---- Settings ----
     const char* ReadLowTransfer();
@@ -299,6 +326,8 @@ public:
     FixedText<6> lowBatteryWarningText;
     FixedText<4> returnThresholdText;
     FixedText<8> runTimeText;
+    FixedText<4> selfTestResultText, transferCauseText, lineQualityText;
+    FixedText<8> highestLineText, lowestLineText;
     FixedText<27> modelName;
     FixedText<18> firmwareText, firmwareHead;
     FixedText<8> lineFrequencyText, loadPercentText, loadWattsText, batteryCapacityText;
@@ -337,6 +366,9 @@ private:
     bool TuneMeter(float& reading, const char* target, float stopWindow2nd,
                    const char* (APCUPS::*step)(char), const char* (APCUPS::*step2nd)());
     std::uint8_t ReadRegister(char command, std::uint8_t& reg);
+    template <std::size_t N>
+    const char* ReadChecked(bool asked, char command, int replyLength, ValueForm form,
+                            FixedText<N>& field);
 
     std::unique_ptr<SerialPort> port_;
     Clock& clock_;

@@ -57,6 +57,9 @@ constexpr Post kPosts[] = {
     {.button = "Leds", .request = Request::PanelTest, .argument = '-'},
     {.button = "Test", .request = Request::SelfTest, .argument = '-'},
     {.button = "ByPass", .request = Request::Bypass, .argument = '-'},
+    // The battery page: the guarded calibration.
+    {.button = "Calibrate", .request = Request::CalibrationStart, .argument = '-'},
+    {.button = "AbortCalibration", .request = Request::CalibrationAbort, .argument = '-'},
 };
 
 }  // namespace

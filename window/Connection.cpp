@@ -314,6 +314,8 @@ void TForm1::PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown) 
          {u.TabSheet1, u.TabSheet2, u.TabSheet3, u.TabSheet4, u.TabSheet5, u.TabSheet7}) {
         setPageShown(page, std::find(shown.begin(), shown.end(), page) != shown.end());
     }
+    // The battery page, for every family that answers one of its reads.
+    setPageShown(u.TabSheet10, ups && ups->AnswersLineQuality());
     // Hiding the other tabs can move the current page; the family's page stays in front.
     setActivePage(active);
 }

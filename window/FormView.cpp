@@ -128,6 +128,10 @@ void TForm1::compareEeprom() {
     CompareEepromBuffers();
 }
 
+bool TForm1::batteryPageShown() const {
+    return activePage() == ui->TabSheet10;
+}
+
 bool TForm1::statusPageShown() const {
     return activePage() == ui->TabSheet6;
 }
@@ -174,10 +178,31 @@ void TForm1::showLostConnection() {
     u.PageControl1->hide();
     u.GroupBox7->hide();
     u.GroupBox7->setEnabled(false);
-    for (QWidget* page :
-         {u.TabSheet1, u.TabSheet2, u.TabSheet3, u.TabSheet4, u.TabSheet5, u.TabSheet7})
+    for (QWidget* page : {u.TabSheet1, u.TabSheet2, u.TabSheet3, u.TabSheet4, u.TabSheet5,
+                          u.TabSheet7, u.TabSheet10})
         setPageShown(page, false);
     u.Leds->setEnabled(false);
     u.Test->setEnabled(false);
     u.ByPass->setEnabled(false);
+}
+
+bool TForm1::confirmCalibration(const morlen::CalibrationCheck& check) {
+    // Two questions, so that one hasty Yes never runs a battery down.
+    QString first = QStringLiteral(
+                        "Start a runtime calibration? The UPS runs on battery for about %1 min "
+                        "(Morlen aborts it after %2 min) and the battery will be run down.")
+                        .arg(check.expectedMinutes)
+                        .arg(check.boundMinutes);
+    for (const QString& warning : check.warnings)
+        first += QLatin1Char('\n') + warning;
+    if (!askQuestion(first))
+        return false;
+    return askQuestion(QStringLiteral(
+        "The load must stay as it is and the UPS must stay switched on until the calibration "
+        "ends. Start it now?"));
+}
+
+bool TForm1::offerCalibrationAbort() {
+    return askQuestion(QStringLiteral(
+        "The UPS is running a runtime calibration. Abort it? (No leaves it to the UPS.)"));
 }

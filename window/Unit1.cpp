@@ -210,8 +210,8 @@ void TForm1::showDisconnected() {
     ui->PageControl1->hide();
     ui->GroupBox7->hide();
     ui->GroupBox7->setEnabled(false);
-    for (QWidget* page :
-         {ui->TabSheet1, ui->TabSheet2, ui->TabSheet3, ui->TabSheet4, ui->TabSheet5}) {
+    for (QWidget* page : {ui->TabSheet1, ui->TabSheet2, ui->TabSheet3, ui->TabSheet4, ui->TabSheet5,
+                          ui->TabSheet10}) {
         setPageShown(page, false);
     }
 }

@@ -101,11 +101,14 @@ public:
     void saveEeprom() override;
     void compareEeprom() override;
     bool statusPageShown() const override;
+    bool batteryPageShown() const override;
     void showLinkLamp(bool answered) override;
     void showStatusRegisters(const morlen::StatusRegisters& registers) override;
     void addChartPoints(const morlen::ChartReadings& readings) override;
     void refreshEnded() override;
     void showLostConnection() override;
+    bool confirmCalibration(const morlen::CalibrationCheck& check) override;
+    bool offerCalibrationAbort() override;
     QLineEdit* field(morlen::Field field) const { return fields_[std::size_t(field)]; }
     QProgressBar* bar(morlen::Bar bar) const { return bars_[std::size_t(bar)]; }
 

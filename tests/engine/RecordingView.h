@@ -88,6 +88,8 @@ public:
     void saveEeprom() override { log_.note("save eeprom"); }
     void compareEeprom() override { log_.note("compare eeprom"); }
     bool statusPageShown() const override { return statusPage; }
+    bool batteryPage = false;
+    bool batteryPageShown() const override { return batteryPage; }
     void showLinkLamp(bool answered) override { lamp = answered; }
     void showStatusRegisters(const StatusRegisters& r) override {
         log_.note("registers " + std::to_string(r.register1) + " " + std::to_string(r.register2) +
@@ -101,6 +103,18 @@ public:
     }
     void refreshEnded() override { ++refreshes; }
     void showLostConnection() override { log_.note("lost connection"); }
+    // The technician's answers to the calibration's questions.
+    bool confirmAnswer = true, abortAnswer = true;
+    bool confirmCalibration(const CalibrationCheck& check) override {
+        log_.note("confirm calibration " + std::to_string(check.expectedMinutes) + "/" +
+                  std::to_string(check.boundMinutes) + " min" +
+                  (check.warnings.isEmpty() ? "" : " warned"));
+        return confirmAnswer;
+    }
+    bool offerCalibrationAbort() override {
+        log_.note("offer abort");
+        return abortAnswer;
+    }
 
 private:
     WireLog& log_;

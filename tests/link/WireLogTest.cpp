@@ -139,6 +139,80 @@ TEST(WireLog, MeasurementPassPerFamily) {
     });
 }
 
+// ---- Battery service ----
+
+TEST(WireLog, BatteryServiceLettersGoOnlyToFamiliesThatAnswerThem) {
+    const Operation all = [](APCUPS& u) {
+        u.ReadSelfTestResult();
+        u.ReadTransferCause();
+        u.ReadHighestLine();
+        u.ReadLowestLine();
+        u.ReadLineQuality();
+        u.SendCalibration();
+    };
+    const std::string smart = "X/2 G/1 M/5 N/5 9/2 D/2";
+    CheckRows({
+        {"su1000", "first generation", all, smart},
+        {"su1000-3g", "third generation", all, smart},
+        {"gen2-v2", "second generation", all, smart},
+        {"matrix5000", "Matrix", all, smart},
+        {"noserial", "without serial number", all, smart},
+        // Nobody says what a Back-UPS Pro answers: read, but never a calibration.
+        {"backpro", "Back-UPS Pro", all, "X/2 G/1 M/5 N/5 9/2"},
+        // Of them all a Back-UPS CS answers the line quality only.
+        {"backcs", "Back-UPS CS", all, "9/2"},
+    });
+}
+
+TEST(WireLog, BatteryServiceRepliesOutOfFormCountAsNotAnswered) {
+    struct FormRow {
+        char command;
+        std::string reply;
+        const char* (APCUPS::*read)();
+        std::string kept;
+        const char* words;  // null: no words for this read
+    };
+    const FormRow rows[] = {
+        {'X', "OK", &APCUPS::ReadSelfTestResult, "OK", "Passed: battery good"},
+        {'X', "BT", &APCUPS::ReadSelfTestResult, "BT", "Failed: not enough battery capacity"},
+        {'X', "NG", &APCUPS::ReadSelfTestResult, "NG", "Failed: overload"},
+        {'X', "NO", &APCUPS::ReadSelfTestResult, "NO", "No result"},
+        {'X', "NA", &APCUPS::ReadSelfTestResult, "NA", "No answer from the UPS"},
+        {'X', "230.0", &APCUPS::ReadSelfTestResult, "NA", "No answer from the UPS"},
+        {'X', "", &APCUPS::ReadSelfTestResult, "", "Not answered"},
+        {'G', "R", &APCUPS::ReadTransferCause, "R", "Unacceptable rate of voltage change"},
+        {'G', "H", &APCUPS::ReadTransferCause, "H", "High line voltage"},
+        {'G', "L", &APCUPS::ReadTransferCause, "L", "Low line voltage"},
+        {'G', "T", &APCUPS::ReadTransferCause, "T", "Notch or spike"},
+        {'G', "O", &APCUPS::ReadTransferCause, "O", "None since switched on"},
+        {'G', "S", &APCUPS::ReadTransferCause, "S", "Self-test or simulated power failure"},
+        {'G', "K", &APCUPS::ReadTransferCause, "K", "Forced by software"},
+        {'G', "NA", &APCUPS::ReadTransferCause, "NA", "No answer from the UPS"},
+        {'G', "X", &APCUPS::ReadTransferCause, "NA", "No answer from the UPS"},
+        {'M', "241.3", &APCUPS::ReadHighestLine, "241.3", nullptr},
+        {'M', "OK", &APCUPS::ReadHighestLine, "NA", nullptr},
+        {'N', "198.0", &APCUPS::ReadLowestLine, "198.0", nullptr},
+        {'N', "NA", &APCUPS::ReadLowestLine, "NA", nullptr},
+        {'9', "FF", &APCUPS::ReadLineQuality, "FF", nullptr},
+        {'9', "00", &APCUPS::ReadLineQuality, "00", nullptr},
+        {'9', "0F", &APCUPS::ReadLineQuality, "NA", nullptr},
+    };
+    for (const FormRow& row : rows) {
+        SCOPED_TRACE(std::string(1, row.command) + " answered \"" + row.reply + "\"");
+        std::map<char, std::string> replies;
+        if (!row.reply.empty())
+            replies[row.command] = row.reply;
+        Scripted unit(replies);
+        const std::string kept = (unit.ups().*row.read)();
+        EXPECT_EQ(kept, row.kept);
+        if (row.words != nullptr) {
+            EXPECT_STREQ(row.command == 'X' ? SelfTestResultWords(kept.c_str())
+                                            : TransferCauseWords(kept.c_str()),
+                         row.words);
+        }
+    }
+}
+
 // ---- Settings, identity texts and commands ----
 
 TEST(WireLog, EachSettingIsReadAndSteppedWithItsLengths) {

@@ -123,6 +123,41 @@ TEST(SignalClose, EachSignalClosesMorlenInOrderWithinASecond) {
     }
 }
 
+// A signal during a runtime calibration closes Morlen as its window's close does: the
+// calibration is aborted ("D" again), the abort read back from "Q", and only then "R".
+TEST(SignalClose, DuringACalibrationTheAbortGoesOutBeforeR) {
+    QTemporaryDir dir;
+    Connected c(dir.path().toStdString());
+    ASSERT_TRUE(c.sim.started()) << c.sim.error();
+    ASSERT_TRUE(c.connected()) << c.form->statusText().toStdString();
+    c.sim.command("load 45");
+    c.form->questionBox = [](const QString&) { return true; };
+    c.form->show();
+    c.form->ui->PageControl1->setCurrentWidget(c.form->ui->TabSheet10);
+    QTest::qWait(300);
+    c.form->ui->Calibrate->click();
+    const auto count = [&](const std::string& what) {
+        const std::string trace = fileText(c.trace);
+        std::size_t n = 0;
+        for (std::size_t at = trace.find(what); at != std::string::npos;
+             at = trace.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count(" D -> ") == 1; }, 10000)) << fileText(c.trace);
+    QTest::qWait(1500);  // the start read back from "Q"
+    QPointer<TForm1> window(c.form);
+    ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 20000));
+    std::string trace;
+    const auto bye = [&] { return (trace = fileText(c.trace)).find("R -> \"BYE"); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bye() != std::string::npos; }, 2000)) << trace;
+    EXPECT_EQ(count(" D -> "), 2u) << trace;
+    const std::size_t abort = trace.rfind(" D -> ");
+    EXPECT_NE(trace.find(" Q -> ", abort), std::string::npos) << trace;
+    EXPECT_LT(abort, bye()) << trace;
+}
+
 // In a child process: a second signal while the first one's close waits for the poll thread.
 void SecondSignalDuringTheClose(const fs::path& folder) {
     Connected c(folder);

@@ -1,0 +1,523 @@
+// The battery service's step between passes and its guarded runtime calibration, against a unit
+// whose battery, status and readings a test sets: when each read goes out, every start condition
+// and every reason to abort, each shown by what reaches the unit.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <algorithm>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Apcups.h"
+#include "BatteryWatch.h"
+#include "EngineBench.h"
+#include "Journal.h"
+#include "JournalFeed.h"
+#include "RecordingView.h"
+#include "RequestHandling.h"
+#include "SimLine.h"
+#include "Tone.h"
+#include "WireLog.h"
+
+namespace morlen::test {
+namespace {
+
+// A unit as far as the guard looks at it. A "D" starts a calibration when the charge is full,
+// and a second one ends it; `takesD` false: it answers "NA" and does nothing.
+struct BatteryUnit {
+    unsigned status = qbit::OnLine;
+    std::string charge = "100.0", runTime = "0045:", load = "042.0", input = "230.0",
+                quality = "FF", highest = "231.0", lowest = "228.0";
+    bool takesD = true, takesAbort = true, showsCalibrationBit = true, answers = true;
+    int dSent = 0;
+
+    bool calibrating() const { return (status & (qbit::Calibration | qbit::OnBattery)) != 0; }
+    std::optional<std::string> reply(char c) {
+        if (!answers)
+            return std::nullopt;
+        char hex[3];
+        switch (c) {
+            case 'Y':
+                return "SM";
+            case 'Q':
+                std::snprintf(hex, sizeof hex, "%02X", status);
+                return hex;
+            case 'f':
+                return charge;
+            case 'j':
+                return runTime;
+            case 'P':
+                return load;
+            case 'L':
+                return input;
+            case '9':
+                return quality;
+            case 'X':
+                return "OK";
+            case 'G':
+                return "O";
+            case 'M':
+                return highest;
+            case 'N':
+                return lowest;
+            case 'D':
+                ++dSent;
+                if (!takesD)
+                    return "NA";
+                if (calibrating()) {
+                    if (takesAbort)
+                        status = qbit::OnLine;
+                } else if (charge == "100.0") {
+                    status = qbit::OnBattery | (showsCalibrationBit ? qbit::Calibration : 0);
+                }
+                return std::string();  // only an alert, which the link drops
+            default:
+                return "NA";
+        }
+    }
+};
+
+class Rig final : public HandOff {
+public:
+    explicit Rig(const std::function<void(BatteryUnit&)>& before = nullptr,
+                 std::int16_t family = FamilySmart, bool acceptsAbort = true, bool firstLook = true)
+        : log_(clock_), view_(log_), tone_(clock_) {
+        if (before)
+            before(unit);
+        view_.abortAnswer = acceptsAbort;
+        auto line = std::make_unique<sim::SimLine>(
+            clock_, [this](std::uint8_t byte, Micros at, sim::SimLine& l) {
+                const auto text = unit.reply(static_cast<char>(byte));
+                if (!text)
+                    return;
+                l.send(text->empty() ? std::string("!") : *text + "\r\n", at + Micros(40000));
+            });
+        ups_ = std::make_unique<APCUPS>(std::move(line), clock_);
+        ups_->OpenPort("COM1");
+        ups_->family = family;
+        ups_->lowTransferText = "196";
+        journalFile_ = std::make_unique<journal::Journal>(dir_.path() + "/journal.sqlite");
+        journal_ = std::make_unique<JournalFeed>(journalFile_);
+        log_.attach(*ups_);
+        handler_ = std::make_unique<RequestHandler>(view_, *ups_, tone_, *journal_, *this);
+        if (firstLook)
+            handler_->battery().Step();  // the technician looks at the battery page
+        log_.take();
+    }
+
+    void handle(Request request) { handler_->Handle(request, '-'); }
+    BatteryWatch& battery() { return handler_->battery(); }
+    APCUPS& ups() { return *ups_; }
+    RecordingView& view() { return view_; }
+    VirtualClock& clock() { return clock_; }
+    WireLog& log() { return log_; }
+    // The journal's entries, newest first, once everything recorded is written.
+    QList<journal::Entry> entries() {
+        journalFile_->Flush();
+        return journalFile_->Entries();
+    }
+    QString state() const { return view_.textIn(Field::CalibrationState).value_or(QString()); }
+
+    void RunOnWindowThread(const std::function<void()>& call) override { call(); }
+    bool StopRequested() const override { return false; }
+
+    BatteryUnit unit;
+
+private:
+    class QuietTone final : public Tone {
+    public:
+        explicit QuietTone(Clock& clock) : clock_(clock) {}
+        void Beep(int, int ms) override { clock_.sleepMs(ms); }
+
+    private:
+        Clock& clock_;
+    };
+
+    VirtualClock clock_;
+    WireLog log_;
+    RecordingView view_;
+    QuietTone tone_;
+    QTemporaryDir dir_;
+    std::unique_ptr<journal::Journal> journalFile_;
+    std::unique_ptr<JournalFeed> journal_;
+    std::unique_ptr<APCUPS> ups_;
+    std::unique_ptr<RequestHandler> handler_;
+};
+
+// Lines of the log that are transactions, without what the view was asked meanwhile.
+std::string Wire(WireLog& log) {
+    std::string out;
+    std::string all = log.take() + " ";
+    for (std::size_t at = 0, next; (next = all.find(' ', at)) != std::string::npos; at = next + 1) {
+        const std::string item = all.substr(at, next - at);
+        if (item.size() >= 3 && item[1] == '/')
+            out += (out.empty() ? "" : " ") + item;
+    }
+    return out;
+}
+
+TEST(BatteryReadings, NothingUntilThePageIsShownThenEachReadWhenItIsDue) {
+    Rig rig(nullptr, FamilySmart, true, false);
+    BatteryWatch& watch = rig.battery();
+    watch.Step(false);
+    watch.SelfTestStarted();
+    rig.clock().advance(std::chrono::minutes(5));
+    watch.Step(false);
+    EXPECT_EQ(Wire(rig.log()), "") << "a pass stays as it was until the page is looked at";
+
+    watch.Step(true);
+    EXPECT_EQ(Wire(rig.log()), "X/2 G/1 M/5 N/5 9/2 Q/2");
+    EXPECT_EQ(rig.view().textIn(Field::SelfTestResult), QStringLiteral("Passed: battery good"));
+    EXPECT_EQ(rig.view().textIn(Field::TransferCause), QStringLiteral("None since switched on"));
+    EXPECT_EQ(rig.view().textIn(Field::LineQuality), QStringLiteral("Good"));
+    watch.Step(false);
+    EXPECT_EQ(Wire(rig.log()), "") << "each read once; the page need not stay in front";
+
+    // The extremes at most once a minute; Morlen keeps the connection's.
+    rig.unit.highest = "229.0";
+    rig.unit.lowest = "221.5";
+    rig.clock().advance(std::chrono::seconds(59));
+    watch.Step(false);
+    EXPECT_EQ(Wire(rig.log()), "");
+    rig.clock().advance(std::chrono::seconds(1));
+    watch.Step(false);
+    EXPECT_EQ(Wire(rig.log()), "M/5 N/5");
+    EXPECT_EQ(watch.highest(), 231.0f);
+    EXPECT_EQ(watch.lowest(), 221.5f);
+    EXPECT_EQ(rig.view().textIn(Field::LineHighest), QStringLiteral("231.0"));
+    EXPECT_EQ(rig.view().textIn(Field::LineLowest), QStringLiteral("221.5"));
+
+    // The self-test's result once the test has had its 40 s.
+    watch.SelfTestStarted();
+    rig.clock().advance(std::chrono::seconds(39));
+    watch.Step(false);
+    EXPECT_EQ(Wire(rig.log()), "");
+    rig.clock().advance(std::chrono::seconds(1));
+    watch.Step(false);
+    EXPECT_EQ(Wire(rig.log()), "X/2 G/1");
+
+    // A return from battery, as a pass of the "Status" page reads it: the transfer's cause.
+    rig.unit.status = qbit::OnBattery;
+    rig.ups().ReadStatusByte();
+    watch.Step(false);
+    rig.unit.status = qbit::OnLine;
+    rig.ups().ReadStatusByte();
+    watch.Step(false);
+    EXPECT_EQ(Wire(rig.log()), "Q/2 Q/2 G/1");
+    // An abort asked with nothing running sends nothing.
+    rig.handle(Request::CalibrationAbort);
+    EXPECT_EQ(Wire(rig.log()), "");
+}
+
+TEST(BatteryReadings, EachFamilyIsAskedOnlyWhatItAnswers) {
+    struct FamilyRow {
+        std::int16_t family;
+        std::string wire;
+    };
+    const FamilyRow rows[] = {
+        {FamilySmart, "X/2 G/1 M/5 N/5 9/2 Q/2"},
+        {FamilySmart2ndGen, "X/2 G/1 M/5 N/5 9/2 Q/2"},
+        {FamilySmartNoSerial, "X/2 G/1 M/5 N/5 9/2 Q/2"},
+        {FamilyBackPro, "X/2 G/1 M/5 N/5 9/2"},
+        {FamilyBackCS, "9/2"},
+        {FamilyUnknown, ""},
+    };
+    for (const FamilyRow& row : rows) {
+        SCOPED_TRACE(row.family);
+        Rig rig(nullptr, row.family, true, false);
+        rig.battery().Step(true);
+        EXPECT_EQ(Wire(rig.log()), row.wire);
+        // Nothing the calibration would send reaches a family without one.
+        rig.handle(Request::CalibrationStart);
+        if (row.family == FamilyBackPro || row.family == FamilyBackCS ||
+            row.family == FamilyUnknown) {
+            EXPECT_EQ(Wire(rig.log()), "");
+            EXPECT_EQ(rig.unit.dSent, 0);
+        }
+    }
+}
+
+TEST(CalibrationGuard, EachFailingStartConditionIsNamedAndNoCalibrationStarts) {
+    struct StartRow {
+        const char* name;
+        std::function<void(BatteryUnit&)> change;
+        const char* named;  // in the state the window shows
+        int dSent = 0;
+        std::int16_t family = FamilySmart;
+        bool declines = false;
+    };
+    const StartRow rows[] = {
+        {"not on line", [](BatteryUnit& u) { u.status = 0; }, "not on line"},
+        {"on battery", [](BatteryUnit& u) { u.status = qbit::OnLine | qbit::OnBattery; },
+         "on battery"},
+        {"overload", [](BatteryUnit& u) { u.status = qbit::OnLine | qbit::Overload; }, "overload"},
+        {"low battery", [](BatteryUnit& u) { u.status = qbit::OnLine | qbit::BatteryLow; },
+         "low battery"},
+        {"status unanswered", nullptr, "did not answer its status"},
+        {"charge not full", [](BatteryUnit& u) { u.charge = "099.0"; }, "not 100.0 %"},
+        {"charge unanswered", [](BatteryUnit& u) { u.charge = "NA"; }, "not 100.0 %"},
+        {"load below 30 %", [](BatteryUnit& u) { u.load = "029.5"; }, "below 30 %"},
+        {"line quality bad", [](BatteryUnit& u) { u.quality = "00"; }, "line quality is bad"},
+        {"run time too long", [](BatteryUnit& u) { u.runTime = "0150:"; }, "more than the 120 min"},
+        {"run time unanswered", [](BatteryUnit& u) { u.runTime = "NA"; }, "did not answer its run"},
+        {"Back-UPS Pro", nullptr, "offers no runtime calibration", 0, FamilyBackPro},
+        {"Back-UPS CS", nullptr, "offers no runtime calibration", 0, FamilyBackCS},
+        {"technician declines", nullptr, "declined", 0, FamilySmart, true},
+        // The unit refuses the "D": "Q" never shows it on battery.
+        {"unit refuses", [](BatteryUnit& u) { u.takesD = false; }, "did not go on battery", 1},
+    };
+    for (const StartRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig(nullptr, row.family);
+        if (row.change)
+            row.change(rig.unit);
+        const bool unreadable = std::string(row.name) == "status unanswered";
+        if (unreadable)
+            rig.unit.answers = false;
+        rig.view().confirmAnswer = !row.declines;
+        rig.handle(Request::CalibrationStart);
+        EXPECT_EQ(rig.unit.dSent, row.dSent);
+        EXPECT_FALSE(rig.battery().Calibrating());
+        EXPECT_EQ(rig.battery().lastEnd(), CalibrationEnd::NotStarted);
+        const QList<journal::Entry> entries = rig.entries();
+        ASSERT_EQ(entries.size(), 1);
+        EXPECT_EQ(entries[0].what, QStringLiteral("Runtime calibration"));
+        EXPECT_EQ(entries[0].outcome, journal::Outcome::NotReached);
+        EXPECT_EQ(entries[0].reason, rig.state());
+        if (!unreadable) {
+            EXPECT_TRUE(rig.state().contains(QLatin1String(row.named)))
+                << rig.state().toStdString();
+        }
+    }
+}
+
+TEST(CalibrationGuard, ALoadUnderFortyPercentWarnsAndAFullStartRuns) {
+    Rig rig([](BatteryUnit& u) { u.load = "035.0"; });
+    rig.log().take();
+    rig.handle(Request::CalibrationStart);
+    // 45 min of run time: about 34 min expected, aborted after 60.
+    EXPECT_NE(rig.log().take().find("confirm calibration 34/60 min warned"), std::string::npos);
+    EXPECT_TRUE(rig.battery().Calibrating());
+    EXPECT_EQ(rig.unit.dSent, 1);
+}
+
+// Each reason to end a running calibration: what the unit then received and how it ended.
+TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
+    struct RunRow {
+        const char* name;
+        std::function<void(Rig&)> during;
+        CalibrationEnd end;
+        int dSent;  // the start's included
+        const char* named;
+    };
+    const RunRow rows[] = {
+        {"technician", [](Rig& r) { r.handle(Request::CalibrationAbort); }, CalibrationEnd::Aborted,
+         2, "by the technician"},
+        {"load up 6 points", [](Rig& r) { r.unit.load = "048.5"; }, CalibrationEnd::Aborted, 2,
+         "load moved"},
+        {"load down 6 points", [](Rig& r) { r.unit.load = "036.0"; }, CalibrationEnd::Aborted, 2,
+         "load moved"},
+        {"load within 5 points", [](Rig& r) { r.unit.load = "046.5"; }, CalibrationEnd::NotStarted,
+         1, "On battery"},
+        {"input below the low transfer point", [](Rig& r) { r.unit.input = "180.0"; },
+         CalibrationEnd::Aborted, 2, "mains failed"},
+        // The unit drops the calibration on the mains failure: nothing more is sent.
+        {"mains cut", [](Rig& r) { r.unit.status = qbit::OnBattery; }, CalibrationEnd::Aborted, 1,
+         "ended the calibration itself"},
+        {"charge floor", [](Rig& r) { r.unit.charge = "019.0"; }, CalibrationEnd::Aborted, 2,
+         "charge fell"},
+        {"run time floor", [](Rig& r) { r.unit.runTime = "0001:"; }, CalibrationEnd::Aborted, 2,
+         "run time fell"},
+        {"time bound", [](Rig& r) { r.clock().advance(std::chrono::minutes(61)); },
+         CalibrationEnd::Aborted, 2, "longer than 60 min"},
+        {"window closes", [](Rig& r) { r.battery().Stopping(); }, CalibrationEnd::Aborted, 2,
+         "window closed"},
+        // Nothing can be sent: the unit carries on, and the state says so.
+        {"link lost",
+         [](Rig& r) {
+             r.unit.answers = false;
+             r.battery().LinkLost();
+         },
+         CalibrationEnd::LeftToUnit, 1, "carries on alone"},
+        // The unit ends it: no second "D", which could start another.
+        {"unit ends it", [](Rig& r) { r.unit.status = qbit::OnLine; }, CalibrationEnd::Completed, 1,
+         "UPS ended the calibration"},
+        // The abort is sent once; a unit that stays on battery is reported, never sent another.
+        {"abort not taken",
+         [](Rig& r) {
+             r.unit.takesAbort = false;
+             r.handle(Request::CalibrationAbort);
+         },
+         CalibrationEnd::AbortUnconfirmed, 2, "still reports"},
+    };
+    for (const RunRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        rig.handle(Request::CalibrationStart);
+        ASSERT_TRUE(rig.battery().Calibrating());
+        row.during(rig);
+        if (rig.battery().Calibrating())
+            rig.battery().Step();
+        EXPECT_EQ(rig.unit.dSent, row.dSent);
+        if (row.end == CalibrationEnd::NotStarted) {
+            EXPECT_TRUE(rig.battery().Calibrating());  // still running, watched
+        } else {
+            EXPECT_FALSE(rig.battery().Calibrating());
+            EXPECT_EQ(rig.battery().lastEnd(), row.end);
+            // One entry, with the run time before and, where the unit still answers, after.
+            const QList<journal::Entry> entries = rig.entries();
+            ASSERT_EQ(entries.size(), 1);
+            EXPECT_TRUE(entries[0].before.contains(QLatin1String("Run time=45")));
+            EXPECT_TRUE(entries[0].after.contains(QLatin1String("Time on battery=")));
+            EXPECT_EQ(entries[0].after.contains(QLatin1String("Run time=")),
+                      row.end != CalibrationEnd::LeftToUnit);
+            EXPECT_EQ(entries[0].outcome, row.end == CalibrationEnd::Completed
+                                              ? journal::Outcome::Confirmed
+                                              : journal::Outcome::NotReached);
+        }
+        EXPECT_TRUE(rig.state().contains(QLatin1String(row.named))) << rig.state().toStdString();
+    }
+}
+
+TEST(CalibrationGuard, AUnitWithoutTheCalibrationBitIsJudgedByItsBatteryAndLine) {
+    Rig rig([](BatteryUnit& u) { u.showsCalibrationBit = false; });
+    rig.handle(Request::CalibrationStart);
+    ASSERT_TRUE(rig.battery().Calibrating());
+    rig.battery().Step();
+    EXPECT_TRUE(rig.battery().Calibrating());  // on battery is the calibration's own doing
+    rig.handle(Request::CalibrationAbort);
+    EXPECT_EQ(rig.battery().lastEnd(), CalibrationEnd::Aborted);
+    EXPECT_EQ(rig.unit.dSent, 2);
+}
+
+TEST(CalibrationGuard, AConnectionToACalibratingUnitSaysSoAndOffersTheAbort) {
+    const auto calibrating = [](BatteryUnit& u) { u.status = qbit::OnBattery | qbit::Calibration; };
+    {
+        Rig rig(calibrating);  // the technician accepts the offer
+        EXPECT_EQ(rig.unit.dSent, 1);
+        EXPECT_EQ(rig.battery().lastEnd(), CalibrationEnd::Aborted);
+    }
+    {
+        // Declined: nothing is sent, and the calibration is watched as if Morlen had started it.
+        Rig rig(calibrating, FamilySmart, false);
+        EXPECT_EQ(rig.unit.dSent, 0);
+        EXPECT_TRUE(rig.battery().Calibrating());
+        EXPECT_TRUE(rig.state().contains(QLatin1String("running a runtime calibration")));
+        rig.unit.load = "000.0";  // the start load is not known: no load interlock applies
+        rig.battery().Step();
+        EXPECT_TRUE(rig.battery().Calibrating());
+    }
+    {
+        // A start asked of a unit that calibrates already starts nothing: it says so and offers
+        // the abort.
+        Rig rig;
+        rig.unit.status = qbit::OnLine | qbit::Calibration;
+        rig.view().abortAnswer = false;
+        rig.handle(Request::CalibrationStart);
+        EXPECT_EQ(rig.unit.dSent, 0);
+        EXPECT_TRUE(rig.battery().Calibrating());
+        EXPECT_TRUE(rig.state().contains(QLatin1String("running a runtime calibration")));
+    }
+}
+
+// ---- The window and its poll thread on the simulated unit ----
+
+// Connected with the load a calibration wants, every question answered Yes, the battery page
+// in front and its Calibrate clicked: the unit calibrates.
+void StartOnTheWindow(EngineBench& bench) {
+    bench.unit().setLoad(45.0);
+    bench.form().questionBox = [](const QString&) { return true; };
+    bench.connectUnit();
+    bench.ui().PageControl1->setCurrentWidget(bench.ui().TabSheet10);
+    ASSERT_TRUE(bench.atRefresh([] {}));
+    bench.takeCommands();
+    bench.ui().Calibrate->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.unit().model().calibrating(); }));
+    const std::string heard = bench.takeCommands();
+    ASSERT_EQ(std::count(heard.begin(), heard.end(), 'D'), 1) << heard;
+}
+
+TEST(BatteryPageOnTheWindow, ShowsWhatEachFamilyAnswersInWords) {
+    struct PageRow {
+        const char* profile;
+        const char* selfTest;
+        const char* quality;
+        bool extremes;
+    };
+    const PageRow rows[] = {
+        {"su1000", "No result", "Good", true},
+        {"gen2-v2", "No result", "Good", true},
+        // Nobody says what a Back-UPS Pro answers: the simulated one refuses them all.
+        {"backpro", "No answer from the UPS", "No answer from the UPS", false},
+        {"backcs", "", "Good", false},
+    };
+    for (const PageRow& row : rows) {
+        SCOPED_TRACE(row.profile);
+        EngineBench bench(row.profile);
+        bench.connectUnit();
+        Ui::TForm1& ui = bench.ui();
+        ASSERT_TRUE(bench.atRefresh([] {}));
+        const std::string before = bench.takeCommands();
+        EXPECT_EQ(before.find_first_of("XGMN9D"), std::string::npos) << "nothing before a look";
+        ui.PageControl1->setCurrentWidget(ui.TabSheet10);
+        ASSERT_TRUE(bench.atRefreshes({[] {}, [] {}}));
+        EXPECT_EQ(ui.SelfTestResult->text(), QLatin1String(row.selfTest));
+        EXPECT_EQ(ui.LineQuality->text(), QLatin1String(row.quality));
+        EXPECT_EQ(ui.LineHighest->text().toDouble() > 100.0, row.extremes)
+            << ui.LineHighest->text().toStdString();
+        EXPECT_EQ(bench.takeCommands().find('D'), std::string::npos);
+    }
+}
+
+int Ds(const std::string& commands) {
+    return int(std::count(commands.begin(), commands.end(), 'D'));
+}
+
+TEST(CalibrationOnTheWindow, ACloseAbortsItAndTheAbortIsReadBackBeforeTheLinkIsGivenUp) {
+    EngineBench bench("su1000");
+    StartOnTheWindow(bench);
+    bench.form().close();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.formGone(); }));
+    const std::string heard = bench.takeCommands();
+    EXPECT_EQ(Ds(heard), 1) << "the abort, after the start";
+    EXPECT_FALSE(bench.unit().model().calibrating());
+    // The abort's "D", "Q" until the unit is back on line, and only then "R".
+    const auto abort = heard.rfind('D');
+    ASSERT_NE(abort, std::string::npos);
+    EXPECT_NE(heard.find('Q', abort), std::string::npos) << heard;
+    EXPECT_EQ(heard.back(), 'R') << heard;
+}
+
+TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheAbort) {
+    EngineBench bench("su1000");
+    StartOnTheWindow(bench);
+    bench.unit().unplug();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.form().workerEnded == 1; }));
+    EXPECT_EQ(Ds(bench.takeCommands()), 0) << "nothing can reach the unit: no abort is tried";
+    EXPECT_TRUE(bench.unit().model().calibrating());
+    EXPECT_TRUE(bench.ui().CalibrationState->text().contains(QLatin1String("carries on alone")));
+
+    // Back again: the battery page's first look finds the calibration and offers the abort.
+    QStringList asked;
+    bench.form().questionBox = [&](const QString& text) {
+        asked << text;
+        return true;
+    };
+    bench.unit().plug();
+    bench.form().ReconnectClick();
+    bench.ui().PageControl1->setCurrentWidget(bench.ui().TabSheet10);
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !bench.unit().model().calibrating(); }));
+    ASSERT_TRUE(bench.atRefresh([] {}));
+    EXPECT_EQ(Ds(bench.takeCommands()), 1);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].contains(QLatin1String("running a runtime calibration")));
+}
+
+}  // namespace
+}  // namespace morlen::test
