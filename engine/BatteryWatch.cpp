@@ -63,6 +63,8 @@ void BatteryWatch::note(const QString& text) {
 void BatteryWatch::Step(bool pageShown) {
     if (running_)
         Watch();
+    else if (lateStartUntil_)
+        LookForLateStart();
     if (!active_) {
         if (!pageShown)
             return;
@@ -118,6 +120,12 @@ void BatteryWatch::FoundCalibrating() {
         Abort(QStringLiteral("Aborted at the connection, as the technician asked."));
         return;
     }
+    // Left to the unit: Morlen sends it nothing more, not even at a close.
+    running_ = false;
+    end_ = CalibrationEnd::LeftToUnit;
+    show(Field::CalibrationState,
+         QStringLiteral("The UPS is running a runtime calibration, left to it: Morlen does not "
+                        "watch or abort it."));
     journal::Entry entry;
     entry.what = QStringLiteral("Runtime calibration");
     entry.before = before_;
@@ -178,11 +186,13 @@ CalibrationCheck BatteryWatch::Check() {
             check.failing << QStringLiteral("The UPS reports a low battery.");
     }
     const char* charge = ups_.ReadBatteryCapacity();
-    if (!IsNumber(charge) || ups_.batteryCapacity < 100.0f)
+    if (!IsNumber(charge) || ups_.batteryCapacity != 100.0f)
         check.failing << QStringLiteral("The charge is %1 %, not 100.0 %.").arg(latin(charge));
     const char* load = ups_.ReadLoad();
     if (!IsNumber(load) || ups_.loadPercent < kMinLoad)
         check.failing << QStringLiteral("The load is %1 %, below 30 %.").arg(latin(load));
+    else if (ups_.loadPercent > 100.0f)
+        check.failing << QStringLiteral("The load is %1 %, above 100 %.").arg(latin(load));
     else if (ups_.loadPercent < kGoodLoad)
         check.warnings << QStringLiteral(
                               "The load is %1 %: 40 % or more gives a better "
@@ -193,7 +203,7 @@ CalibrationCheck BatteryWatch::Check() {
         check.failing << QStringLiteral("The line quality is bad.");
     const char* runTime = ups_.ReadRunTime();
     check.runTimeMinutes = ups_.runTimeMinutes;
-    if (runTime[0] == '\0' || ups_.runTimeMinutes == 0)
+    if (runTime[0] == '\0' || !ups_.runTimeAnswered || ups_.runTimeMinutes == 0)
         check.failing << QStringLiteral("The UPS did not answer its run time.");
     else if (ups_.runTimeMinutes > kMaxRunTime)
         check.failing << QStringLiteral(
@@ -239,6 +249,12 @@ void BatteryWatch::StartCalibration() {
         refused(QStringLiteral("Calibration not started: the technician declined."));
         return;
     }
+    // The questions may have stood open for minutes: the "D" goes out only on fresh readings.
+    if (const CalibrationCheck again = Check(); !again.failing.isEmpty()) {
+        refused(QStringLiteral("Calibration not started: while the questions were open, ") +
+                again.failing.join(QLatin1Char(' ')));
+        return;
+    }
     startLoad_ = ups_.loadPercent;
     runTimeBefore_ = check.runTimeMinutes;
     boundMinutes_ = check.boundMinutes;
@@ -260,7 +276,40 @@ void BatteryWatch::StartCalibration() {
             return;
         }
     }
+    // A unit that starts later still is found by the passes that follow, for a while.
+    lateStartUntil_ = now() + std::chrono::seconds(kLateStartSeconds);
     refused(QStringLiteral("Calibration not started: the UPS did not go on battery."));
+}
+
+void BatteryWatch::LookForLateStart() {
+    if (now() > *lateStartUntil_) {
+        lateStartUntil_.reset();
+        return;
+    }
+    const auto status = ReadStatus(ups_);
+    if (!status || (*status & (qbit::Calibration | qbit::OnBattery)) == 0)
+        return;
+    lateStartUntil_.reset();
+    lastStatus_ = *status;
+    running_ = true;
+    calibrationBitSeen_ = (*status & qbit::Calibration) != 0;
+    startedAt_ = now();
+    end_.reset();
+    show(Field::CalibrationState, QStringLiteral("Calibration running (it started late)."));
+    journal::Entry entry;
+    entry.what = QStringLiteral("Runtime calibration");
+    entry.before = before_;
+    entry.outcome = journal::Outcome::NotReached;
+    entry.reason = QStringLiteral("The UPS started the calibration after all: it is watched.");
+    journal_.Record(ups_, std::move(entry));
+}
+
+// Still calibrating by the status: its bit, or, for a unit never seen to show it, on battery
+// and off line.
+bool BatteryWatch::StillCalibrating(unsigned status) const {
+    if ((status & qbit::Calibration) != 0)
+        return true;
+    return !calibrationBitSeen_ && (status & qbit::OnBattery) != 0 && (status & qbit::OnLine) == 0;
 }
 
 void BatteryWatch::Watch() {
@@ -277,8 +326,12 @@ void BatteryWatch::Watch() {
              .arg(minutes)
              .arg(latin(ups_.batteryCapacityText.c_str()), latin(ups_.runTimeText.c_str()),
                   latin(ups_.loadPercentText.c_str()), latin(ups_.inputVoltageText.c_str())));
-    if (!read)
-        return;  // the link check decides about the link
+    if (!read) {
+        // The link check decides about the link; the time bound holds regardless.
+        if (boundMinutes_ > 0 && minutes >= std::int64_t(boundMinutes_))
+            Abort(QStringLiteral("The calibration took longer than %1 min.").arg(boundMinutes_));
+        return;
+    }
     const unsigned status = *read;
     if ((status & qbit::Calibration) != 0)
         calibrationBitSeen_ = true;
@@ -288,20 +341,23 @@ void BatteryWatch::Watch() {
         Finish(CalibrationEnd::Completed, QStringLiteral("The UPS ended the calibration."));
         return;
     }
-    if (!startLoad_ && IsNumber(ups_.loadPercentText.c_str()))
-        startLoad_ = ups_.loadPercent;
-    if (startLoad_ && std::fabs(ups_.loadPercent - *startLoad_) > kLoadMove) {
-        Abort(QStringLiteral("The load moved from %1 % to %2 %.")
-                  .arg(double(*startLoad_))
-                  .arg(latin(ups_.loadPercentText.c_str())));
-        return;
-    }
     // Off line without the calibration bit, once the unit has shown it: it is on battery for
     // another reason, and has ended the calibration itself. Another "D" could only start one.
-    if (calibrationBitSeen_ && (status & qbit::Calibration) == 0 && (status & qbit::OnLine) == 0) {
+    if (!StillCalibrating(status)) {
         Finish(CalibrationEnd::Aborted,
                QStringLiteral("The mains failed: the UPS ended the calibration itself (its status "
                               "shows none), so no abort was sent."));
+        return;
+    }
+    // A reading the unit did not give in its form is no reading: one lost reply must not end
+    // an hour's run.
+    const bool loadRead = IsNumber(ups_.loadPercentText.c_str());
+    if (!startLoad_ && loadRead)
+        startLoad_ = ups_.loadPercent;
+    if (startLoad_ && loadRead && std::fabs(ups_.loadPercent - *startLoad_) > kLoadMove) {
+        Abort(QStringLiteral("The load moved from %1 % to %2 %.")
+                  .arg(double(*startLoad_))
+                  .arg(latin(ups_.loadPercentText.c_str())));
         return;
     }
     // Units that never show the bit are judged by the input voltage alone.
@@ -317,7 +373,7 @@ void BatteryWatch::Watch() {
                   .arg(latin(ups_.batteryCapacityText.c_str())));
         return;
     }
-    if (!ups_.runTimeText.empty() && ups_.runTimeMinutes < kRunTimeFloor) {
+    if (ups_.runTimeAnswered && ups_.runTimeMinutes < kRunTimeFloor) {
         Abort(QStringLiteral("The run time fell to %1 min.").arg(ups_.runTimeMinutes));
         return;
     }
@@ -345,12 +401,14 @@ void BatteryWatch::LinkLost() {
                               "sent, the UPS carries on alone."));
 }
 
-bool BatteryWatch::AbortConfirmed() {
+bool BatteryWatch::AbortConfirmed(bool& answered) {
+    answered = false;
     for (int i = 0; i < calibration::kConfirmReads; ++i) {
         ups_.clock().sleepMs(1000);
         // A unit that shows the calibration bit has ended it when the bit clears (it may stay on
         // battery when the mains are out); one that does not, when it is back on line.
         const auto status = ReadStatus(ups_);
+        answered = answered || status.has_value();
         if (!status || (*status & qbit::Calibration) != 0)
             continue;
         if (calibrationBitSeen_ ||
@@ -361,10 +419,30 @@ bool BatteryWatch::AbortConfirmed() {
 }
 
 void BatteryWatch::Abort(const QString& why) {
+    // A "D" to a unit that has ended the calibration would start another: the status first.
+    const auto status = ReadStatus(ups_);
+    if (!status) {
+        Finish(CalibrationEnd::AbortUnconfirmed,
+               why + QStringLiteral(" The UPS did not answer its status, so no abort was sent: "
+                                    "the calibration may still run."));
+        return;
+    }
+    if (!StillCalibrating(*status)) {
+        const bool onLine = (*status & qbit::OnLine) != 0 && (*status & qbit::OnBattery) == 0;
+        Finish(onLine ? CalibrationEnd::Completed : CalibrationEnd::Aborted,
+               why + QStringLiteral(" The UPS had ended the calibration itself, so no abort "
+                                    "was sent."));
+        return;
+    }
     ups_.SendCalibration();
     // The reply to the second "D" says nothing; the status does.
-    if (AbortConfirmed())
+    bool answered = false;
+    if (AbortConfirmed(answered))
         Finish(CalibrationEnd::Aborted, why + QStringLiteral(" The abort is confirmed."));
+    else if (!answered)
+        Finish(CalibrationEnd::AbortUnconfirmed,
+               why + QStringLiteral(" The abort was sent, but the UPS did not answer its status "
+                                    "after it: the abort is not confirmed."));
     else
         Finish(CalibrationEnd::AbortUnconfirmed,
                why + QStringLiteral(" The abort was sent, but the UPS still reports the "

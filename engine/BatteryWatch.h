@@ -27,7 +27,7 @@ enum class CalibrationEnd {
     Completed,   // the unit went back on line by itself
     Aborted,     // Morlen sent the abort and "Q" confirmed it
     AbortUnconfirmed,  // the abort went out, but "Q" still shows the unit on battery
-    LeftToUnit,        // the link was lost: nothing could be sent, the unit carries on alone
+    LeftToUnit,        // the link was lost or the technician left it: the unit carries on alone
 };
 
 // Limits of a guarded calibration.
@@ -77,6 +77,8 @@ public:
 
     static constexpr std::int64_t kSelfTestSeconds = 40;
     static constexpr std::int64_t kExtremesSeconds = 60;
+    // How long after a "D" the unit did not seem to take, the passes still look for its start.
+    static constexpr std::int64_t kLateStartSeconds = 60;
 
 private:
     void ReadFirst();
@@ -88,7 +90,9 @@ private:
     void Watch();
     // Sends the abort, then reads "Q" until it shows the unit back on line (bounded).
     void Abort(const QString& why);
-    bool AbortConfirmed();
+    bool AbortConfirmed(bool& answered);
+    bool StillCalibrating(unsigned status) const;
+    void LookForLateStart();
     void Finish(CalibrationEnd end, const QString& how);
     void show(Field field, const QString& text);
     void note(const QString& text);
@@ -113,6 +117,7 @@ private:
     unsigned runTimeBefore_ = 0, boundMinutes_ = 0;
     QString before_;
     std::optional<CalibrationEnd> end_;
+    std::optional<Micros> lateStartUntil_;
 };
 
 }  // namespace morlen

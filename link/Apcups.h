@@ -340,6 +340,9 @@ public:
     // kMeterJump volts or watts in that one step, kBatteryJump volts on the battery meter.
     bool tuneJumped = false;
     std::uint16_t runTimeMinutes = 0;
+    // The last "j" was minutes as the unit writes them (digits, a colon): a garbled one is no
+    // run time, whatever number could be read out of it.
+    bool runTimeAnswered = false;
     std::int16_t batteryPacks = 0;
     std::int16_t ratingDigits = 0;
     std::uint8_t secondGenVariant = 0;

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "ApcupsImpl.h"
 
@@ -49,6 +51,9 @@ const char* APCUPS::ReadTemperature() {
 const char* APCUPS::ReadRunTime() {
     const char* reply = Transact('j', 4);
     runTimeMinutes = static_cast<std::uint16_t>(IntegerOf(reply));
+    const std::string_view minutes(reply);
+    const std::size_t end = std::min(minutes.find_first_not_of("0123456789"), minutes.size());
+    runTimeAnswered = end >= 1 && end <= 4 && (end == minutes.size() || minutes.substr(end) == ":");
     if (reply[0] == '\0') {
         // Nothing came back: show nothing rather than a made-up zero.
         runTimeText.clear();

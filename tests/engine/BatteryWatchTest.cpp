@@ -35,6 +35,7 @@ struct BatteryUnit {
     std::string charge = "100.0", runTime = "0045:", load = "042.0", input = "230.0",
                 quality = "FF", highest = "231.0", lowest = "228.0";
     bool takesD = true, takesAbort = true, showsCalibrationBit = true, answers = true;
+    bool failOnConfirm = false;  // the mains fail while the technician confirms
     int dSent = 0;
 
     bool calibrating() const { return (status & (qbit::Calibration | qbit::OnBattery)) != 0; }
@@ -266,6 +267,14 @@ TEST(CalibrationGuard, EachFailingStartConditionIsNamedAndNoCalibrationStarts) {
         {"line quality bad", [](BatteryUnit& u) { u.quality = "00"; }, "line quality is bad"},
         {"run time too long", [](BatteryUnit& u) { u.runTime = "0150:"; }, "more than the 120 min"},
         {"run time unanswered", [](BatteryUnit& u) { u.runTime = "NA"; }, "did not answer its run"},
+        // Garbage that reads as a number is no reading.
+        {"charge garbled high", [](BatteryUnit& u) { u.charge = "999.9"; }, "not 100.0 %"},
+        {"load garbled high", [](BatteryUnit& u) { u.load = "512.0"; }, "above 100 %"},
+        {"run time garbled", [](BatteryUnit& u) { u.runTime = "65600:"; },
+         "did not answer its run"},
+        // The mains fail while the questions stand open: the readings are taken again.
+        {"mains fail during the questions", [](BatteryUnit& u) { u.failOnConfirm = true; },
+         "while the questions were open"},
         {"Back-UPS Pro", nullptr, "offers no runtime calibration", 0, FamilyBackPro},
         {"Back-UPS CS", nullptr, "offers no runtime calibration", 0, FamilyBackCS},
         {"technician declines", nullptr, "declined", 0, FamilySmart, true},
@@ -281,6 +290,8 @@ TEST(CalibrationGuard, EachFailingStartConditionIsNamedAndNoCalibrationStarts) {
         if (unreadable)
             rig.unit.answers = false;
         rig.view().confirmAnswer = !row.declines;
+        if (rig.unit.failOnConfirm)
+            rig.view().whileConfirming = [&rig] { rig.unit.status = qbit::OnBattery; };
         rig.handle(Request::CalibrationStart);
         EXPECT_EQ(rig.unit.dSent, row.dSent);
         EXPECT_FALSE(rig.battery().Calibrating());
@@ -325,6 +336,32 @@ TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
          "load moved"},
         {"load within 5 points", [](Rig& r) { r.unit.load = "046.5"; }, CalibrationEnd::NotStarted,
          1, "On battery"},
+        // A reply lost or garbled is no reading: the run goes on.
+        {"load unanswered", [](Rig& r) { r.unit.load = "NA"; }, CalibrationEnd::NotStarted, 1,
+         "On battery"},
+        {"run time unanswered", [](Rig& r) { r.unit.runTime = "NA"; }, CalibrationEnd::NotStarted,
+         1, "On battery"},
+        // The unit dropped it on a mains failure as the load moved: nothing more is sent.
+        {"mains cut and load moved",
+         [](Rig& r) {
+             r.unit.status = qbit::OnBattery;
+             r.unit.load = "000.0";
+         },
+         CalibrationEnd::Aborted, 1, "ended the calibration itself"},
+        // Ended by the unit before the technician's abort came: the abort finds it over.
+        {"technician after the unit ended it",
+         [](Rig& r) {
+             r.unit.status = qbit::OnLine;
+             r.handle(Request::CalibrationAbort);
+         },
+         CalibrationEnd::Completed, 1, "no abort was sent"},
+        // No status at all: the time bound still ends the watch, and no "D" goes out blind.
+        {"status lost past the time bound",
+         [](Rig& r) {
+             r.clock().advance(std::chrono::minutes(61));
+             r.unit.answers = false;
+         },
+         CalibrationEnd::AbortUnconfirmed, 1, "no abort was sent"},
         {"input below the low transfer point", [](Rig& r) { r.unit.input = "180.0"; },
          CalibrationEnd::Aborted, 2, "mains failed"},
         // The unit drops the calibration on the mains failure: nothing more is sent.
@@ -404,14 +441,16 @@ TEST(CalibrationGuard, AConnectionToACalibratingUnitSaysSoAndOffersTheAbort) {
         EXPECT_EQ(rig.battery().lastEnd(), CalibrationEnd::Aborted);
     }
     {
-        // Declined: nothing is sent, and the calibration is watched as if Morlen had started it.
+        // Declined: left to the unit. Neither a guard nor the close sends it anything.
         Rig rig(calibrating, FamilySmart, false);
         EXPECT_EQ(rig.unit.dSent, 0);
-        EXPECT_TRUE(rig.battery().Calibrating());
-        EXPECT_TRUE(rig.state().contains(QLatin1String("running a runtime calibration")));
-        rig.unit.load = "000.0";  // the start load is not known: no load interlock applies
+        EXPECT_FALSE(rig.battery().Calibrating());
+        EXPECT_EQ(rig.battery().lastEnd(), CalibrationEnd::LeftToUnit);
+        EXPECT_TRUE(rig.state().contains(QLatin1String("left to it")));
+        rig.unit.load = "000.0";
         rig.battery().Step();
-        EXPECT_TRUE(rig.battery().Calibrating());
+        rig.battery().Stopping();
+        EXPECT_EQ(rig.unit.dSent, 0);
     }
     {
         // A start asked of a unit that calibrates already starts nothing: it says so and offers
@@ -421,7 +460,7 @@ TEST(CalibrationGuard, AConnectionToACalibratingUnitSaysSoAndOffersTheAbort) {
         rig.view().abortAnswer = false;
         rig.handle(Request::CalibrationStart);
         EXPECT_EQ(rig.unit.dSent, 0);
-        EXPECT_TRUE(rig.battery().Calibrating());
+        EXPECT_EQ(rig.battery().lastEnd(), CalibrationEnd::LeftToUnit);
         EXPECT_TRUE(rig.state().contains(QLatin1String("running a runtime calibration")));
     }
 }

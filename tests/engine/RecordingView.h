@@ -105,7 +105,10 @@ public:
     void showLostConnection() override { log_.note("lost connection"); }
     // The technician's answers to the calibration's questions.
     bool confirmAnswer = true, abortAnswer = true;
+    std::function<void()> whileConfirming;  // what happens at the unit meanwhile
     bool confirmCalibration(const CalibrationCheck& check) override {
+        if (whileConfirming)
+            whileConfirming();
         log_.note("confirm calibration " + std::to_string(check.expectedMinutes) + "/" +
                   std::to_string(check.boundMinutes) + " min" +
                   (check.warnings.isEmpty() ? "" : " warned"));
