@@ -4,6 +4,7 @@
 // the request rows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -14,8 +15,10 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
+#include "Connection.h"
 #include "Journal.h"
 #include "JournalWindow.h"
+#include "Profile.h"
 #include "WireRig.h"
 
 namespace morlen::test {
@@ -147,12 +150,96 @@ TEST(JournalFeed, OneEntryPerRequestWithItsValuesAndEnd) {
         EXPECT_EQ(e.serialNumber, Latin(form.ups->serialNumber.c_str()).trimmed());
         EXPECT_EQ(e.model, Latin(form.ups->modelName.c_str()).trimmed());
         EXPECT_FALSE(e.serialNumber.isEmpty());
-        const Entry& begin = now.back().connection == e.connection ? now.back() : now.front();
-        ASSERT_GE(now.size(), 2);
-        EXPECT_EQ(now[now.size() - 1].kind, journal::Kind::ConnectionBegin);
-        EXPECT_EQ(begin.connection, e.connection);
+        EXPECT_TRUE(std::any_of(now.begin(), now.end(), [&](const Entry& begin) {
+            return begin.kind == journal::Kind::ConnectionBegin && begin.id < e.id &&
+                   begin.connection == e.connection;
+        }));
         EXPECT_EQ(e.port, QStringLiteral("COM1"));
     }
+}
+
+// The connection step of every simulated unit, with every connection option on: each value
+// the unit took as changed, and each restart, is an entry of that connection, named as the
+// window labels it, and nothing else is.
+TEST(JournalFeed, TheConnectionStepsChangesAreEntriesOfTheirConnection) {
+    // The journal's name for what the unit changed (the command whose value it took).
+    const auto nameOf = [](char target) -> QString {
+        switch (target) {
+            case 'E':
+                return QStringLiteral("Self Test");
+            case '0':
+                return QStringLiteral("Constant 0");
+            case 'Z':
+                return QString::fromLatin1(kRestartWhat);
+            case 'b':
+                return QString::fromLatin1(kModelCodeReadWhat);
+            case 'H':
+                return QStringLiteral("Hex Code");  // the walk to the next code
+            default:
+                return QStringLiteral("(a change of %1)").arg(QLatin1Char(target));
+        }
+    };
+    // Profiles whose step must change something, so that the table cannot pass empty.
+    const QMap<QString, QStringList> expected = {
+        {"su1000", {"Constant 0", QString::fromLatin1(kModelCodeReadWhat), "Self Test"}},
+        {"backpro", {QString::fromLatin1(kModelCodeReadWhat)}},
+        {"gen2-v2", {"Hex Code", QString::fromLatin1(kRestartWhat), "Self Test"}},
+        {"gen2-late", {QString::fromLatin1(kRestartWhat), "Self Test"}},
+        {"gen2-test-on", {"Self Test"}},
+        {"gen2-no-e", {"Hex Code"}},
+        {"su1000-3g", {"Constant 0", "Self Test"}},
+    };
+    int checked = 0;
+    for (const sim::Profile& profile : sim::Profiles()) {
+        SCOPED_TRACE(profile.name);
+        EngineBench bench(profile.name);
+        TForm1& form = bench.form();
+        ASSERT_TRUE(form.journal);
+        const QList<Entry> earlier = form.journal->Entries();
+        const qint64 last = earlier.isEmpty() ? 0 : earlier.front().id;
+        for (QAction* option : {form.ui->SelfTestON1, form.ui->AUTO1, form.ui->HexCodeON})
+            option->setChecked(true);
+        bench.connectUnit();
+        // Walks the step posted run on the poll thread: a pass with the queue empty follows.
+        bool idle = false;
+        for (int pass = 0; pass < 60 && !idle; ++pass)
+            ASSERT_TRUE(bench.atRefresh([&] { idle = form.requestQueue->IsEmpty(); }));
+        ASSERT_TRUE(bench.atRefresh([] {}));
+
+        QStringList changed;
+        for (const sim::Exchange& x : bench.unit().log()) {
+            QString name;
+            if (x.taken == sim::Taken::Changed)
+                name = nameOf(x.target);
+            else if (x.command == 'Z')
+                name = nameOf('Z');
+            if (!name.isEmpty() && !changed.contains(name))
+                changed.append(name);
+        }
+        QStringList journaled;
+        QString connection;
+        for (const Entry& e : form.journal->Entries()) {
+            if (e.id <= last)
+                break;
+            if (e.kind == journal::Kind::ConnectionBegin)
+                connection = e.connection;
+            else if (!journaled.contains(e.what))
+                journaled.append(e.what);
+        }
+        for (const Entry& e : form.journal->Entries()) {
+            if (e.id > last) {
+                EXPECT_EQ(e.connection, connection) << e.what.toStdString();
+            }
+        }
+        changed.sort();
+        journaled.sort();
+        EXPECT_EQ(journaled, changed);
+        if (expected.contains(QString::fromStdString(profile.name))) {
+            EXPECT_EQ(changed, expected[QString::fromStdString(profile.name)]);
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, expected.size());
 }
 
 // A reset is found again as the unit's last one, its ten values before it as they were.
