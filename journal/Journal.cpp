@@ -86,7 +86,8 @@ void Journal::Record(Entry entry) {
     if (entry.when.isEmpty())
         entry.when = TimeText(options_.now());
     {
-        std::lock_guard lock(queueMutex_);
+        std::unique_lock lock(queueMutex_);
+        queueChanged_.wait(lock, [this] { return queue_.size() < std::size_t(kQueueBound); });
         queue_.push_back(std::move(entry));
     }
     queueChanged_.notify_all();
@@ -108,19 +109,26 @@ void Journal::writerLoop() {
         writing_ = true;
         lock.unlock();
 
-        QString tell;
+        // The writer has taken the entry: a caller waiting for room may go on.
+        queueChanged_.notify_all();
+        QString failed;
+        bool writtenAgain = false;
         {
             std::lock_guard db(dbMutex_);
-            if (db_ != nullptr || openLocked())
-                writeLocked(entry);
-            if (!failure_.isEmpty() && !told_) {
-                told_ = true;
-                tell = failure_;
+            const bool written = (db_ != nullptr || openLocked()) && writeLocked(entry);
+            if (!written) {
+                ++lost_;
+                if (!failing_)
+                    failed = failure_;
             }
+            writtenAgain = written && failing_;
+            failing_ = !written;
         }
-        // Outside the lock: the handler may ask the journal about itself.
-        if (!tell.isEmpty() && options_.onFailure)
-            options_.onFailure(tell);
+        // Outside the lock: the handlers may ask the journal about itself.
+        if (!failed.isEmpty() && options_.onFailure)
+            options_.onFailure(failed);
+        if (writtenAgain && options_.onWrittenAgain)
+            options_.onWrittenAgain();
 
         lock.lock();
         writing_ = false;
@@ -150,7 +158,7 @@ bool Journal::openLocked() {
         // file goes aside as it was, its log beside it.
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         // Another Morlen may be writing the same file for a moment.
-        sqlite3_busy_timeout(db, 2000);
+        sqlite3_busy_timeout(db, options_.busyTimeoutMs);
         // Write-ahead: a reader (the journal window of another Morlen) never waits for the
         // writer, and a commit is whole once its frames are on disk.
         rc = sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL", nullptr,
@@ -347,7 +355,12 @@ QString Journal::setAsidePath() const {
 
 QString Journal::failure() const {
     std::lock_guard lock(dbMutex_);
-    return failure_;
+    return failing_ ? failure_ : QString();
+}
+
+int Journal::lostEntries() const {
+    std::lock_guard lock(dbMutex_);
+    return lost_;
 }
 
 }  // namespace morlen::journal

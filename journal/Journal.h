@@ -29,11 +29,18 @@ namespace morlen::journal {
 // Every member may be called from any thread.
 class Journal {
 public:
+    // The most entries waiting for the writer.
+    static constexpr int kQueueBound = 8;
+
     struct Options {
         // Local time now; tests fix it.
         std::function<QDateTime()> now;
-        // Told once, on the writer thread, the first time the journal cannot be written.
+        // Told on the writer thread when the journal begins to fail, with why.
         std::function<void(const QString& why)> onFailure;
+        // Told on the writer thread when an entry is written again after a failure.
+        std::function<void()> onWrittenAgain;
+        // How long a write waits for another writer's lock before it counts as failed.
+        int busyTimeoutMs = 2000;
         // A limit on the database's size in pages (0: none); a full disk for tests.
         int maxPageCount = 0;
     };
@@ -49,7 +56,8 @@ public:
     // The database in the user's data folder (QStandardPaths::AppDataLocation).
     static QString DefaultPath();
 
-    // Queues an entry; stamps `when` when it is empty. Returns at once.
+    // Queues an entry; stamps `when` when it is empty. Returns at once unless kQueueBound
+    // entries are waiting, then when the writer has taken one.
     void Record(Entry entry);
     // Waits until every entry recorded before the call is written or given up.
     void Flush();
@@ -70,6 +78,8 @@ public:
     QString setAsidePath() const;
     // Why the journal cannot be written; empty while it can.
     QString failure() const;
+    // Entries dropped because they could not be written, since the journal opened.
+    int lostEntries() const;
 
     // The local time text an entry gets.
     static QString TimeText(const QDateTime& time);
@@ -94,7 +104,9 @@ private:
     sqlite3* db_ = nullptr;
     QString setAside_;
     QString failure_;
-    bool told_ = false;
+    // The last write failed: the next success is told.
+    bool failing_ = false;
+    int lost_ = 0;
 
     // The queue between Record() and the writer thread.
     std::mutex queueMutex_;

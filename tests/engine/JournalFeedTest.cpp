@@ -261,8 +261,9 @@ TEST(JournalFeed, ResetIsTheUnitsLastResetWithItsTenValuesBefore) {
     EXPECT_NE(reset->after, tenBefore);
 }
 
-// A journal that cannot be written: the status bar says so once, the work on the unit goes on.
-TEST(JournalFeed, UnwritableJournalIsToldOnceAndTheWorkGoesOn) {
+// A journal that cannot be written: the status bar says so once, the work on the unit goes on;
+// when it can be written again, that is said once too.
+TEST(JournalFeed, UnwritableJournalIsToldOnceAndTheWorkGoesOnUntilItIsWrittenAgain) {
     QTemporaryDir dir;
     const QByteArray saved = qgetenv("XDG_DATA_HOME");
     // A file where the data folder should be.
@@ -286,6 +287,18 @@ TEST(JournalFeed, UnwritableJournalIsToldOnceAndTheWorkGoesOn) {
         // Both steps went to the unit as without a journal.
         EXPECT_EQ(first, "u/3 -/2 u/3");
         EXPECT_EQ(second, first);
+        // The folder can be made again: the next entry is written, and that is said once.
+        ASSERT_TRUE(blocker.remove());
+        EXPECT_EQ(rig.statusPass({{'8', '-'}}), first);
+        EXPECT_TRUE(EngineBench::waitFor([&] {
+            return form.statusText() == QStringLiteral("The service journal is written again.");
+        }));
+        form.setStatusText(QStringLiteral("mark"));
+        rig.statusPass({{'8', '-'}});
+        form.journal->Flush();
+        EngineBench::waitFor([] { return false; }, 200);
+        EXPECT_EQ(form.statusText(), QStringLiteral("mark"));
+        EXPECT_EQ(form.journal->Entries(Latin(form.ups->serialNumber.c_str()).trimmed()).size(), 2);
     }
     qputenv("XDG_DATA_HOME", saved);
 }
