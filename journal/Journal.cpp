@@ -6,7 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <limits>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace morlen::journal {
 
@@ -44,6 +49,28 @@ QString columnText(sqlite3_stmt* statement, int index) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
     return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, index)) : QString();
 }
+
+// An exclusive lock on a file beside the database, held while it lives. Another journal
+// opening the same database waits for it; the lock goes with the process, whatever ends it.
+class OpenLock {
+public:
+    explicit OpenLock(const QString& database) {
+        fd_ = ::open(QFile::encodeName(database + QStringLiteral(".lock")).constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ >= 0)
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~OpenLock() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    OpenLock(const OpenLock&) = delete;
+    OpenLock& operator=(const OpenLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
 
 // A statement that is finalized however the function leaves.
 struct Statement {
@@ -143,7 +170,14 @@ void Journal::failLocked(const QString& why) {
 bool Journal::openLocked() {
     const QFileInfo file(path_);
     QDir().mkpath(file.absolutePath());
-    // Up to two tries: a damaged file is set aside once and a new one started.
+    // One journal at a time checks the file and sets a damaged one aside: another that checked
+    // the damaged file before it was set aside must not then set aside the new one.
+    const OpenLock one(path_);
+    return openCheckedLocked();
+}
+
+bool Journal::openCheckedLocked() {  // Up to two tries: a damaged file is set aside once and a new
+                                     // one started.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const QByteArray name = QFile::encodeName(path_);
         sqlite3* db = nullptr;

@@ -20,11 +20,19 @@ namespace morlen::journal {
 
 // The service journal: one SQLite database of entries. Record() only queues the entry; a
 // writer thread of its own commits each entry in a transaction of its own, so the caller (the
-// poll thread) never waits for the disk, and a crash loses at most the entry being written.
+// poll thread) does not wait for the disk. The queue holds at most kQueueBound entries: a
+// caller that finds it full waits until the writer has taken one. A crash or a kill therefore
+// loses at most the entries still queued and the one being written: kQueueBound + 1.
 //
-// A journal that cannot be written never stops the caller: entries it cannot write are
-// dropped, and the failure handler is told why once. A file that is not a database (or a
-// damaged one) is renamed aside, never overwritten, and a new one started.
+// A journal that cannot be written never stops the caller for long: an entry it cannot write
+// (after waiting out another writer's lock for `busyTimeoutMs`) is dropped and counted. The
+// failure handler is told when writing begins to fail and the recovery handler when it works
+// again; a failure that lasts is told once. A file that is not a database (or a damaged one)
+// is renamed aside, never overwritten, and a new one started.
+//
+// Several journals (in one program or in several) may write one file at once: each entry is
+// written once, and the check for damage and the setting aside happen under a lock on a file
+// beside the database, so that one never sets aside the new file another has just started.
 //
 // Every member may be called from any thread.
 class Journal {
@@ -86,6 +94,7 @@ public:
 
 private:
     bool openLocked();
+    bool openCheckedLocked();
     bool writeLocked(Entry& entry);
     void failLocked(const QString& why);
     void writerLoop();

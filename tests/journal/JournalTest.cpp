@@ -313,6 +313,80 @@ TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
     }
 }
 
+// Two journals write one file at once, as two Morlens do (two benches on one home folder, or
+// two ports on one machine): in two processes or in two threads, on a healthy file or on a
+// damaged one that both find at their start. Every entry is there once, in each writer's
+// order, and only the damaged file was set aside.
+TEST(JournalStore, TwoWritersOnOneFileLoseNothingAndDoubleNothing) {
+    constexpr int kEach = 150;
+    const auto write = [](const QString& path, const QString& who) {
+        Journal journal(path);
+        for (int i = 0; i < kEach; ++i)
+            journal.Record(Change(who, QString::number(i), {}, {}));
+        journal.Flush();
+        return journal.failure().isEmpty() && journal.lostEntries() == 0;
+    };
+    const struct {
+        const char* name;
+        bool processes;
+        bool damaged;
+    } cases[] = {
+        {"two threads", false, false},
+        {"two processes", true, false},
+        {"two threads, damaged file", false, true},
+        {"two processes, damaged file", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A race: several rounds, each on a file of its own.
+        for (int round = 0; round < 3; ++round) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+            if (c.damaged) {
+                QFile f(path);
+                ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+                f.write(QByteArray(8192, 'x'));
+            }
+            bool ok[2] = {false, false};
+            if (c.processes) {
+                pid_t children[2];
+                for (int w = 0; w < 2; ++w) {
+                    children[w] = fork();
+                    ASSERT_GE(children[w], 0);
+                    if (children[w] == 0)
+                        _exit(write(path, QStringLiteral("W%1").arg(w)) ? 0 : 1);
+                }
+                for (int w = 0; w < 2; ++w) {
+                    int status = 0;
+                    ::waitpid(children[w], &status, 0);
+                    ok[w] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                }
+            } else {
+                std::thread other([&] { ok[1] = write(path, QStringLiteral("W1")); });
+                ok[0] = write(path, QStringLiteral("W0"));
+                other.join();
+            }
+            EXPECT_TRUE(ok[0] && ok[1]) << "round " << round;
+            Journal journal(path);
+            for (const QString& who : {QStringLiteral("W0"), QStringLiteral("W1")}) {
+                QStringList whats = Whats(journal.Entries(who));
+                std::reverse(whats.begin(), whats.end());
+                QStringList expected;
+                for (int i = 0; i < kEach; ++i)
+                    expected.append(QString::number(i));
+                EXPECT_EQ(whats, expected) << "round " << round << " " << who.toStdString();
+            }
+            const QStringList aside =
+                QDir(dir.path()).entryList({QStringLiteral("journal.sqlite.damaged-*")});
+            QStringList files;
+            for (const QString& name : aside)
+                if (!name.endsWith(QLatin1String("-wal")) && !name.endsWith(QLatin1String("-shm")))
+                    files.append(name);
+            EXPECT_EQ(files.size(), c.damaged ? 1 : 0) << "round " << round;
+        }
+    }
+}
+
 TEST(JournalStore, QueriesNewestFirstByUnitAndSearch) {
     QTemporaryDir dir;
     Journal journal(dir.filePath(QStringLiteral("j.sqlite")));
