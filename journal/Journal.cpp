@@ -277,25 +277,31 @@ bool Journal::writeLocked(Entry& entry) {
     return true;
 }
 
-QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* resets) {
+QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* resets,
+                                   const QString& search, qint64 beforeId, int limit) {
     QList<Entry> entries;
     if (db_ == nullptr && !openLocked())
         return entries;
+    // Two forms, so that a unit's entries come through its index, not a scan of them all.
+    const bool oneUnit = !serialNumber.isEmpty();
     QByteArray sql = kColumns;
-    sql += " WHERE (?1 = '' OR serial = ?1)";
+    sql += oneUnit ? " WHERE serial = ?1 AND id < ?5" : " WHERE id < ?5";
     if (resets)
         sql += " AND kind = 0 AND what = ?2 AND family = ?3 AND model = ?4";
     sql += " ORDER BY id DESC";
     Statement select;
     if (sqlite3_prepare_v2(db_, sql.constData(), -1, &select.handle, nullptr) != SQLITE_OK)
         return entries;
-    bindText(select.handle, 1, serialNumber.isNull() ? QStringLiteral("") : serialNumber);
+    if (oneUnit)
+        bindText(select.handle, 1, serialNumber);
+    sqlite3_bind_int64(select.handle, 5,
+                       beforeId > 0 ? beforeId : std::numeric_limits<qint64>::max());
     if (resets) {
         bindText(select.handle, 2, QString::fromLatin1(kResetWhat));
         sqlite3_bind_int(select.handle, 3, resets->family);
         bindText(select.handle, 4, resets->model);
     }
-    while (sqlite3_step(select.handle) == SQLITE_ROW) {
+    while ((limit < 0 || entries.size() < limit) && sqlite3_step(select.handle) == SQLITE_ROW) {
         Entry e;
         e.id = sqlite3_column_int64(select.handle, 0);
         e.when = columnText(select.handle, 1);
@@ -312,34 +318,60 @@ QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* 
         e.reason = columnText(select.handle, 12);
         if (sqlite3_column_type(select.handle, 13) != SQLITE_NULL)
             e.family = sqlite3_column_int(select.handle, 13);
-        entries.append(std::move(e));
+        if (search.isEmpty() || Matches(e, search))
+            entries.append(std::move(e));
     }
     return entries;
 }
 
-QList<Entry> Journal::Entries(const QString& serialNumber, const QString& search) {
-    Flush();
-    QList<Entry> entries;
-    {
-        std::lock_guard lock(dbMutex_);
-        entries = selectLocked(serialNumber);
+bool Journal::Matches(const Entry& e, const QString& search) {
+    const QString texts[] = {
+        e.when, e.connection, e.port,  e.model,  e.serialNumber,         e.firmware,
+        e.what, e.before,     e.after, e.reason, OutcomeText(e.outcome), KindText(e.kind)};
+    for (const QString& text : texts) {
+        if (text.contains(search, Qt::CaseInsensitive))
+            return true;
     }
-    if (search.isEmpty())
-        return entries;
-    QList<Entry> found;
-    for (Entry& e : entries) {
-        const QString texts[] = {
-            e.when,     e.connection,    e.port,   e.model, e.serialNumber,
-            e.firmware, e.what,          e.before, e.after, OutcomeText(e.outcome),
-            e.reason,   KindText(e.kind)};
-        for (const QString& text : texts) {
-            if (text.contains(search, Qt::CaseInsensitive)) {
-                found.append(std::move(e));
-                break;
-            }
+    return false;
+}
+
+QList<Entry> Journal::Entries(const QString& serialNumber, const QString& search) {
+    return Page(serialNumber, search, 0, -1);
+}
+
+QList<Entry> Journal::Page(const QString& serialNumber, const QString& search, qint64 beforeId,
+                           int limit) {
+    Flush();
+    std::lock_guard lock(dbMutex_);
+    return selectLocked(serialNumber, nullptr, search, beforeId, limit);
+}
+
+int Journal::Count(const QString& serialNumber, const QString& search) {
+    Flush();
+    if (!search.isEmpty()) {
+        // A page at a time: the matches are counted, not kept.
+        int found = 0;
+        for (qint64 before = 0;;) {
+            std::lock_guard lock(dbMutex_);
+            const QList<Entry> page = selectLocked(serialNumber, nullptr, {}, before, 2000);
+            for (const Entry& e : page)
+                found += Matches(e, search) ? 1 : 0;
+            if (page.size() < 2000)
+                return found;
+            before = page.back().id;
         }
     }
-    return found;
+    std::lock_guard lock(dbMutex_);
+    if (db_ == nullptr && !openLocked())
+        return 0;
+    Statement count;
+    const char* sql = serialNumber.isEmpty() ? "SELECT count(*) FROM entries"
+                                             : "SELECT count(*) FROM entries WHERE serial = ?1";
+    if (sqlite3_prepare_v2(db_, sql, -1, &count.handle, nullptr) != SQLITE_OK)
+        return 0;
+    if (!serialNumber.isEmpty())
+        bindText(count.handle, 1, serialNumber);
+    return sqlite3_step(count.handle) == SQLITE_ROW ? sqlite3_column_int(count.handle, 0) : 0;
 }
 
 std::optional<Entry> Journal::LastReset(int family, const QString& model,

@@ -74,6 +74,15 @@ public:
     // `search` is not empty, only those with it in any of their texts (case ignored).
     QList<Entry> Entries(const QString& serialNumber = QString(),
                          const QString& search = QString());
+    // The same a page at a time: at most `limit` of them, older than the entry `beforeId`
+    // (0: from the newest). A unit's entries come through its serial number's index, and a
+    // search reads only as far as the page needs.
+    QList<Entry> Page(const QString& serialNumber, const QString& search, qint64 beforeId,
+                      int limit);
+    // How many entries Entries() would give.
+    int Count(const QString& serialNumber, const QString& search);
+    // Whether an entry has `search` in any of its texts, as the window shows them.
+    static bool Matches(const Entry& entry, const QString& search);
     // The newest reset entry of a unit, known by its family, model and serial number: its
     // `before` holds the ten settings before the reset. A reset that changed nothing (a second
     // one right after the first) is passed over. Nothing for a placeholder serial number.
@@ -104,7 +113,9 @@ private:
         int family;
         QString model;
     };
-    QList<Entry> selectLocked(const QString& serialNumber, const ResetsOf* resets = nullptr);
+    QList<Entry> selectLocked(const QString& serialNumber, const ResetsOf* resets = nullptr,
+                              const QString& search = QString(), qint64 beforeId = 0,
+                              int limit = -1);
 
     const QString path_;
     Options options_;

@@ -3,6 +3,7 @@
 // ended, and the unit and connection it belongs to. The wire itself is pinned, journal on, by
 // the request rows.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <functional>
@@ -10,9 +11,10 @@
 #include <utility>
 
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include "Connection.h"
@@ -311,26 +313,38 @@ TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
     form.ui->ServiceJournal->trigger();
     auto* window = form.findChild<JournalWindow*>(QStringLiteral("JournalWindow"));
     ASSERT_NE(window, nullptr);
-    auto* table = window->findChild<QTableWidget*>(QStringLiteral("JournalEntries"));
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window->loading(); }));
+    auto* table = window->findChild<QTableView*>(QStringLiteral("JournalEntries"));
+    ASSERT_NE(table, nullptr);
     const QString serial = Latin(form.ups->serialNumber.c_str()).trimmed();
     const auto column = [&](int c) {
         QStringList texts;
-        for (int r = 0; r < table->rowCount(); ++r)
-            texts.append(table->item(r, c)->text());
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            texts.append(table->model()->index(r, c).data().toString());
         return texts;
     };
     // This connection's, newest first; earlier rigs' entries belong to the same serial number.
-    ASSERT_GE(table->rowCount(), 3);
+    ASSERT_GE(table->model()->rowCount(), 3);
     EXPECT_EQ(column(4).mid(0, 3),
               (QStringList{"Alarm delay", "Up Voltage", "Connection: " + form.textConnected}));
     for (const QString& s : column(2))
         EXPECT_EQ(s, serial);
 
+    // Typing reads nothing until it pauses; then the entries found.
     auto* search = window->findChild<QLineEdit*>(QStringLiteral("JournalSearch"));
-    search->setText(QStringLiteral("alarm DELAY"));
-    EXPECT_FALSE(column(4).contains(QStringLiteral("Up Voltage")));
+    const int rows = table->model()->rowCount();
+    for (const QString& typed :
+         {QStringLiteral("a"), QStringLiteral("alarm"), QStringLiteral("alarm DELAY")}) {
+        search->setText(typed);
+        EXPECT_FALSE(window->loading());
+        EXPECT_EQ(table->model()->rowCount(), rows);
+    }
+    EXPECT_TRUE(EngineBench::waitFor(
+        [&] { return !window->loading() && !column(4).contains(QStringLiteral("Up Voltage")); }));
     EXPECT_TRUE(column(4).contains(QStringLiteral("Alarm delay")));
     search->clear();
+    ASSERT_TRUE(EngineBench::waitFor(
+        [&] { return !window->loading() && table->model()->rowCount() == rows; }));
 
     QTemporaryDir dir;
     for (const char* name : {"report.csv", "report.pdf"}) {
@@ -338,6 +352,11 @@ TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
         const QString path = dir.filePath(Latin(name));
         window->chooseExportFile = [path] { return path; };
         window->findChild<QPushButton*>(QStringLiteral("JournalExport"))->click();
+        EXPECT_TRUE(window->exporting());
+        ASSERT_TRUE(EngineBench::waitFor([&] { return !window->exporting(); }));
+        EXPECT_TRUE(window->findChild<QLabel*>(QStringLiteral("JournalStatus"))
+                        ->text()
+                        .startsWith(QStringLiteral("Exported ")));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
@@ -346,7 +365,7 @@ TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
         } else {
             // The header and a line per row; a reset's values break lines inside their quotes.
             const QList<QByteArray> lines = bytes.split('\r');
-            EXPECT_EQ(bytes.count("\r\n"), table->rowCount() + 1);
+            EXPECT_EQ(bytes.count("\r\n"), table->model()->rowCount() + 1);
             EXPECT_TRUE(
                 lines[1].startsWith("\n" + window->shown().front().when.toUtf8() + ",Change,"));
             EXPECT_TRUE(lines[1].contains(",Alarm delay,"));
@@ -368,6 +387,66 @@ TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
         report.contains(QStringLiteral("<tr><td>Up Voltage</td><td>%1</td></tr>").arg(first.after)))
         << report.toStdString();
     window->close();
+}
+
+// A journal larger than a page: the window reads the newest page, the next ones as the table
+// scrolls to them, counts them all, and exports them all; an export can be cancelled.
+TEST(JournalWindow, ReadsAPageAtATimeAndExportsInTheBackground) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    const int total = 2 * JournalWindow::kPageSize + 50;
+    {
+        journal::Journal journal(path);
+        for (int i = 0; i < total; ++i) {
+            Entry e;
+            e.serialNumber = i % 2 ? QStringLiteral("ODD") : QStringLiteral("EVEN");
+            e.what = QString::number(i);
+            journal.Record(e);
+        }
+    }
+    journal::Journal journal(path);
+    JournalWindow window(journal, QString(), [] { return QString(); });
+    window.show();
+    auto* table = window.findChild<QTableView*>(QStringLiteral("JournalEntries"));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("JournalStatus"));
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window.loading(); }));
+    EXPECT_EQ(window.shown().size(), JournalWindow::kPageSize);
+    EXPECT_EQ(status->text(), QStringLiteral("%1 entries").arg(total));
+    EXPECT_EQ(window.shown().front().what, QString::number(total - 1));
+    // Scrolled to the end, page after page, until the oldest is there, each once.
+    for (int i = 0; i < 10 && window.shown().size() < total; ++i) {
+        table->scrollToBottom();
+        ASSERT_TRUE(EngineBench::waitFor([&] { return !window.loading(); }));
+    }
+    ASSERT_EQ(window.shown().size(), total);
+    for (int i = 0; i < total; ++i)
+        ASSERT_EQ(window.shown()[i].what, QString::number(total - 1 - i));
+
+    // Every entry goes out, not only those read: the export reads its own.
+    window.refresh();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window.loading(); }));
+    const QString csv = dir.filePath(QStringLiteral("all.csv"));
+    ASSERT_TRUE(window.exportTo(csv));
+    EXPECT_FALSE(window.exportTo(csv)) << "one export at a time";
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window.exporting(); }));
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().count("\r\n"), total + 1);
+
+    // A cancel while the export waits for the journal: nothing is written. The export waits
+    // behind an entry the writer cannot yet commit, another program holding the file.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    journal.Record(Entry{});
+    const QString cancelled = dir.filePath(QStringLiteral("cancelled.csv"));
+    ASSERT_TRUE(window.exportTo(cancelled));
+    window.findChild<QPushButton*>(QStringLiteral("JournalExportCancel"))->click();
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window.exporting(); }));
+    EXPECT_EQ(status->text(), QStringLiteral("Export cancelled."));
+    EXPECT_FALSE(QFile::exists(cancelled));
 }
 
 }  // namespace
