@@ -22,7 +22,7 @@
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QTextDocument>
-#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -205,11 +205,8 @@ JournalWindow::JournalWindow(journal::Journal& journal, QString connectedSerial,
     setWindowTitle(QStringLiteral("Service journal"));
     resize(820, 480);
 
-    reader_ = new QThread(this);
-    readerContext_ = new QObject;
-    readerContext_->moveToThread(reader_);
-    connect(reader_, &QThread::finished, readerContext_, &QObject::deleteLater);
-    reader_->start();
+    tasks_ = std::make_shared<Tasks>();
+    tasks_->window = this;
 
     unit_ = new QComboBox(this);
     unit_->setObjectName(QStringLiteral("JournalUnit"));
@@ -280,9 +277,9 @@ JournalWindow::JournalWindow(journal::Journal& journal, QString connectedSerial,
 
     // The units the journal knows, read once; they follow the connected one and "All units".
     ++pending_;
-    QMetaObject::invokeMethod(readerContext_, [this] {
+    run([this] {
         const QStringList serials = journal_.SerialNumbers();
-        QMetaObject::invokeMethod(this, [this, serials] {
+        post([this, serials] {
             --pending_;
             const QSignalBlocker quiet(unit_);
             for (const QString& serial : serials) {
@@ -295,18 +292,48 @@ JournalWindow::JournalWindow(journal::Journal& journal, QString connectedSerial,
 }
 
 JournalWindow::~JournalWindow() {
+    // Nothing more reaches the window; a read under way ends (an export at its next page) before
+    // the journal may go. The pool's threads stay: ending one is not the window thread's wait.
     *cancelExport_ = true;
-    reader_->quit();
-    reader_->wait();
+    std::unique_lock lock(tasks_->mutex);
+    tasks_->window = nullptr;
+    tasks_->idle.wait(lock, [this] { return tasks_->running == 0; });
+}
+
+void JournalWindow::run(std::function<void()> work) {
+    {
+        std::lock_guard lock(tasks_->mutex);
+        ++tasks_->running;
+    }
+    // One thread for every journal window, in order, for the program's life: no window waits
+    // for a thread to start or to end, and the reads keep to one core.
+    static QThreadPool* const reader = [] {
+        auto* pool = new QThreadPool;
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+        return pool;
+    }();
+    reader->start([tasks = tasks_, work = std::move(work)] {
+        work();
+        std::lock_guard lock(tasks->mutex);
+        --tasks->running;
+        tasks->idle.notify_all();
+    });
+}
+
+void JournalWindow::post(std::function<void()> toWindow) {
+    std::lock_guard lock(tasks_->mutex);
+    if (tasks_->window != nullptr)
+        QMetaObject::invokeMethod(tasks_->window, std::move(toWindow), Qt::QueuedConnection);
 }
 
 template <typename Work, typename Done>
 void JournalWindow::read(Work work, Done done) {
     ++pending_;
     const int generation = generation_;
-    QMetaObject::invokeMethod(readerContext_, [this, generation, work, done] {
+    run([this, generation, work, done] {
         auto result = work();
-        QMetaObject::invokeMethod(this, [this, generation, done, result = std::move(result)] {
+        post([this, generation, done, result = std::move(result)] {
             --pending_;
             if (generation == generation_)
                 done(result);
@@ -377,10 +404,10 @@ bool JournalWindow::exportTo(const QString& path) {
     const bool connected = !connectedSerial_.isEmpty() && serial == connectedSerial_;
     const QString readings = pdf && connected ? readingsNow_() : QString();
     const auto cancelled = cancelExport_;
-    // Its own task on the reading thread, whatever the window reads meanwhile.
-    QMetaObject::invokeMethod(readerContext_, [=, this] {
+    // Its own task, whatever the window reads meanwhile.
+    run([=, this] {
         const auto progress = [this](int percent) {
-            QMetaObject::invokeMethod(this, [this, percent] {
+            post([this, percent] {
                 if (percent < 0)
                     progress_->setRange(0, 0);  // the printing: no steps to count
                 else
@@ -418,7 +445,7 @@ bool JournalWindow::exportTo(const QString& path) {
             *cancelled ? QStringLiteral("Export cancelled.")
             : written  ? QStringLiteral("Exported %1 entries to %2").arg(entries.size()).arg(path)
                        : QStringLiteral("Could not write %1").arg(path);
-        QMetaObject::invokeMethod(this, [this, written, text] { endExport(written, text); });
+        post([this, written, text] { endExport(written, text); });
     });
     return true;
 }

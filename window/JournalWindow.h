@@ -4,8 +4,10 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "JournalEntry.h"
 
@@ -15,7 +17,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
-class QThread;
 class QTimer;
 
 namespace morlen {
@@ -32,10 +33,10 @@ QString ServiceReportHtml(const QList<journal::Entry>& entries, const QString& r
 bool WritePdf(const QString& html, const QString& path);
 
 // The "Service journal" window: the entries newest first, of the connected unit or of any
-// unit by serial number, with a search, and their export. The journal is read on a thread of
-// the window's own, a page at a time as the table is scrolled; a search is read once typing
-// pauses. The export runs there too, with a progress bar and a cancel: the window thread only
-// ever takes finished pages.
+// unit by serial number, with a search, and their export. The journal is read off the window
+// thread, a page at a time as the table is scrolled; a search is read once typing pauses. The
+// export runs there too, with a progress bar and a cancel: the window thread only ever takes
+// finished pages.
 class JournalWindow : public QDialog {
     Q_OBJECT
 
@@ -48,7 +49,7 @@ public:
     // unit's readings as the window shows them.
     JournalWindow(journal::Journal& journal, QString connectedSerial,
                   std::function<QString()> readingsNow, QWidget* parent = nullptr);
-    // Stops the reading thread: an export under way is cancelled first.
+    // Waits for a read under way to end: an export under way is cancelled first.
     ~JournalWindow() override;
 
     // Reads the entries again for the chosen unit and search, from the newest.
@@ -72,10 +73,14 @@ private:
     void exportClicked();
     void showStatus(const QString& text);
     void fetchPage();
-    // Runs `work` on the reading thread, then `done` with its result here, unless the window
+    // Runs `work` off the window thread, then `done` with its result here, unless the window
     // has read again (another unit or search) meanwhile.
     template <typename Work, typename Done>
     void read(Work work, Done done);
+    // Runs `work` on the journal windows' reading thread; `post` hands a call from it to the
+    // window, unless the window is closing.
+    void run(std::function<void()> work);
+    void post(std::function<void()> toWindow);
     void endExport(bool written, const QString& text);
 
     journal::Journal& journal_;
@@ -89,8 +94,14 @@ private:
     QPushButton* cancel_;
     class EntryModel* model_;
     QTimer* searchDelay_;
-    QThread* reader_;
-    QObject* readerContext_;
+    // What the reading tasks share with the window: it, while it lives, and how many run.
+    struct Tasks {
+        std::mutex mutex;
+        std::condition_variable idle;
+        JournalWindow* window = nullptr;
+        int running = 0;
+    };
+    std::shared_ptr<Tasks> tasks_;
     // What the pages read belong to: a new unit or search makes earlier answers stale.
     int generation_ = 0;
     int pending_ = 0;
