@@ -16,12 +16,14 @@ QString latin(const char* text) {
 
 }  // namespace
 
-void JournalFeed::ConnectionBegun(const APCUPS& ups, const QString& port, const QString& what,
-                                  const QString& readings) {
-    if (!On())
-        return;
+void JournalFeed::ConnectionOpened(const QString& port) {
     connection_ = journal::Journal::TimeText(QDateTime::currentDateTime());
     port_ = port;
+}
+
+void JournalFeed::ConnectionBegun(const APCUPS& ups, const QString& what, const QString& readings) {
+    if (!On())
+        return;
     journal::Entry entry;
     entry.kind = journal::Kind::ConnectionBegin;
     entry.what = what;
@@ -37,6 +39,18 @@ void JournalFeed::ConnectionEnded(const APCUPS& ups, const QString& what) {
     entry.what = what;
     Record(ups, std::move(entry));
     connection_.clear();
+}
+
+void JournalFeed::StepChanged(const APCUPS& ups, const QString& what, const QString& before,
+                              const QString& after, journal::Outcome outcome,
+                              const QString& reason) {
+    journal::Entry entry;
+    entry.what = what;
+    entry.before = before;
+    entry.after = after;
+    entry.outcome = outcome;
+    entry.reason = reason;
+    Record(ups, std::move(entry));
 }
 
 void JournalFeed::Record(const APCUPS& ups, journal::Entry entry) {

@@ -37,9 +37,15 @@ public:
 
     bool On() const { return journal_ != nullptr; }
 
-    // A unit identified on `port`; `readings` are what the window shows of it ("label=value").
-    void ConnectionBegun(const APCUPS& ups, const QString& port, const QString& what,
-                         const QString& readings);
+    // A connection step begins on `port`: what it changes in the unit belongs to this
+    // connection from here on, before its "Connection" entry.
+    void ConnectionOpened(const QString& port);
+    // The connection step has identified the unit; `readings` are what the window shows of it
+    // ("label=value").
+    void ConnectionBegun(const APCUPS& ups, const QString& what, const QString& readings);
+    // A change the connection step made itself, outside any request.
+    void StepChanged(const APCUPS& ups, const QString& what, const QString& before,
+                     const QString& after, journal::Outcome outcome, const QString& reason);
     // The connection ends, `what` says how; nothing when none is open.
     void ConnectionEnded(const APCUPS& ups, const QString& what);
 

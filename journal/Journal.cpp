@@ -6,7 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <limits>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace morlen::journal {
 
@@ -44,6 +49,28 @@ QString columnText(sqlite3_stmt* statement, int index) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
     return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, index)) : QString();
 }
+
+// An exclusive lock on a file beside the database, held while it lives. Another journal
+// opening the same database waits for it; the lock goes with the process, whatever ends it.
+class OpenLock {
+public:
+    explicit OpenLock(const QString& database) {
+        fd_ = ::open(QFile::encodeName(database + QStringLiteral(".lock")).constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ >= 0)
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~OpenLock() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    OpenLock(const OpenLock&) = delete;
+    OpenLock& operator=(const OpenLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
 
 // A statement that is finalized however the function leaves.
 struct Statement {
@@ -86,7 +113,8 @@ void Journal::Record(Entry entry) {
     if (entry.when.isEmpty())
         entry.when = TimeText(options_.now());
     {
-        std::lock_guard lock(queueMutex_);
+        std::unique_lock lock(queueMutex_);
+        queueChanged_.wait(lock, [this] { return queue_.size() < std::size_t(kQueueBound); });
         queue_.push_back(std::move(entry));
     }
     queueChanged_.notify_all();
@@ -108,19 +136,26 @@ void Journal::writerLoop() {
         writing_ = true;
         lock.unlock();
 
-        QString tell;
+        // The writer has taken the entry: a caller waiting for room may go on.
+        queueChanged_.notify_all();
+        QString failed;
+        bool writtenAgain = false;
         {
             std::lock_guard db(dbMutex_);
-            if (db_ != nullptr || openLocked())
-                writeLocked(entry);
-            if (!failure_.isEmpty() && !told_) {
-                told_ = true;
-                tell = failure_;
+            const bool written = (db_ != nullptr || openLocked()) && writeLocked(entry);
+            if (!written) {
+                ++lost_;
+                if (!failing_)
+                    failed = failure_;
             }
+            writtenAgain = written && failing_;
+            failing_ = !written;
         }
-        // Outside the lock: the handler may ask the journal about itself.
-        if (!tell.isEmpty() && options_.onFailure)
-            options_.onFailure(tell);
+        // Outside the lock: the handlers may ask the journal about itself.
+        if (!failed.isEmpty() && options_.onFailure)
+            options_.onFailure(failed);
+        if (writtenAgain && options_.onWrittenAgain)
+            options_.onWrittenAgain();
 
         lock.lock();
         writing_ = false;
@@ -135,7 +170,14 @@ void Journal::failLocked(const QString& why) {
 bool Journal::openLocked() {
     const QFileInfo file(path_);
     QDir().mkpath(file.absolutePath());
-    // Up to two tries: a damaged file is set aside once and a new one started.
+    // One journal at a time checks the file and sets a damaged one aside: another that checked
+    // the damaged file before it was set aside must not then set aside the new one.
+    const OpenLock one(path_);
+    return openCheckedLocked();
+}
+
+bool Journal::openCheckedLocked() {  // Up to two tries: a damaged file is set aside once and a new
+                                     // one started.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const QByteArray name = QFile::encodeName(path_);
         sqlite3* db = nullptr;
@@ -150,7 +192,7 @@ bool Journal::openLocked() {
         // file goes aside as it was, its log beside it.
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         // Another Morlen may be writing the same file for a moment.
-        sqlite3_busy_timeout(db, 2000);
+        sqlite3_busy_timeout(db, options_.busyTimeoutMs);
         // Write-ahead: a reader (the journal window of another Morlen) never waits for the
         // writer, and a commit is whole once its frames are on disk.
         rc = sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL", nullptr,
@@ -235,25 +277,31 @@ bool Journal::writeLocked(Entry& entry) {
     return true;
 }
 
-QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* resets) {
+QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* resets,
+                                   const QString& search, qint64 beforeId, int limit) {
     QList<Entry> entries;
     if (db_ == nullptr && !openLocked())
         return entries;
+    // Two forms, so that a unit's entries come through its index, not a scan of them all.
+    const bool oneUnit = !serialNumber.isEmpty();
     QByteArray sql = kColumns;
-    sql += " WHERE (?1 = '' OR serial = ?1)";
+    sql += oneUnit ? " WHERE serial = ?1 AND id < ?5" : " WHERE id < ?5";
     if (resets)
         sql += " AND kind = 0 AND what = ?2 AND family = ?3 AND model = ?4";
     sql += " ORDER BY id DESC";
     Statement select;
     if (sqlite3_prepare_v2(db_, sql.constData(), -1, &select.handle, nullptr) != SQLITE_OK)
         return entries;
-    bindText(select.handle, 1, serialNumber.isNull() ? QStringLiteral("") : serialNumber);
+    if (oneUnit)
+        bindText(select.handle, 1, serialNumber);
+    sqlite3_bind_int64(select.handle, 5,
+                       beforeId > 0 ? beforeId : std::numeric_limits<qint64>::max());
     if (resets) {
         bindText(select.handle, 2, QString::fromLatin1(kResetWhat));
         sqlite3_bind_int(select.handle, 3, resets->family);
         bindText(select.handle, 4, resets->model);
     }
-    while (sqlite3_step(select.handle) == SQLITE_ROW) {
+    while ((limit < 0 || entries.size() < limit) && sqlite3_step(select.handle) == SQLITE_ROW) {
         Entry e;
         e.id = sqlite3_column_int64(select.handle, 0);
         e.when = columnText(select.handle, 1);
@@ -270,34 +318,60 @@ QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* 
         e.reason = columnText(select.handle, 12);
         if (sqlite3_column_type(select.handle, 13) != SQLITE_NULL)
             e.family = sqlite3_column_int(select.handle, 13);
-        entries.append(std::move(e));
+        if (search.isEmpty() || Matches(e, search))
+            entries.append(std::move(e));
     }
     return entries;
 }
 
-QList<Entry> Journal::Entries(const QString& serialNumber, const QString& search) {
-    Flush();
-    QList<Entry> entries;
-    {
-        std::lock_guard lock(dbMutex_);
-        entries = selectLocked(serialNumber);
+bool Journal::Matches(const Entry& e, const QString& search) {
+    const QString texts[] = {
+        e.when, e.connection, e.port,  e.model,  e.serialNumber,         e.firmware,
+        e.what, e.before,     e.after, e.reason, OutcomeText(e.outcome), KindText(e.kind)};
+    for (const QString& text : texts) {
+        if (text.contains(search, Qt::CaseInsensitive))
+            return true;
     }
-    if (search.isEmpty())
-        return entries;
-    QList<Entry> found;
-    for (Entry& e : entries) {
-        const QString texts[] = {
-            e.when,     e.connection,    e.port,   e.model, e.serialNumber,
-            e.firmware, e.what,          e.before, e.after, OutcomeText(e.outcome),
-            e.reason,   KindText(e.kind)};
-        for (const QString& text : texts) {
-            if (text.contains(search, Qt::CaseInsensitive)) {
-                found.append(std::move(e));
-                break;
-            }
+    return false;
+}
+
+QList<Entry> Journal::Entries(const QString& serialNumber, const QString& search) {
+    return Page(serialNumber, search, 0, -1);
+}
+
+QList<Entry> Journal::Page(const QString& serialNumber, const QString& search, qint64 beforeId,
+                           int limit) {
+    Flush();
+    std::lock_guard lock(dbMutex_);
+    return selectLocked(serialNumber, nullptr, search, beforeId, limit);
+}
+
+int Journal::Count(const QString& serialNumber, const QString& search) {
+    Flush();
+    if (!search.isEmpty()) {
+        // A page at a time: the matches are counted, not kept.
+        int found = 0;
+        for (qint64 before = 0;;) {
+            std::lock_guard lock(dbMutex_);
+            const QList<Entry> page = selectLocked(serialNumber, nullptr, {}, before, 2000);
+            for (const Entry& e : page)
+                found += Matches(e, search) ? 1 : 0;
+            if (page.size() < 2000)
+                return found;
+            before = page.back().id;
         }
     }
-    return found;
+    std::lock_guard lock(dbMutex_);
+    if (db_ == nullptr && !openLocked())
+        return 0;
+    Statement count;
+    const char* sql = serialNumber.isEmpty() ? "SELECT count(*) FROM entries"
+                                             : "SELECT count(*) FROM entries WHERE serial = ?1";
+    if (sqlite3_prepare_v2(db_, sql, -1, &count.handle, nullptr) != SQLITE_OK)
+        return 0;
+    if (!serialNumber.isEmpty())
+        bindText(count.handle, 1, serialNumber);
+    return sqlite3_step(count.handle) == SQLITE_ROW ? sqlite3_column_int(count.handle, 0) : 0;
 }
 
 std::optional<Entry> Journal::LastReset(int family, const QString& model,
@@ -347,7 +421,12 @@ QString Journal::setAsidePath() const {
 
 QString Journal::failure() const {
     std::lock_guard lock(dbMutex_);
-    return failure_;
+    return failing_ ? failure_ : QString();
+}
+
+int Journal::lostEntries() const {
+    std::lock_guard lock(dbMutex_);
+    return lost_;
 }
 
 }  // namespace morlen::journal

@@ -309,6 +309,9 @@ public:
     char rawBuffer[1024] = {};
     char replyBuffer[512] = {};
     FixedText<5> previousModelCode;
+    // The steps the last ReadModelCode of an older unit sent: 0 (none), 1 (up only: not
+    // taken, or the Back-UPS Pro left a code up) or 2 (up and back down).
+    int modelCodeReadSteps = 0;
     FixedText<11> manufactureDate, batteryReplaceDate, upsId;
     FixedText<17> serialNumber;
     FixedText<8> outputVoltageText, outputSettingText, inputVoltageText, lowTransferText,

@@ -229,12 +229,14 @@ const char* APCUPS::ReadModelCode() {
     if (family == FamilySmart2ndGen)
         return ReadModelCode2nd();
     // Older units tell their code only as the answer to a step: one up and back down.
+    modelCodeReadSteps = 0;
     if (!Select('b', 8, ValueForm::Firmware, "the model code")) {
         modelCodeText.clear();
         return modelCodeText.c_str();
     }
     // A step up the unit did not take must not be followed by the step back: that would move
     // the code down one row.
+    modelCodeReadSteps = 1;
     if (!IsHexByte(Follow('+', 2))) {
         modelCodeText = replyBuffer;
         return modelCodeText.c_str();
@@ -245,6 +247,7 @@ const char* APCUPS::ReadModelCode() {
         modelCodeText.clear();
         return modelCodeText.c_str();
     }
+    modelCodeReadSteps = 2;
     return ReadInto('-', 2, modelCodeText);
 }
 

@@ -290,8 +290,9 @@ void TForm1::ComboBox1Change() {
     ui->Reconnect->setEnabled(false);
     ui->ComboBox1->setEnabled(false);
     restartSent_ = false;
+    journalFeed->ConnectionOpened(name);
     StartClick();
-    journalFeed->ConnectionBegun(*ups, name, textConnected, shownReadings());
+    journalFeed->ConnectionBegun(*ups, textConnected, shownReadings());
 
     worker = new morlen::APCDynamicData({*this, *this, *ups, *requestQueue, *tone, *journalFeed});
     connect(worker, &morlen::APCDynamicData::ended, this, [this, ended = worker] {
@@ -369,6 +370,7 @@ void TForm1::StartClick() {
                 const morlen::SelfTestSwitchOff off = morlen::SwitchSelfTestOff(unit);
                 const std::string failed =
                     morlen::SelfTestSwitchOffText(off, unit.selfTestIntervalText.str());
+                journalSwitchOff(off, failed);
                 if (!failed.empty()) {
                     setStatusText(QString::fromStdString(failed));
                 } else if (off.end == morlen::SelfTestSwitchOff::End::SwitchedOff &&
@@ -377,6 +379,7 @@ void TForm1::StartClick() {
                     unit.SendZPair();
                     StartClick();
                     restarted = true;
+                    journalRestart();
                 }
             }
         }
@@ -405,6 +408,59 @@ void TForm1::StartClick() {
     if (unit.family == morlen::FamilySmart && u.AUTO1->isChecked())
         BatteryConstant();
     GraphicsChange();
+}
+
+void TForm1::journalSwitchOff(const morlen::SelfTestSwitchOff& off, const std::string& failed) {
+    using End = morlen::SelfTestSwitchOff::End;
+    // Only a step changes the unit: an interval already off, or none told, sends nothing.
+    if (off.steps == 0)
+        return;
+    const morlen::journal::Outcome outcome =
+        off.end == End::SwitchedOff ? morlen::journal::Outcome::Confirmed
+        : off.end == End::NoAnswer  ? morlen::journal::Outcome::Unanswered
+                                    : morlen::journal::Outcome::NotReached;
+    journalFeed->StepChanged(*ups, QStringLiteral("Self Test"), QString::fromStdString(off.before),
+                             textOf(ups->selfTestIntervalText), outcome,
+                             QString::fromStdString(failed));
+}
+
+void TForm1::journalRestart() {
+    // The restart stores the interval; identification after it reads what the unit kept.
+    const QString now = textOf(ups->selfTestIntervalText);
+    using morlen::journal::Outcome;
+    const Outcome outcome = now.isEmpty()                 ? Outcome::Unanswered
+                            : now == QLatin1String("OFF") ? Outcome::Confirmed
+                                                          : Outcome::NotReached;
+    const QString reason =
+        outcome == Outcome::Unanswered ? QStringLiteral("The UPS did not answer after the restart.")
+        : outcome == Outcome::NotReached ? QStringLiteral("Self test could not be switched off.")
+                                         : QString();
+    journalFeed->StepChanged(*ups, QString::fromLatin1(morlen::kRestartWhat), QStringLiteral("OFF"),
+                             now, outcome, reason);
+}
+
+void TForm1::journalModelCodeRead() {
+    using morlen::journal::Outcome;
+    const int steps = ups->isThirdGen ? 0 : ups->modelCodeReadSteps;
+    if (steps == 0)
+        return;
+    const QString code = textOf(ups->modelCodeText);
+    Outcome outcome = Outcome::Confirmed;
+    QString reason;
+    if (steps == 1 && code.isEmpty()) {
+        outcome = Outcome::NotReached;
+        reason = QStringLiteral(
+            "Stepped up one code; the UPS did not take the selection for the "
+            "step back.");
+    } else if (steps == 1 || !morlen::IsHexByte(ups->modelCodeText.c_str())) {
+        outcome = code.isEmpty()                ? Outcome::Unanswered
+                  : code == QLatin1String("NA") ? Outcome::Refused
+                                                : Outcome::NotReached;
+        reason = steps == 1 ? QStringLiteral("The UPS did not take the step up.")
+                            : QStringLiteral("The UPS did not take the step back.");
+    }
+    journalFeed->StepChanged(*ups, QString::fromLatin1(morlen::kModelCodeReadWhat), QString(), code,
+                             outcome, reason);
 }
 
 void TForm1::FillSmartNoSerial() {
@@ -697,6 +753,7 @@ void TForm1::ExtendedConstants(bool restarted) {
                     ModelCodeStep();
             } else {
                 unit.ReadModelCode();
+                journalModelCodeRead();
                 u.ModelConst->setText(textOf(unit.modelCodeText));
             }
         }

@@ -37,6 +37,11 @@ struct SelfTestSwitchOff {
     std::string before;  // the interval before the first step
 };
 
+// What the journal calls the restart that makes a second-generation unit store its interval.
+inline constexpr const char* kRestartWhat = "Restart to store the self-test interval";
+// What it calls the read of an older unit's model code, which steps it up and back down.
+inline constexpr const char* kModelCodeReadWhat = "Hex Code (read by a step up and back)";
+
 // Steps the unit's self-test interval until it reads "OFF", within the bound; a unit whose
 // interval does not get there is stepped on to the interval it had. Reads nothing first: the
 // interval is the one identification read.

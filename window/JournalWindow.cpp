@@ -2,6 +2,7 @@
 // and its export, and the entries the window itself records (connections and their ends).
 #include "JournalWindow.h"
 
+#include <QAbstractTableModel>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -12,9 +13,15 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPointer>
+#include <QPrinter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QTableWidget>
+#include <QSignalBlocker>
+#include <QTableView>
+#include <QTextDocument>
+#include <QThreadPool>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <vector>
@@ -101,15 +108,96 @@ bool WritePdf(const QString& htmlText, const QString& path, const QString& model
     return report.writePdf(path);
 }
 
+// The entries read so far, as the table shows them; asks for the next page as it scrolls.
+class EntryModel final : public QAbstractTableModel {
+public:
+    explicit EntryModel(std::function<void()> fetch, QObject* parent)
+        : QAbstractTableModel(parent), fetch_(std::move(fetch)) {}
+
+    QList<journal::Entry> rows;
+    bool atEnd = false;
+
+    void reset() {
+        beginResetModel();
+        rows.clear();
+        atEnd = false;
+        endResetModel();
+    }
+    void append(QList<journal::Entry> page, bool last) {
+        atEnd = last;
+        if (page.isEmpty())
+            return;
+        beginInsertRows({}, int(rows.size()), int(rows.size() + page.size() - 1));
+        rows.append(std::move(page));
+        endInsertRows();
+    }
+
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : int(rows.size());
+    }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 8; }
+    bool canFetchMore(const QModelIndex& parent) const override {
+        return !parent.isValid() && !atEnd;
+    }
+    void fetchMore(const QModelIndex& parent) override {
+        if (!parent.isValid())
+            fetch_();
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        static const char* const names[] = {"When", "Model",  "Serial number", "Port",
+                                            "What", "Before", "After",         "Outcome"};
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 8)
+            return QString::fromLatin1(names[section]);
+        return {};
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= rows.size())
+            return {};
+        const journal::Entry& e = rows[index.row()];
+        // The whole of a reset's ten values, one a line, where the cell shows them in one.
+        if (role == Qt::ToolTipRole && (index.column() == 5 || index.column() == 6))
+            return index.column() == 5 ? e.before : e.after;
+        if (role != Qt::DisplayRole)
+            return {};
+        switch (index.column()) {
+            case 0:
+                return e.when;
+            case 1:
+                return e.model;
+            case 2:
+                return e.serialNumber;
+            case 3:
+                return e.port;
+            case 4:
+                return e.kind == journal::Kind::Change
+                           ? e.what
+                           : journal::KindText(e.kind) + QStringLiteral(": ") + e.what;
+            case 5:
+                return oneLine(e.before);
+            case 6:
+                return oneLine(e.after);
+            default:
+                return outcomeOf(e);
+        }
+    }
+
+private:
+    std::function<void()> fetch_;
+};
+
 JournalWindow::JournalWindow(journal::Journal& journal, QString connectedSerial,
                              std::function<QString()> readingsNow, QWidget* parent)
     : QDialog(parent),
       journal_(journal),
       connectedSerial_(std::move(connectedSerial)),
-      readingsNow_(std::move(readingsNow)) {
+      readingsNow_(std::move(readingsNow)),
+      cancelExport_(std::make_shared<std::atomic<bool>>(false)) {
     setObjectName(QStringLiteral("JournalWindow"));
     setWindowTitle(QStringLiteral("Service journal"));
     resize(820, 480);
+
+    tasks_ = std::make_shared<Tasks>();
+    tasks_->window = this;
 
     unit_ = new QComboBox(this);
     unit_->setObjectName(QStringLiteral("JournalUnit"));
@@ -117,29 +205,31 @@ JournalWindow::JournalWindow(journal::Journal& journal, QString connectedSerial,
         unit_->addItem(QStringLiteral("Connected unit (%1)").arg(connectedSerial_),
                        connectedSerial_);
     unit_->addItem(QStringLiteral("All units"), QString());
-    for (const QString& serial : journal_.SerialNumbers()) {
-        if (serial != connectedSerial_)
-            unit_->addItem(serial, serial);
-    }
     search_ = new QLineEdit(this);
     search_->setObjectName(QStringLiteral("JournalSearch"));
     search_->setPlaceholderText(QStringLiteral("Search"));
     search_->setClearButtonEnabled(true);
 
-    table_ = new QTableWidget(this);
+    model_ = new EntryModel([this] { fetchPage(); }, this);
+    table_ = new QTableView(this);
     table_->setObjectName(QStringLiteral("JournalEntries"));
-    table_->setColumnCount(8);
-    table_->setHorizontalHeaderLabels({QStringLiteral("When"), QStringLiteral("Model"),
-                                       QStringLiteral("Serial number"), QStringLiteral("Port"),
-                                       QStringLiteral("What"), QStringLiteral("Before"),
-                                       QStringLiteral("After"), QStringLiteral("Outcome")});
+    table_->setModel(model_);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setWordWrap(false);
     table_->verticalHeader()->hide();
+    // Every row one line high: the table never measures the rows it has not shown.
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->horizontalHeader()->setStretchLastSection(true);
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("JournalStatus"));
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("JournalExportProgress"));
+    progress_->hide();
+    cancel_ = new QPushButton(QStringLiteral("Cancel export"), this);
+    cancel_->setObjectName(QStringLiteral("JournalExportCancel"));
+    cancel_->hide();
 
     auto* exportButton = new QPushButton(QStringLiteral("Export..."), this);
     exportButton->setObjectName(QStringLiteral("JournalExport"));
@@ -152,6 +242,8 @@ JournalWindow::JournalWindow(journal::Journal& journal, QString connectedSerial,
     top->addWidget(search_, 2);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(status_, 1);
+    bottom->addWidget(progress_);
+    bottom->addWidget(cancel_);
     bottom->addWidget(exportButton);
     bottom->addWidget(closeButton);
     auto* layout = new QVBoxLayout(this);
@@ -164,36 +256,124 @@ JournalWindow::JournalWindow(journal::Journal& journal, QString connectedSerial,
             this, QStringLiteral("Export"), QString(),
             QStringLiteral("Service report (*.pdf);;Spreadsheet (*.csv)"));
     };
+    searchDelay_ = new QTimer(this);
+    searchDelay_->setSingleShot(true);
+    searchDelay_->setInterval(kSearchDelayMs);
+    connect(searchDelay_, &QTimer::timeout, this, [this] { refresh(); });
     connect(unit_, &QComboBox::currentIndexChanged, this, [this] { refresh(); });
-    connect(search_, &QLineEdit::textChanged, this, [this] { refresh(); });
+    connect(search_, &QLineEdit::textChanged, searchDelay_, qOverload<>(&QTimer::start));
     connect(exportButton, &QPushButton::clicked, this, [this] { exportClicked(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { *cancelExport_ = true; });
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+
+    // The units the journal knows, read once; they follow the connected one and "All units".
+    ++pending_;
+    run([this] {
+        const QStringList serials = journal_.SerialNumbers();
+        post([this, serials] {
+            --pending_;
+            const QSignalBlocker quiet(unit_);
+            for (const QString& serial : serials) {
+                if (serial != connectedSerial_)
+                    unit_->addItem(serial, serial);
+            }
+        });
+    });
     refresh();
 }
 
-void JournalWindow::refresh() {
-    shown_ = journal_.Entries(unit_->currentData().toString(), search_->text());
-    table_->setRowCount(int(shown_.size()));
-    for (int row = 0; row < shown_.size(); ++row) {
-        const journal::Entry& e = shown_[row];
-        const QString what = e.kind == journal::Kind::Change
-                                 ? e.what
-                                 : journal::KindText(e.kind) + QStringLiteral(": ") + e.what;
-        const QString cells[] = {e.when, e.model,           e.serialNumber,   e.port,
-                                 what,   oneLine(e.before), oneLine(e.after), outcomeOf(e)};
-        for (int column = 0; column < 8; ++column) {
-            auto* item = new QTableWidgetItem(cells[column]);
-            // The whole of a reset's ten values, one a line, where the cell shows them in one.
-            if (column == 5 || column == 6)
-                item->setToolTip(column == 5 ? e.before : e.after);
-            table_->setItem(row, column, item);
-        }
+JournalWindow::~JournalWindow() {
+    // Nothing more reaches the window; a read under way ends (an export at its next page) before
+    // the journal may go. The pool's threads stay: ending one is not the window thread's wait.
+    *cancelExport_ = true;
+    std::unique_lock lock(tasks_->mutex);
+    tasks_->window = nullptr;
+    tasks_->idle.wait(lock, [this] { return tasks_->running == 0; });
+}
+
+void JournalWindow::run(std::function<void()> work) {
+    {
+        std::lock_guard lock(tasks_->mutex);
+        ++tasks_->running;
     }
-    table_->resizeColumnsToContents();
-    const QString failure = journal_.failure();
-    showStatus(failure.isEmpty()
-                   ? QStringLiteral("%1 entries").arg(shown_.size())
-                   : QStringLiteral("The service journal cannot be written: %1").arg(failure));
+    // One thread for every journal window, in order, for the program's life: no window waits
+    // for a thread to start or to end, and the reads keep to one core.
+    static QThreadPool* const reader = [] {
+        auto* pool = new QThreadPool;
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+        return pool;
+    }();
+    reader->start([tasks = tasks_, work = std::move(work)] {
+        work();
+        std::lock_guard lock(tasks->mutex);
+        --tasks->running;
+        tasks->idle.notify_all();
+    });
+}
+
+void JournalWindow::post(std::function<void()> toWindow) {
+    std::lock_guard lock(tasks_->mutex);
+    if (tasks_->window != nullptr)
+        QMetaObject::invokeMethod(tasks_->window, std::move(toWindow), Qt::QueuedConnection);
+}
+
+template <typename Work, typename Done>
+void JournalWindow::read(Work work, Done done) {
+    ++pending_;
+    const int generation = generation_;
+    run([this, generation, work, done] {
+        auto result = work();
+        post([this, generation, done, result = std::move(result)] {
+            --pending_;
+            if (generation == generation_)
+                done(result);
+        });
+    });
+}
+
+const QList<journal::Entry>& JournalWindow::shown() const {
+    return model_->rows;
+}
+
+bool JournalWindow::loading() const {
+    return pending_ > 0;
+}
+
+void JournalWindow::refresh() {
+    searchDelay_->stop();
+    ++generation_;
+    fetching_ = false;
+    model_->reset();
+    showStatus(QStringLiteral("Reading the journal..."));
+    fetchPage();
+    const QString serial = unit_->currentData().toString(), search = search_->text();
+    read([this, serial,
+          search] { return std::pair(journal_.Count(serial, search), journal_.failure()); },
+         [this](const std::pair<int, QString>& counted) {
+             showStatus(counted.second.isEmpty()
+                            ? QStringLiteral("%1 entries").arg(counted.first)
+                            : QStringLiteral("The service journal cannot be written: %1")
+                                  .arg(counted.second));
+         });
+}
+
+void JournalWindow::fetchPage() {
+    if (fetching_ || model_->atEnd)
+        return;
+    fetching_ = true;
+    const QString serial = unit_->currentData().toString(), search = search_->text();
+    const qint64 before = model_->rows.isEmpty() ? 0 : model_->rows.back().id;
+    const bool first = model_->rows.isEmpty();
+    read(
+        [this, serial, search, before] { return journal_.Page(serial, search, before, kPageSize); },
+        [this, first](const QList<journal::Entry>& page) {
+            fetching_ = false;
+            model_->append(page, page.size() < kPageSize);
+            // Sized to the first page only: the rest are never measured.
+            if (first)
+                table_->resizeColumnsToContents();
+        });
 }
 
 void JournalWindow::showStatus(const QString& text) {
@@ -201,21 +381,74 @@ void JournalWindow::showStatus(const QString& text) {
 }
 
 bool JournalWindow::exportTo(const QString& path) {
-    bool written = false;
-    if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
-        const bool connected =
-            !connectedSerial_.isEmpty() && unit_->currentData().toString() == connectedSerial_;
-        const journal::Entry unit = shown_.isEmpty() ? journal::Entry() : shown_.front();
-        written = WritePdf(ServiceReportHtml(shown_, connected ? readingsNow_() : QString()), path,
-                           unit.model, unit.serialNumber);
-    } else {
-        QSaveFile file(path);
-        written = file.open(QIODevice::WriteOnly) &&
-                  file.write(journal::EntriesCsv(shown_).toUtf8()) >= 0 && file.commit();
-    }
-    showStatus(written ? QStringLiteral("Exported %1 entries to %2").arg(shown_.size()).arg(path)
-                       : QStringLiteral("Could not write %1").arg(path));
-    return written;
+    if (exporting_)
+        return false;
+    exporting_ = true;
+    *cancelExport_ = false;
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->show();
+    cancel_->show();
+    showStatus(QStringLiteral("Exporting to %1...").arg(path));
+    const QString serial = unit_->currentData().toString(), search = search_->text();
+    const bool pdf = path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+    const bool connected = !connectedSerial_.isEmpty() && serial == connectedSerial_;
+    const QString readings = pdf && connected ? readingsNow_() : QString();
+    const auto cancelled = cancelExport_;
+    // Its own task, whatever the window reads meanwhile.
+    run([=, this] {
+        const auto progress = [this](int percent) {
+            post([this, percent] {
+                if (percent < 0)
+                    progress_->setRange(0, 0);  // the printing: no steps to count
+                else
+                    progress_->setValue(percent);
+            });
+        };
+        const int total = std::max(1, journal_.Count(serial, search));
+        QList<journal::Entry> entries;
+        for (qint64 before = 0; !*cancelled;) {
+            const QList<journal::Entry> page = journal_.Page(serial, search, before, 2000);
+            entries.append(page);
+            progress(int(90 * qMin<qsizetype>(entries.size(), total) / total));
+            if (page.size() < 2000)
+                break;
+            before = page.back().id;
+        }
+        bool written = false;
+        if (!*cancelled && pdf) {
+            const QString htmlText = ServiceReportHtml(entries, readings);
+            progress(-1);
+            if (!*cancelled)
+                written =
+                    WritePdf(htmlText, path, entries.isEmpty() ? QString() : entries.front().model,
+                             entries.isEmpty() ? QString() : entries.front().serialNumber);
+        } else if (!*cancelled) {
+            QSaveFile file(path);
+            written = file.open(QIODevice::WriteOnly) &&
+                      file.write(journal::EntriesCsv(entries).toUtf8()) >= 0 && !*cancelled &&
+                      file.commit();
+        }
+        // A cancel that came while the report was printed takes its file away.
+        if (written && *cancelled) {
+            QFile::remove(path);
+            written = false;
+        }
+        const QString text =
+            *cancelled ? QStringLiteral("Export cancelled.")
+            : written  ? QStringLiteral("Exported %1 entries to %2").arg(entries.size()).arg(path)
+                       : QStringLiteral("Could not write %1").arg(path);
+        post([this, written, text] { endExport(written, text); });
+    });
+    return true;
+}
+
+void JournalWindow::endExport(bool written, const QString& text) {
+    exporting_ = false;
+    progress_->hide();
+    cancel_->hide();
+    showStatus(text);
+    emit exportEnded(written);
 }
 
 void JournalWindow::exportClicked() {

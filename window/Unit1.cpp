@@ -159,14 +159,17 @@ void TForm1::openJournal() {
     if (qgetenv("MORLEN_JOURNAL") == "off")
         return;
     morlen::journal::Journal::Options options;
-    // Said once, from the journal's own thread; the work on the unit goes on.
-    options.onFailure = [this](const QString& why) {
+    // Said when writing begins to fail and when it works again, from the journal's own
+    // thread; the work on the unit goes on.
+    const auto say = [this](const QString& text) {
         QMetaObject::invokeMethod(
-            this,
-            [this, why] {
-                setStatusText(QStringLiteral("The service journal cannot be written: %1").arg(why));
-            },
-            Qt::QueuedConnection);
+            this, [this, text] { setStatusText(text); }, Qt::QueuedConnection);
+    };
+    options.onFailure = [say](const QString& why) {
+        say(QStringLiteral("The service journal cannot be written: %1").arg(why));
+    };
+    options.onWrittenAgain = [say] {
+        say(QStringLiteral("The service journal is written again."));
     };
     journal = std::make_unique<morlen::journal::Journal>(morlen::journal::Journal::DefaultPath(),
                                                          std::move(options));

@@ -34,6 +34,7 @@ namespace morlen {
 // The poll thread; it exists only while a unit is connected.
 class APCDynamicData;
 class Tone;
+struct SelfTestSwitchOff;
 namespace journal {
 class Journal;
 struct Entry;
@@ -388,6 +389,10 @@ private:
     void ExtendedConstants(bool restarted);
     void ModelCodeStep();
     void BatteryConstant();
+    // The connection step's own changes, each an entry of the connection.
+    void journalSwitchOff(const morlen::SelfTestSwitchOff& off, const std::string& failed);
+    void journalRestart();
+    void journalModelCodeRead();
     [[noreturn]] static void missingControl(const char* name);
 
     // Fields and the labels that travel with them.

@@ -3,19 +3,24 @@
 // ended, and the unit and connection it belongs to. The wire itself is pinned, journal on, by
 // the request rows.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
 
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 
+#include "Connection.h"
 #include "Journal.h"
 #include "JournalWindow.h"
+#include "Profile.h"
 #include "WireRig.h"
 
 namespace morlen::test {
@@ -147,12 +152,96 @@ TEST(JournalFeed, OneEntryPerRequestWithItsValuesAndEnd) {
         EXPECT_EQ(e.serialNumber, Latin(form.ups->serialNumber.c_str()).trimmed());
         EXPECT_EQ(e.model, Latin(form.ups->modelName.c_str()).trimmed());
         EXPECT_FALSE(e.serialNumber.isEmpty());
-        const Entry& begin = now.back().connection == e.connection ? now.back() : now.front();
-        ASSERT_GE(now.size(), 2);
-        EXPECT_EQ(now[now.size() - 1].kind, journal::Kind::ConnectionBegin);
-        EXPECT_EQ(begin.connection, e.connection);
+        EXPECT_TRUE(std::any_of(now.begin(), now.end(), [&](const Entry& begin) {
+            return begin.kind == journal::Kind::ConnectionBegin && begin.id < e.id &&
+                   begin.connection == e.connection;
+        }));
         EXPECT_EQ(e.port, QStringLiteral("COM1"));
     }
+}
+
+// The connection step of every simulated unit, with every connection option on: each value
+// the unit took as changed, and each restart, is an entry of that connection, named as the
+// window labels it, and nothing else is.
+TEST(JournalFeed, TheConnectionStepsChangesAreEntriesOfTheirConnection) {
+    // The journal's name for what the unit changed (the command whose value it took).
+    const auto nameOf = [](char target) -> QString {
+        switch (target) {
+            case 'E':
+                return QStringLiteral("Self Test");
+            case '0':
+                return QStringLiteral("Constant 0");
+            case 'Z':
+                return QString::fromLatin1(kRestartWhat);
+            case 'b':
+                return QString::fromLatin1(kModelCodeReadWhat);
+            case 'H':
+                return QStringLiteral("Hex Code");  // the walk to the next code
+            default:
+                return QStringLiteral("(a change of %1)").arg(QLatin1Char(target));
+        }
+    };
+    // Profiles whose step must change something, so that the table cannot pass empty.
+    const QMap<QString, QStringList> expected = {
+        {"su1000", {"Constant 0", QString::fromLatin1(kModelCodeReadWhat), "Self Test"}},
+        {"backpro", {QString::fromLatin1(kModelCodeReadWhat)}},
+        {"gen2-v2", {"Hex Code", QString::fromLatin1(kRestartWhat), "Self Test"}},
+        {"gen2-late", {QString::fromLatin1(kRestartWhat), "Self Test"}},
+        {"gen2-test-on", {"Self Test"}},
+        {"gen2-no-e", {"Hex Code"}},
+        {"su1000-3g", {"Constant 0", "Self Test"}},
+    };
+    int checked = 0;
+    for (const sim::Profile& profile : sim::Profiles()) {
+        SCOPED_TRACE(profile.name);
+        EngineBench bench(profile.name);
+        TForm1& form = bench.form();
+        ASSERT_TRUE(form.journal);
+        const QList<Entry> earlier = form.journal->Entries();
+        const qint64 last = earlier.isEmpty() ? 0 : earlier.front().id;
+        for (QAction* option : {form.ui->SelfTestON1, form.ui->AUTO1, form.ui->HexCodeON})
+            option->setChecked(true);
+        bench.connectUnit();
+        // Walks the step posted run on the poll thread: a pass with the queue empty follows.
+        bool idle = false;
+        for (int pass = 0; pass < 60 && !idle; ++pass)
+            ASSERT_TRUE(bench.atRefresh([&] { idle = form.requestQueue->IsEmpty(); }));
+        ASSERT_TRUE(bench.atRefresh([] {}));
+
+        QStringList changed;
+        for (const sim::Exchange& x : bench.unit().log()) {
+            QString name;
+            if (x.taken == sim::Taken::Changed)
+                name = nameOf(x.target);
+            else if (x.command == 'Z')
+                name = nameOf('Z');
+            if (!name.isEmpty() && !changed.contains(name))
+                changed.append(name);
+        }
+        QStringList journaled;
+        QString connection;
+        for (const Entry& e : form.journal->Entries()) {
+            if (e.id <= last)
+                break;
+            if (e.kind == journal::Kind::ConnectionBegin)
+                connection = e.connection;
+            else if (!journaled.contains(e.what))
+                journaled.append(e.what);
+        }
+        for (const Entry& e : form.journal->Entries()) {
+            if (e.id > last) {
+                EXPECT_EQ(e.connection, connection) << e.what.toStdString();
+            }
+        }
+        changed.sort();
+        journaled.sort();
+        EXPECT_EQ(journaled, changed);
+        if (expected.contains(QString::fromStdString(profile.name))) {
+            EXPECT_EQ(changed, expected[QString::fromStdString(profile.name)]);
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, expected.size());
 }
 
 // A reset is found again as the unit's last one, its ten values before it as they were.
@@ -174,8 +263,9 @@ TEST(JournalFeed, ResetIsTheUnitsLastResetWithItsTenValuesBefore) {
     EXPECT_NE(reset->after, tenBefore);
 }
 
-// A journal that cannot be written: the status bar says so once, the work on the unit goes on.
-TEST(JournalFeed, UnwritableJournalIsToldOnceAndTheWorkGoesOn) {
+// A journal that cannot be written: the status bar says so once, the work on the unit goes on;
+// when it can be written again, that is said once too.
+TEST(JournalFeed, UnwritableJournalIsToldOnceAndTheWorkGoesOnUntilItIsWrittenAgain) {
     QTemporaryDir dir;
     const QByteArray saved = qgetenv("XDG_DATA_HOME");
     // A file where the data folder should be.
@@ -199,6 +289,18 @@ TEST(JournalFeed, UnwritableJournalIsToldOnceAndTheWorkGoesOn) {
         // Both steps went to the unit as without a journal.
         EXPECT_EQ(first, "u/3 -/2 u/3");
         EXPECT_EQ(second, first);
+        // The folder can be made again: the next entry is written, and that is said once.
+        ASSERT_TRUE(blocker.remove());
+        EXPECT_EQ(rig.statusPass({{'8', '-'}}), first);
+        EXPECT_TRUE(EngineBench::waitFor([&] {
+            return form.statusText() == QStringLiteral("The service journal is written again.");
+        }));
+        form.setStatusText(QStringLiteral("mark"));
+        rig.statusPass({{'8', '-'}});
+        form.journal->Flush();
+        EngineBench::waitFor([] { return false; }, 200);
+        EXPECT_EQ(form.statusText(), QStringLiteral("mark"));
+        EXPECT_EQ(form.journal->Entries(Latin(form.ups->serialNumber.c_str()).trimmed()).size(), 2);
     }
     qputenv("XDG_DATA_HOME", saved);
 }
@@ -211,26 +313,38 @@ TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
     form.ui->ServiceJournal->trigger();
     auto* window = form.findChild<JournalWindow*>(QStringLiteral("JournalWindow"));
     ASSERT_NE(window, nullptr);
-    auto* table = window->findChild<QTableWidget*>(QStringLiteral("JournalEntries"));
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window->loading(); }));
+    auto* table = window->findChild<QTableView*>(QStringLiteral("JournalEntries"));
+    ASSERT_NE(table, nullptr);
     const QString serial = Latin(form.ups->serialNumber.c_str()).trimmed();
     const auto column = [&](int c) {
         QStringList texts;
-        for (int r = 0; r < table->rowCount(); ++r)
-            texts.append(table->item(r, c)->text());
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            texts.append(table->model()->index(r, c).data().toString());
         return texts;
     };
     // This connection's, newest first; earlier rigs' entries belong to the same serial number.
-    ASSERT_GE(table->rowCount(), 3);
+    ASSERT_GE(table->model()->rowCount(), 3);
     EXPECT_EQ(column(4).mid(0, 3),
               (QStringList{"Alarm delay", "Up Voltage", "Connection: " + form.textConnected}));
     for (const QString& s : column(2))
         EXPECT_EQ(s, serial);
 
+    // Typing reads nothing until it pauses; then the entries found.
     auto* search = window->findChild<QLineEdit*>(QStringLiteral("JournalSearch"));
-    search->setText(QStringLiteral("alarm DELAY"));
-    EXPECT_FALSE(column(4).contains(QStringLiteral("Up Voltage")));
+    const int rows = table->model()->rowCount();
+    for (const QString& typed :
+         {QStringLiteral("a"), QStringLiteral("alarm"), QStringLiteral("alarm DELAY")}) {
+        search->setText(typed);
+        EXPECT_FALSE(window->loading());
+        EXPECT_EQ(table->model()->rowCount(), rows);
+    }
+    EXPECT_TRUE(EngineBench::waitFor(
+        [&] { return !window->loading() && !column(4).contains(QStringLiteral("Up Voltage")); }));
     EXPECT_TRUE(column(4).contains(QStringLiteral("Alarm delay")));
     search->clear();
+    ASSERT_TRUE(EngineBench::waitFor(
+        [&] { return !window->loading() && table->model()->rowCount() == rows; }));
 
     QTemporaryDir dir;
     for (const char* name : {"report.csv", "report.pdf"}) {
@@ -238,6 +352,11 @@ TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
         const QString path = dir.filePath(Latin(name));
         window->chooseExportFile = [path] { return path; };
         window->findChild<QPushButton*>(QStringLiteral("JournalExport"))->click();
+        EXPECT_TRUE(window->exporting());
+        ASSERT_TRUE(EngineBench::waitFor([&] { return !window->exporting(); }));
+        EXPECT_TRUE(window->findChild<QLabel*>(QStringLiteral("JournalStatus"))
+                        ->text()
+                        .startsWith(QStringLiteral("Exported ")));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
@@ -246,7 +365,7 @@ TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
         } else {
             // The header and a line per row; a reset's values break lines inside their quotes.
             const QList<QByteArray> lines = bytes.split('\r');
-            EXPECT_EQ(bytes.count("\r\n"), table->rowCount() + 1);
+            EXPECT_EQ(bytes.count("\r\n"), table->model()->rowCount() + 1);
             EXPECT_TRUE(
                 lines[1].startsWith("\n" + window->shown().front().when.toUtf8() + ",Change,"));
             EXPECT_TRUE(lines[1].contains(",Alarm delay,"));
@@ -268,6 +387,66 @@ TEST(JournalWindow, ShowsSearchesAndExportsTheConnectedUnitsEntries) {
         report.contains(QStringLiteral("<tr><td>Up Voltage</td><td>%1</td></tr>").arg(first.after)))
         << report.toStdString();
     window->close();
+}
+
+// A journal larger than a page: the window reads the newest page, the next ones as the table
+// scrolls to them, counts them all, and exports them all; an export can be cancelled.
+TEST(JournalWindow, ReadsAPageAtATimeAndExportsInTheBackground) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    const int total = 2 * JournalWindow::kPageSize + 50;
+    {
+        journal::Journal journal(path);
+        for (int i = 0; i < total; ++i) {
+            Entry e;
+            e.serialNumber = i % 2 ? QStringLiteral("ODD") : QStringLiteral("EVEN");
+            e.what = QString::number(i);
+            journal.Record(e);
+        }
+    }
+    journal::Journal journal(path);
+    JournalWindow window(journal, QString(), [] { return QString(); });
+    window.show();
+    auto* table = window.findChild<QTableView*>(QStringLiteral("JournalEntries"));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("JournalStatus"));
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window.loading(); }));
+    EXPECT_EQ(window.shown().size(), JournalWindow::kPageSize);
+    EXPECT_EQ(status->text(), QStringLiteral("%1 entries").arg(total));
+    EXPECT_EQ(window.shown().front().what, QString::number(total - 1));
+    // Scrolled to the end, page after page, until the oldest is there, each once.
+    for (int i = 0; i < 10 && window.shown().size() < total; ++i) {
+        table->scrollToBottom();
+        ASSERT_TRUE(EngineBench::waitFor([&] { return !window.loading(); }));
+    }
+    ASSERT_EQ(window.shown().size(), total);
+    for (int i = 0; i < total; ++i)
+        ASSERT_EQ(window.shown()[i].what, QString::number(total - 1 - i));
+
+    // Every entry goes out, not only those read: the export reads its own.
+    window.refresh();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window.loading(); }));
+    const QString csv = dir.filePath(QStringLiteral("all.csv"));
+    ASSERT_TRUE(window.exportTo(csv));
+    EXPECT_FALSE(window.exportTo(csv)) << "one export at a time";
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window.exporting(); }));
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().count("\r\n"), total + 1);
+
+    // A cancel while the export waits for the journal: nothing is written. The export waits
+    // behind an entry the writer cannot yet commit, another program holding the file.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    journal.Record(Entry{});
+    const QString cancelled = dir.filePath(QStringLiteral("cancelled.csv"));
+    ASSERT_TRUE(window.exportTo(cancelled));
+    window.findChild<QPushButton*>(QStringLiteral("JournalExportCancel"))->click();
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    ASSERT_TRUE(EngineBench::waitFor([&] { return !window.exporting(); }));
+    EXPECT_EQ(status->text(), QStringLiteral("Export cancelled."));
+    EXPECT_FALSE(QFile::exists(cancelled));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,9 +13,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "Journal.h"
+
+// Texts in failure messages as text.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
 
 namespace morlen::journal {
 namespace {
@@ -56,19 +65,23 @@ int RowsOnDisk(const QString& path) {
     return rows;
 }
 
-TEST(JournalStore, KillDuringWritesKeepsEveryEntryWrittenBefore) {
+TEST(JournalStore, KillDuringWritesLosesAtMostTheQueueAndTheEntryBeingWritten) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    // How many Record() calls the child has seen return: each such entry is the journal's.
+    auto* recorded = static_cast<std::atomic<int>*>(::mmap(nullptr, sizeof(std::atomic<int>),
+                                                           PROT_READ | PROT_WRITE,
+                                                           MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(recorded, MAP_FAILED);
+    new (recorded) std::atomic<int>(0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // Writes as fast as it can until it is killed, in the middle of some write.
+        // Records as fast as it can until it is killed, in the middle of some write.
         Journal journal(path);
         for (int i = 0;; ++i) {
             journal.Record(Change(QStringLiteral("S1"), QString::number(i), QString(), QString()));
-            // A queue a few entries long, so that the writer is busy when the kill comes.
-            if (i % 4 == 3)
-                journal.Flush();
+            recorded->store(i + 1);
         }
     }
     // Kill it once it has committed a good number of entries.
@@ -83,19 +96,82 @@ TEST(JournalStore, KillDuringWritesKeepsEveryEntryWrittenBefore) {
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
     ASSERT_GE(seenBeforeKill, 200);
+    const int returned = recorded->load();
+    ::munmap(recorded, sizeof(std::atomic<int>));
 
-    // Everything committed before the kill is there, whole and in order.
+    // Everything committed before the kill is there, whole and in order; of the entries whose
+    // Record() had returned, at most the queue and the one being written are missing.
     Journal journal(path);
     const QList<Entry> entries = journal.Entries();
     ASSERT_GE(entries.size(), seenBeforeKill);
+    EXPECT_GE(entries.size(), returned - (Journal::kQueueBound + 1)) << returned;
     for (qsizetype i = 0; i < entries.size(); ++i)
         EXPECT_EQ(entries[i].what, QString::number(entries.size() - 1 - i)) << i;
     EXPECT_TRUE(journal.setAsidePath().isEmpty());
     EXPECT_TRUE(journal.failure().isEmpty());
 }
 
-// A journal that cannot be written: it says why once, never blocks the caller, and a damaged
-// file is set aside whole.
+// Another program holds the database's write lock for a while, twice: each failure is told
+// when it begins and once only, and writing again is told when it comes.
+TEST(JournalStore, AFailureIsToldWhenItBeginsAndWhenWritingWorksAgain) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("j.sqlite"));
+    QStringList told;
+    std::mutex toldMutex;
+    Journal::Options options;
+    options.busyTimeoutMs = 50;
+    options.onFailure = [&](const QString& why) {
+        std::lock_guard lock(toldMutex);
+        told.append(QStringLiteral("failed: ") + why.section(QStringLiteral(": "), -1));
+    };
+    options.onWrittenAgain = [&] {
+        std::lock_guard lock(toldMutex);
+        told.append(QStringLiteral("written again"));
+    };
+    Journal journal(path, options);
+    sqlite3* other = nullptr;
+    journal.Record(Change(QStringLiteral("S1"), QStringLiteral("first"), {}, {}));
+    journal.Flush();
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
+    const struct {
+        const char* name;
+        const char* sql;  // what the other program does first
+        int entries;
+        bool written;
+        QStringList told;  // since the phase before
+    } phases[] = {
+        {"locked", "BEGIN EXCLUSIVE", 5, false, {"failed: database is locked"}},
+        {"released", "COMMIT", 3, true, {"written again"}},
+        {"locked again", "BEGIN EXCLUSIVE", 4, false, {"failed: database is locked"}},
+        {"released again", "COMMIT", 2, true, {"written again"}},
+        {"still writable", "SELECT 1", 2, true, {}},
+    };
+    int lost = 0;
+    for (const auto& phase : phases) {
+        SCOPED_TRACE(phase.name);
+        ASSERT_EQ(sqlite3_exec(other, phase.sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        const qsizetype before = RowsOnDisk(path);
+        for (int i = 0; i < phase.entries; ++i)
+            journal.Record(Change(QStringLiteral("S1"), QString::fromLatin1(phase.name), {}, {}));
+        journal.Flush();
+        {
+            std::lock_guard lock(toldMutex);
+            EXPECT_EQ(told, phase.told);
+            told.clear();
+        }
+        if (!phase.written)
+            lost += phase.entries;
+        EXPECT_EQ(journal.lostEntries(), lost);
+        EXPECT_EQ(journal.failure().isEmpty(), phase.written);
+        if (phase.written) {
+            EXPECT_EQ(RowsOnDisk(path), before + phase.entries);
+        }
+    }
+    sqlite3_close(other);
+}
+
+// A journal that cannot be written: it says why once, never blocks the caller for long, and a
+// damaged file is set aside whole.
 TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
     struct Case {
         const char* name;
@@ -192,11 +268,14 @@ TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
         options.maxPageCount = c.maxPageCount;
         Journal journal(path, options);
         const auto start = std::chrono::steady_clock::now();
-        for (int i = 0; i < 60; ++i)
+        for (int i = 0; i < 60; ++i) {
             journal.Record(Change(QStringLiteral("S1"), QString(300, QLatin1Char('b')), QString(),
                                   QString::number(i)));
-        // Recording only queues: far quicker than one write to the disk each.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+            // Recording only queues while there is room: far quicker than a write each.
+            if (i == Journal::kQueueBound - 1) {
+                EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+            }
+        }
         journal.Flush();
 
         const QList<Entry> entries = journal.Entries();
@@ -230,6 +309,80 @@ TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
             }
         } else {
             EXPECT_TRUE(journal.setAsidePath().isEmpty());
+        }
+    }
+}
+
+// Two journals write one file at once, as two Morlens do (two benches on one home folder, or
+// two ports on one machine): in two processes or in two threads, on a healthy file or on a
+// damaged one that both find at their start. Every entry is there once, in each writer's
+// order, and only the damaged file was set aside.
+TEST(JournalStore, TwoWritersOnOneFileLoseNothingAndDoubleNothing) {
+    constexpr int kEach = 150;
+    const auto write = [](const QString& path, const QString& who) {
+        Journal journal(path);
+        for (int i = 0; i < kEach; ++i)
+            journal.Record(Change(who, QString::number(i), {}, {}));
+        journal.Flush();
+        return journal.failure().isEmpty() && journal.lostEntries() == 0;
+    };
+    const struct {
+        const char* name;
+        bool processes;
+        bool damaged;
+    } cases[] = {
+        {"two threads", false, false},
+        {"two processes", true, false},
+        {"two threads, damaged file", false, true},
+        {"two processes, damaged file", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A race: several rounds, each on a file of its own.
+        for (int round = 0; round < 3; ++round) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+            if (c.damaged) {
+                QFile f(path);
+                ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+                f.write(QByteArray(8192, 'x'));
+            }
+            bool ok[2] = {false, false};
+            if (c.processes) {
+                pid_t children[2];
+                for (int w = 0; w < 2; ++w) {
+                    children[w] = fork();
+                    ASSERT_GE(children[w], 0);
+                    if (children[w] == 0)
+                        _exit(write(path, QStringLiteral("W%1").arg(w)) ? 0 : 1);
+                }
+                for (int w = 0; w < 2; ++w) {
+                    int status = 0;
+                    ::waitpid(children[w], &status, 0);
+                    ok[w] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                }
+            } else {
+                std::thread other([&] { ok[1] = write(path, QStringLiteral("W1")); });
+                ok[0] = write(path, QStringLiteral("W0"));
+                other.join();
+            }
+            EXPECT_TRUE(ok[0] && ok[1]) << "round " << round;
+            Journal journal(path);
+            for (const QString& who : {QStringLiteral("W0"), QStringLiteral("W1")}) {
+                QStringList whats = Whats(journal.Entries(who));
+                std::reverse(whats.begin(), whats.end());
+                QStringList expected;
+                for (int i = 0; i < kEach; ++i)
+                    expected.append(QString::number(i));
+                EXPECT_EQ(whats, expected) << "round " << round << " " << who.toStdString();
+            }
+            const QStringList aside =
+                QDir(dir.path()).entryList({QStringLiteral("journal.sqlite.damaged-*")});
+            QStringList files;
+            for (const QString& name : aside)
+                if (!name.endsWith(QLatin1String("-wal")) && !name.endsWith(QLatin1String("-shm")))
+                    files.append(name);
+            EXPECT_EQ(files.size(), c.damaged ? 1 : 0) << "round " << round;
         }
     }
 }
