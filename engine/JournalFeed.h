@@ -36,6 +36,8 @@ public:
     explicit JournalFeed(const std::unique_ptr<journal::Journal>& journal) : journal_(journal) {}
 
     bool On() const { return journal_ != nullptr; }
+    // The open connection's name in the journal; empty when none is open.
+    const QString& connection() const { return connection_; }
 
     // A unit identified on `port`; `readings` are what the window shows of it ("label=value").
     void ConnectionBegun(const APCUPS& ups, const QString& port, const QString& what,

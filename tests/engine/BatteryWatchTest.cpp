@@ -5,6 +5,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 
@@ -150,16 +151,20 @@ private:
     std::unique_ptr<RequestHandler> handler_;
 };
 
-// Lines of the log that are transactions, without what the view was asked meanwhile.
-std::string Wire(WireLog& log) {
+// Lines of a log that are transactions (and, `pauses`, the pauses between them), without what
+// the view was asked meanwhile.
+std::string WireOf(std::string all, bool pauses = false) {
     std::string out;
-    std::string all = log.take() + " ";
+    all += " ";
     for (std::size_t at = 0, next; (next = all.find(' ', at)) != std::string::npos; at = next + 1) {
         const std::string item = all.substr(at, next - at);
-        if (item.size() >= 3 && item[1] == '/')
+        if ((item.size() >= 3 && item[1] == '/') || (pauses && item.size() > 1 && item[0] == '~'))
             out += (out.empty() ? "" : " ") + item;
     }
     return out;
+}
+std::string Wire(WireLog& log) {
+    return WireOf(log.take());
 }
 
 TEST(BatteryReadings, NothingUntilThePageIsShownThenEachReadWhenItIsDue) {
@@ -517,6 +522,105 @@ TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheA
     EXPECT_EQ(Ds(bench.takeCommands()), 1);
     ASSERT_EQ(asked.size(), 1);
     EXPECT_TRUE(asked[0].contains(QLatin1String("running a runtime calibration")));
+}
+
+// ---- The guided battery service ----
+
+// The whole service on the simulated Smart-UPS: the readings, the date written with the text
+// write and read back once stored, the self-test and its result after the test's time, the
+// calibration handed to its guard (refused here: the load is under 30 %), the readings after;
+// each step in the journal.
+TEST(BatteryService, AWalkThroughEveryStepOnTheSimulatedUnit) {
+    ViewRig rig("su1000");
+    rig.openJournal();
+    const ServiceState& state = rig.view().service;
+    EXPECT_EQ(WireOf(rig.handle(Request::ServiceBefore)), "x/8 f/5 j/4 P/5 X/2 Q/2");
+    EXPECT_EQ(state.next, ServiceStep::Date);
+    EXPECT_EQ(state.oldDate, QStringLiteral("11/29/96"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d$"))
+                    .match(state.proposedDate)
+                    .hasMatch())
+        << state.proposedDate.toStdString();
+    EXPECT_EQ(journal::ValueOf(state.before, QStringLiteral("Replace battery")),
+              QStringLiteral("No"));
+
+    EXPECT_EQ(WireOf(rig.handle(Request::ReplaceDateWrite, "12/09/26"), true),
+              "x/8 -/1 1/2 2/2 //2 0/2 9/2 //2 2/2 6/2 ~4000 x/8 ~500");
+    EXPECT_EQ(state.newDate, QStringLiteral("12/09/26"));
+    EXPECT_EQ(state.next, ServiceStep::SelfTest);
+
+    EXPECT_EQ(WireOf(rig.handle(Request::SelfTest), true), "W/3");
+    EXPECT_TRUE(state.waiting);
+    rig.ups().clock().sleepMs(39000);
+    rig.handler().battery().Step(false);
+    EXPECT_EQ(WireOf(rig.log().take()), "") << "the result only once the test has ended";
+    rig.ups().clock().sleepMs(1000);
+    rig.handler().battery().Step(false);
+    EXPECT_EQ(WireOf(rig.log().take()), "X/2 G/1");
+    EXPECT_EQ(state.selfTestResult, QStringLiteral("Passed: battery good"));
+    EXPECT_EQ(state.next, ServiceStep::Calibration);
+
+    const std::string calibration = WireOf(rig.handle(Request::CalibrationStart));
+    EXPECT_EQ(calibration.find("D/"), std::string::npos) << calibration;
+    EXPECT_TRUE(state.calibrationEnd.contains(QLatin1String("below 30 %")));
+    EXPECT_EQ(state.next, ServiceStep::After);
+
+    EXPECT_EQ(WireOf(rig.handle(Request::ServiceAfter)), "x/8 f/5 j/4 P/5 X/2 Q/2");
+    EXPECT_EQ(state.next, ServiceStep::Done);
+    EXPECT_EQ(journal::ValueOf(state.after, QStringLiteral("Battery date")),
+              QStringLiteral("12/09/26"));
+    QStringList steps;
+    for (const journal::Entry& e : rig.entries())
+        if (e.kind == journal::Kind::Change)
+            steps.prepend(e.what + QLatin1Char(':') + journal::OutcomeText(e.outcome));
+    EXPECT_EQ(steps,
+              QStringList({"Battery service: before:Confirmed", "Batteries Replaced Date:Confirmed",
+                           "Self Test:Confirmed", "Battery service: self-test:Confirmed",
+                           "Runtime calibration:Not reached", "Battery service: after:Confirmed"}));
+}
+
+// A refused date, a self-test without result and a stop: each ends bounded, says so and sends
+// nothing the technician did not ask for.
+TEST(BatteryService, ARefusedDateAndAnUnansweredResultEndHonestly) {
+    {
+        SCOPED_TRACE("date refused");
+        ViewRig rig("su1000", [](sim::Profile& p) { p.refusedTexts = "x"; });
+        rig.handle(Request::ServiceBefore);
+        // The unit refuses the text after the selection: no character of the date follows,
+        // only the read of what it keeps; the service stays at the date.
+        EXPECT_EQ(WireOf(rig.handle(Request::ReplaceDateWrite, "12/09/26"), true), "x/8 -/1 x/8");
+        EXPECT_EQ(rig.view().service.next, ServiceStep::Date);
+        EXPECT_TRUE(rig.view().service.dateOutcome.contains(QLatin1String("refused")));
+        rig.ups().clock().sleepMs(60000);
+        rig.handler().battery().Step(false);
+        rig.handler().service().Step();
+        EXPECT_EQ(WireOf(rig.log().take()), "") << "nothing else is sent";
+    }
+    {
+        SCOPED_TRACE("selection refused");
+        // A unit answering "NA" for its battery date.
+        ViewRig rig("su1000", [](sim::Profile& p) { p.batteryDate = "NA"; });
+        rig.handle(Request::ServiceBefore);
+        EXPECT_EQ(WireOf(rig.handle(Request::ReplaceDateWrite, "12/09/26"), true), "x/8 x/8");
+        EXPECT_TRUE(rig.view().service.dateOutcome.contains(QLatin1String("refused")));
+        EXPECT_EQ(rig.view().service.next, ServiceStep::Date);
+    }
+    {
+        SCOPED_TRACE("no result");
+        ViewRig rig("su1000", [](sim::Profile& p) { p.silentCommands = "X"; });
+        rig.handle(Request::ServiceBefore);
+        rig.handle(Request::ServiceSkip);
+        rig.handle(Request::SelfTest);
+        for (int second = 0; second < 120; ++second) {
+            rig.ups().clock().sleepMs(1000);
+            rig.handler().battery().Step(false);
+        }
+        const std::string wire = WireOf(rig.log().take());
+        EXPECT_EQ(std::count(wire.begin(), wire.end(), 'X'), 1) << "one bounded read: " << wire;
+        EXPECT_FALSE(rig.view().service.waiting);
+        EXPECT_TRUE(rig.view().service.selfTestResult.startsWith(QLatin1String("No result")));
+        EXPECT_EQ(rig.view().service.next, ServiceStep::Calibration);
+    }
 }
 
 }  // namespace
