@@ -3,6 +3,7 @@
 // and every reason to abort, each shown by what reaches the unit.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "Apcups.h"
+#include "BatteryService.h"
 #include "BatteryWatch.h"
 #include "EngineBench.h"
 #include "Journal.h"
@@ -621,6 +623,68 @@ TEST(BatteryService, ARefusedDateAndAnUnansweredResultEndHonestly) {
         EXPECT_TRUE(rig.view().service.selfTestResult.startsWith(QLatin1String("No result")));
         EXPECT_EQ(rig.view().service.next, ServiceStep::Calibration);
     }
+}
+
+// On the window: the menu entry only while a unit is connected; the dialog stopped, closed,
+// opened again and resumed where it stopped, each step posted through the queue; the report
+// written off the window thread.
+TEST(BatteryServiceOnTheWindow, StopsAtAnyStepAndResumesThere) {
+    EngineBench bench("su1000");
+    TForm1& form = bench.form();
+    EXPECT_FALSE(bench.ui().BatteryService->isEnabled());
+    bench.connectUnit();
+    ASSERT_TRUE(bench.ui().BatteryService->isEnabled());
+    bench.ui().BatteryService->trigger();
+    ASSERT_NE(form.serviceDialog, nullptr);
+    auto* dialog = form.serviceDialog.data();
+    EXPECT_FALSE(dialog->isModal());
+    const auto button = [&](const char* name) {
+        return dialog->findChild<QPushButton*>(QLatin1String(name));
+    };
+    bench.takeCommands();
+    button("ServiceRun")->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return form.serviceState.next == ServiceStep::Date; }));
+    auto* date = dialog->findChild<QLineEdit*>(QStringLiteral("ServiceDate"));
+    EXPECT_EQ(date->text(), form.serviceState.proposedDate);
+    EXPECT_NE(bench.takeCommands().find('x'), std::string::npos) << "the date read before";
+
+    button("ServiceStop")->click();
+    EXPECT_FALSE(button("ServiceRun")->isEnabled());
+    dialog->close();
+    bench.ui().BatteryService->trigger();
+    EXPECT_EQ(form.serviceDialog.data(), dialog) << "the same service, where it stopped";
+    EXPECT_FALSE(button("ServiceRun")->isEnabled());
+    ASSERT_TRUE(bench.atRefreshes({[] {}, [] {}}));
+    EXPECT_EQ(bench.takeCommands().find('x'), std::string::npos) << "nothing while stopped";
+
+    button("ServiceResume")->click();
+    date->setText(QStringLiteral("12/09/26"));
+    button("ServiceRun")->click();
+    ASSERT_TRUE(
+        EngineBench::waitFor([&] { return form.serviceState.next == ServiceStep::SelfTest; }));
+    EXPECT_NE(bench.takeCommands().find("x-12/09/26"), std::string::npos);
+    for (const ServiceStep next : {ServiceStep::Calibration, ServiceStep::After}) {
+        button("ServiceSkip")->click();
+        ASSERT_TRUE(EngineBench::waitFor([&] { return form.serviceState.next == next; }));
+    }
+    EXPECT_FALSE(button("ServiceReport")->isEnabled());
+    button("ServiceRun")->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return form.serviceState.next == ServiceStep::Done; }));
+    const std::string heard = bench.takeCommands();
+    EXPECT_EQ(heard.find_first_of("WD"), std::string::npos) << "left out: " << heard;
+
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/service.pdf";
+    form.runReportDialog = [&] { return path; };
+    bool written = false;
+    QObject::connect(&form, &TForm1::reportWritten, [&](bool ok) { written = ok; });
+    button("ServiceReport")->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return written; }, 30000));
+    EXPECT_TRUE(QFile::exists(path));
+
+    bench.unit().unplug();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return form.workerEnded == 1; }));
+    EXPECT_FALSE(bench.ui().BatteryService->isEnabled());
 }
 
 }  // namespace
