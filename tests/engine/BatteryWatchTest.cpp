@@ -532,7 +532,7 @@ TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheA
 // write and read back once stored, the self-test and its result after the test's time, the
 // calibration handed to its guard (refused here: the load is under 30 %), the readings after;
 // each step in the journal.
-TEST(BatteryService, AWalkThroughEveryStepOnTheSimulatedUnit) {
+TEST(GuidedService, AWalkThroughEveryStepOnTheSimulatedUnit) {
     ViewRig rig("su1000");
     rig.openJournal();
     const ServiceState& state = rig.view().service;
@@ -583,7 +583,7 @@ TEST(BatteryService, AWalkThroughEveryStepOnTheSimulatedUnit) {
 
 // A refused date, a self-test without result and a stop: each ends bounded, says so and sends
 // nothing the technician did not ask for.
-TEST(BatteryService, ARefusedDateAndAnUnansweredResultEndHonestly) {
+TEST(GuidedService, ARefusedDateAndAnUnansweredResultEndHonestly) {
     {
         SCOPED_TRACE("date refused");
         ViewRig rig("su1000", [](sim::Profile& p) { p.refusedTexts = "x"; });
@@ -628,7 +628,7 @@ TEST(BatteryService, ARefusedDateAndAnUnansweredResultEndHonestly) {
 // On the window: the menu entry only while a unit is connected; the dialog stopped, closed,
 // opened again and resumed where it stopped, each step posted through the queue; the report
 // written off the window thread.
-TEST(BatteryServiceOnTheWindow, StopsAtAnyStepAndResumesThere) {
+TEST(GuidedServiceOnTheWindow, StopsAtAnyStepAndResumesThere) {
     EngineBench bench("su1000");
     TForm1& form = bench.form();
     EXPECT_FALSE(bench.ui().BatteryService->isEnabled());
