@@ -2,6 +2,7 @@
 // (the menu entry, the view operation, the report on a worker thread).
 #include "BatteryService.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -308,13 +309,16 @@ void TForm1::BatteryReportClick() {
     }
     setStatusText(QStringLiteral("Writing the battery service report..."));
     // Laid out and written off the window thread: a long journal takes its time.
-    QThread* writer = QThread::create([this, state, changes, path] {
+    // The window may be closed meanwhile: the outcome is shown only while it is there.
+    QThread* writer = QThread::create([form = QPointer<TForm1>(this), state, changes, path] {
         const bool written = morlen::BatteryServiceReport(state, changes).writePdf(path);
-        QMetaObject::invokeMethod(this, [this, written, path] {
-            setStatusText(written
-                              ? QStringLiteral("Battery service report written to %1.").arg(path)
-                              : QStringLiteral("Could not write %1.").arg(path));
-            emit reportWritten(written);
+        QMetaObject::invokeMethod(qApp, [form, written, path] {
+            if (!form)
+                return;
+            form->setStatusText(
+                written ? QStringLiteral("Battery service report written to %1.").arg(path)
+                        : QStringLiteral("Could not write %1.").arg(path));
+            emit form->reportWritten(written);
         });
     });
     connect(writer, &QThread::finished, writer, &QObject::deleteLater);
