@@ -80,6 +80,7 @@ void APCDynamicData::Execute() {
         }
         // The battery service's reads, between passes so that a pass stays as it is.
         requests_->battery().Step(batteryShown_);
+        requests_->service().Step();
     }
 }
 

@@ -29,8 +29,17 @@ QString QualityWords(const char* reply) {
     return QStringLiteral("No answer from the UPS");
 }
 
-// "Q" as two hex digits; nothing for no answer or anything else.
+QString Volts(float value) {
+    return QString::number(double(value), 'f', 1);
+}
+
 std::optional<std::uint8_t> ReadStatus(APCUPS& ups) {
+    return ReadStatusByte(ups);
+}
+
+}  // namespace
+
+std::optional<std::uint8_t> ReadStatusByte(APCUPS& ups) {
     const char* reply = ups.Transact('Q', 2);
     std::uint8_t status = 0;
     if (!IsHexByte(reply) || !HexByte(reply, status))
@@ -38,12 +47,6 @@ std::optional<std::uint8_t> ReadStatus(APCUPS& ups) {
     ups.statusByte = status;
     return status;
 }
-
-QString Volts(float value) {
-    return QString::number(double(value), 'f', 1);
-}
-
-}  // namespace
 
 BatteryWatch::BatteryWatch(View& view, APCUPS& ups, HandOff& handOff, JournalFeed& journal)
     : view_(view), ups_(ups), handOff_(handOff), journal_(journal) {}
@@ -65,17 +68,17 @@ void BatteryWatch::Step(bool pageShown) {
         Watch();
     else if (lateStartUntil_)
         LookForLateStart();
+    if (selfTestAt_ && now() - *selfTestAt_ >= std::chrono::seconds(kSelfTestSeconds)) {
+        selfTestAt_.reset();
+        ReadSelfTest();
+        ReadTransferCause();
+    }
     if (!active_) {
         if (!pageShown)
             return;
         active_ = true;
         ReadFirst();
         return;
-    }
-    if (selfTestAt_ && now() - *selfTestAt_ >= std::chrono::seconds(kSelfTestSeconds)) {
-        selfTestAt_.reset();
-        ReadSelfTest();
-        ReadTransferCause();
     }
     // "Q" is read by the "Status" page's passes and by a running calibration: a return from
     // battery shows there.
@@ -134,13 +137,16 @@ void BatteryWatch::FoundCalibrating() {
     journal_.Record(ups_, std::move(entry));
 }
 
-void BatteryWatch::SelfTestStarted() {
-    if (active_ && ups_.AnswersBatteryReads())
+void BatteryWatch::SelfTestStarted(bool awaited) {
+    if ((active_ || awaited) && ups_.AnswersBatteryReads())
         selfTestAt_ = now();
 }
 
 void BatteryWatch::ReadSelfTest() {
-    show(Field::SelfTestResult, latin(SelfTestResultWords(ups_.ReadSelfTestResult())));
+    const char* reply = ups_.ReadSelfTestResult();
+    show(Field::SelfTestResult, latin(SelfTestResultWords(reply)));
+    if (selfTestRead)
+        selfTestRead(reply);
 }
 
 void BatteryWatch::ReadTransferCause() {
@@ -223,8 +229,19 @@ void BatteryWatch::StartCalibration() {
         return;
     }
     const CalibrationCheck check = Check();
+    startText_ =
+        QStringLiteral("Run time %1 min, charge %2 %, load %3 %.")
+            .arg(check.runTimeMinutes)
+            .arg(latin(ups_.batteryCapacityText.c_str()), latin(ups_.loadPercentText.c_str()));
+    if (!check.failing.isEmpty())
+        startText_ += QStringLiteral(" Failing: ") + check.failing.join(QLatin1Char(' '));
+    if (!check.warnings.isEmpty())
+        startText_ += QStringLiteral(" Warned: ") + check.warnings.join(QLatin1Char(' '));
+    progressText_.clear();
+    endText_.clear();
     const auto refused = [this, &check](const QString& why) {
         end_ = CalibrationEnd::NotStarted;
+        endText_ = why;
         journal::Entry entry;
         entry.what = QStringLiteral("Runtime calibration");
         entry.before = QStringLiteral("Run time=%1").arg(check.runTimeMinutes);
@@ -321,11 +338,12 @@ void BatteryWatch::Watch() {
     ups_.ReadInputVoltage();
     const auto minutes =
         std::chrono::duration_cast<std::chrono::minutes>(now() - startedAt_).count();
-    show(Field::CalibrationState,
-         QStringLiteral("On battery %1 min: charge %2 %, run time %3 min, load %4 %, input %5 V")
-             .arg(minutes)
-             .arg(latin(ups_.batteryCapacityText.c_str()), latin(ups_.runTimeText.c_str()),
-                  latin(ups_.loadPercentText.c_str()), latin(ups_.inputVoltageText.c_str())));
+    progressText_ =
+        QStringLiteral("On battery %1 min: charge %2 %, run time %3 min, load %4 %, input %5 V")
+            .arg(minutes)
+            .arg(latin(ups_.batteryCapacityText.c_str()), latin(ups_.runTimeText.c_str()),
+                 latin(ups_.loadPercentText.c_str()), latin(ups_.inputVoltageText.c_str()));
+    show(Field::CalibrationState, progressText_);
     if (!read) {
         // The link check decides about the link; the time bound holds regardless.
         if (boundMinutes_ > 0 && minutes >= std::int64_t(boundMinutes_))
@@ -460,12 +478,12 @@ void BatteryWatch::Finish(CalibrationEnd end, const QString& how) {
         ups_.ReadRunTime();
         after += QStringLiteral("\nRun time=%1").arg(latin(ups_.runTimeText.c_str()));
     }
-    show(Field::CalibrationState,
-         how + QStringLiteral(" Run time before %1 min, after %2 min, %3 min on battery.")
-                   .arg(runTimeBefore_)
-                   .arg(end == CalibrationEnd::LeftToUnit ? QStringLiteral("?")
-                                                          : latin(ups_.runTimeText.c_str()))
-                   .arg(onBattery));
+    endText_ = how + QStringLiteral(" Run time before %1 min, after %2 min, %3 min on battery.")
+                         .arg(runTimeBefore_)
+                         .arg(end == CalibrationEnd::LeftToUnit ? QStringLiteral("?")
+                                                                : latin(ups_.runTimeText.c_str()))
+                         .arg(onBattery);
+    show(Field::CalibrationState, endText_);
     journal::Entry entry;
     entry.what = QStringLiteral("Runtime calibration");
     entry.before = before_;

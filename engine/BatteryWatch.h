@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <optional>
 
 #include "Clock.h"
@@ -20,6 +22,9 @@ constexpr unsigned OnBattery = 0x10;
 constexpr unsigned Overload = 0x20;
 constexpr unsigned BatteryLow = 0x40;
 }  // namespace qbit
+
+// "Q" as two hex digits, kept in the unit object; nothing for no answer or anything else.
+std::optional<std::uint8_t> ReadStatusByte(APCUPS& ups);
 
 // How a runtime calibration ended.
 enum class CalibrationEnd {
@@ -55,8 +60,11 @@ public:
     // and the extremes at most once a minute. Until the technician looks at them no pass
     // carries more than it always did.
     void Step(bool pageShown = true);
-    // The self-test request went out: its result is read once the test has had time to end.
-    void SelfTestStarted();
+    // The self-test request went out: its result is read once the test has had time to end,
+    // when the page shows it or `awaited` (the guided service waits for it).
+    void SelfTestStarted(bool awaited = false);
+    // Called with each self-test result read after a test (the reply as kept).
+    std::function<void(const char* reply)> selfTestRead;
 
     // The guided start: the check, both confirmations, the "D", the start read back.
     CalibrationCheck Check();
@@ -74,6 +82,12 @@ public:
     // The connection's extremes as Morlen keeps them (each "M"/"N" starts the unit's afresh).
     std::optional<float> highest() const { return highest_; }
     std::optional<float> lowest() const { return lowest_; }
+
+    // What the last calibration started from (its start conditions and readings), the last
+    // progress shown while it ran and how it ended; empty until there is one.
+    const QString& startText() const { return startText_; }
+    const QString& progressText() const { return progressText_; }
+    const QString& endText() const { return endText_; }
 
     static constexpr std::int64_t kSelfTestSeconds = 40;
     static constexpr std::int64_t kExtremesSeconds = 60;
@@ -118,6 +132,7 @@ private:
     QString before_;
     std::optional<CalibrationEnd> end_;
     std::optional<Micros> lateStartUntil_;
+    QString startText_, progressText_, endText_;
 };
 
 }  // namespace morlen

@@ -36,6 +36,8 @@ public:
     explicit JournalFeed(const std::unique_ptr<journal::Journal>& journal) : journal_(journal) {}
 
     bool On() const { return journal_ != nullptr; }
+    // The open connection's name in the journal; empty when none is open.
+    const QString& connection() const { return connection_; }
 
     // A connection step begins on `port`: what it changes in the unit belongs to this
     // connection from here on, before its "Connection" entry.

@@ -33,7 +33,8 @@ RequestHandler::RequestHandler(View& view, APCUPS& ups, Tone& tone, JournalFeed&
       tone_(tone),
       journal_(journal),
       handOff_(handOff),
-      battery_(view, ups, handOff, journal) {
+      battery_(view, ups, handOff, journal),
+      service_(view, ups, handOff, journal, battery_) {
     using R = Request;
     const APCUPS& u = ups_;
     AddConstant(R::ConstCtrlDWalk, cmd::CtrlD, "constant ^D", &APCUPS::TuneConstCtrlD,
@@ -420,7 +421,10 @@ void RequestHandler::AddModelCodeRows() {
 
 void RequestHandler::AddTextRows() {
     using R = Request;
-    const auto typed = [this] { return textOf(*entry_).toLatin1().toStdString(); };
+    // The battery service brings its date with the request; the page's Enter writes the entry.
+    const auto typed = [this] {
+        return confirmed_ ? *confirmed_ : textOf(*entry_).toLatin1().toStdString();
+    };
     const auto write = [this, typed](const char* (APCUPS::*write)(const std::string&),
                                      std::function<const char*()> readBack) {
         return [this, typed, write, readBack = std::move(readBack)](char) {
@@ -430,8 +434,14 @@ void RequestHandler::AddTextRows() {
     };
     add(R::ManufactureDateWrite,
         write(&APCUPS::WriteManufactureDate, [this] { return ups_.manufactureDate.c_str(); }));
-    add(R::ReplaceDateWrite, write(&APCUPS::WriteBatteryReplaceDate,
-                                   [this] { return ups_.batteryReplaceDate.c_str(); }));
+    add(R::ReplaceDateWrite, [this, typed, row = write(&APCUPS::WriteBatteryReplaceDate, [this] {
+                                               return ups_.batteryReplaceDate.c_str();
+                                           })](char a) {
+        const QString old = latin(ups_.batteryReplaceDate.c_str());
+        const std::string text = typed();
+        row(a);
+        service_.DateWritten(old, latin(text.c_str()));
+    });
     // A written id is read once more after the flash.
     add(R::UpsIdWrite, write(&APCUPS::WriteUpsId, [this] {
             return ups_.lastTextWrite == TextWrite::Accepted ? ups_.ReadUpsId()
@@ -500,8 +510,15 @@ void RequestHandler::AddCommandRows() {
     add(Request::SelfTest, [this](char) {
         ups_.StartSelfTest();
         battery_.SelfTestStarted();
+        service_.SelfTestStarted();
     });
-    add(Request::CalibrationStart, [this](char) { battery_.StartCalibration(); });
+    add(Request::CalibrationStart, [this](char) {
+        battery_.StartCalibration();
+        service_.CalibrationAsked();
+    });
+    add(Request::ServiceBefore, [this](char) { service_.Before(); });
+    add(Request::ServiceSkip, [this](char) { service_.Skip(); });
+    add(Request::ServiceAfter, [this](char) { service_.After(); });
     add(Request::CalibrationAbort, [this](char) { battery_.AbortCalibration(); });
     add(Request::PanelTest, [this](char) { ups_.FrontPanelTest(); });
     add(Request::Bypass, [this](char) { ups_.SendBypassToggle(); });

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BatteryService.h"
 #include "BatteryWatch.h"
 #include "JournalEntry.h"
 #include "JournalFeed.h"
@@ -45,6 +46,8 @@ public:
     bool Knows(Request request) const { return table_.count(request) != 0; }
     // The battery service's step between passes and its calibration.
     BatteryWatch& battery() { return battery_; }
+    // The guided battery service of this connection.
+    BatteryService& service() { return service_; }
 
     // What the status bar says when a walk ends at its step bound.
     static QString BoundReachedText(int steps);
@@ -136,6 +139,7 @@ private:
     JournalFeed& journal_;
     HandOff& handOff_;
     BatteryWatch battery_;
+    BatteryService service_;
     std::unordered_map<Request, Row> table_;
     // How the request being handled ended, where a walk (or a row) has said so.
     RequestEnd end_;

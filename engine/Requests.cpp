@@ -202,6 +202,9 @@ std::vector<RequestInfo> MakeRequests() {
         // The calibration journals its start check, course and end itself.
         {.request = R::CalibrationStart, .does = Does::Battery},
         {.request = R::CalibrationAbort, .does = Does::Battery},
+        {.request = R::ServiceBefore, .does = Does::Battery},
+        {.request = R::ServiceSkip, .does = Does::Battery},
+        {.request = R::ServiceAfter, .does = Does::Battery},
     };
     // The stored settings' buttons, each journaled under its setting's label.
     for (const StoredSetting& setting : StoredSettings())

@@ -88,6 +88,11 @@ enum class Request : char {
     // Battery page: the guarded runtime calibration, the only way a "D" reaches the unit.
     CalibrationStart = '{',
     CalibrationAbort = '}',
+    // The guided battery service's own steps: the readings before and after, and a step left
+    // out. Its date, self-test and calibration are the requests above.
+    ServiceBefore = '(',
+    ServiceSkip = '[',
+    ServiceAfter = ')',
 };
 
 // What a request does.

@@ -108,6 +108,35 @@ struct CalibrationCheck {
     unsigned boundMinutes = 0;
 };
 
+// The steps of the guided battery service, in their order.
+enum class ServiceStep { Before, Date, SelfTest, Calibration, After, Done };
+
+// What the battery service has read and done so far; the window shows it and writes the report
+// from it. Empty texts: not done (yet).
+struct ServiceState {
+    // The step the technician runs next.
+    ServiceStep next = ServiceStep::Before;
+    // A wait is under way (the self-test's result); the window offers nothing but a stop.
+    bool waiting = false;
+    QString model, serialNumber, firmware;
+    // The journal's name for this connection: the settings changed during it are its entries.
+    QString connection;
+    // "label=value" lines (journal::FormatValues form): date, charge, run time, self-test
+    // result, replace-battery flag.
+    QString before, after;
+    QString oldDate, newDate, dateOutcome;
+    // The date the date step proposes: today in the unit's own form.
+    QString proposedDate;
+    QString selfTestResult;
+    // The calibration's start conditions, its course (one line a shown progress, bounded) and
+    // how it ended, as the guarded calibration reported them.
+    QString calibrationStart;
+    QStringList calibrationCourse;
+    QString calibrationEnd;
+    // The last thing the service said, for the window to show.
+    QString message;
+};
+
 // What the engine asks the window to show, and the little it reads back from it. Each
 // operation says what, the window decides how: colours, repaints, the captions that travel
 // with a field and the bars' ranges are its own.
@@ -177,6 +206,10 @@ public:
     // The unit is calibrating as the connection begins: true when the technician wants it
     // aborted.
     virtual bool offerCalibrationAbort() = 0;
+
+    // ---- Battery service ----
+    // The guided service's state after each of its steps and waits.
+    virtual void showService(const ServiceState& state) = 0;
 };
 
 }  // namespace morlen

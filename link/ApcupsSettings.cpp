@@ -163,8 +163,12 @@ const char* APCUPS::WriteManufactureDate(const std::string& text) {
 const char* APCUPS::ReadBatteryReplaceDate() {
     return ReadInto('x', 8, batteryReplaceDate);
 }
+// Past the unit's "|" alert, a few seconds after the "OK", once it has stored the date.
+constexpr std::int64_t kDateStoreMs = 4000;
 const char* APCUPS::WriteBatteryReplaceDate(const std::string& text) {
-    return WriteText('x', 8, 8, 0, text, ValueForm::Date, "the battery replacement date",
+    // The unit stores the date a few seconds after its "OK" (the alert "|" says so, and the
+    // reply filter drops it): a read before then shows the old one.
+    return WriteText('x', 8, 8, kDateStoreMs, text, ValueForm::Date, "the battery replacement date",
                      &APCUPS::ReadBatteryReplaceDate);
 }
 const char* APCUPS::ReadUpsId() {

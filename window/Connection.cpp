@@ -13,6 +13,7 @@
 
 #include "AdapterPorts.h"
 #include "Apcdynamicdata.h"
+#include "BatteryService.h"
 #include "Connection.h"
 #include "DisplayRefresh.h"
 #include "Performancegraph.h"
@@ -303,6 +304,11 @@ void TForm1::ComboBox1Change() {
     });
     workerEnded = 0;
     worker->start();
+    // A new connection, a new service: the last one's state belongs to the last unit.
+    serviceState = {};
+    if (serviceDialog)
+        serviceDialog->deleteLater();
+    ui->BatteryService->setEnabled(true);
 }
 
 void TForm1::PageSwitch(QWidget* active, std::initializer_list<QWidget*> shown) {

@@ -500,4 +500,5 @@ void TForm1::WorkerTerminated() {
         close();
     }
     workerEnded = 1;
+    ui->BatteryService->setEnabled(false);
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -33,6 +34,7 @@ class QSettings;
 namespace morlen {
 // The poll thread; it exists only while a unit is connected.
 class APCDynamicData;
+class BatteryServiceDialog;
 class Tone;
 struct SelfTestSwitchOff;
 namespace journal {
@@ -110,6 +112,7 @@ public:
     void showLostConnection() override;
     bool confirmCalibration(const morlen::CalibrationCheck& check) override;
     bool offerCalibrationAbort() override;
+    void showService(const morlen::ServiceState& state) override;
     QLineEdit* field(morlen::Field field) const { return fields_[std::size_t(field)]; }
     QProgressBar* bar(morlen::Bar bar) const { return bars_[std::size_t(bar)]; }
 
@@ -316,7 +319,20 @@ public:
     // The confirmation tone (2000 Hz, 500 ms); tests put a silent one in virtual time here.
     std::unique_ptr<morlen::Tone> tone;
 
+    // ---- Battery service (Options menu) ----
+    // Opens the guided service's dialog (non-modal), or brings it back where it was stopped.
+    void BatteryServiceClick();
+    // Asks for a file and writes the service's report on a worker thread.
+    void BatteryReportClick();
+    // What the engine last reported of the service; the dialog shows it.
+    morlen::ServiceState serviceState;
+    QPointer<morlen::BatteryServiceDialog> serviceDialog;
+    // The report's file dialog; tests replace it so that no modal dialog waits for them.
+    std::function<QString()> runReportDialog;
+
 signals:
+    // The battery service report is written (or could not be).
+    void reportWritten(bool written);
     // Emitted at the end of every display refresh, on the window thread, while the poll
     // thread waits for it: a safe moment to look at (or change) what the thread works on.
     void displayRefreshed();

@@ -24,6 +24,7 @@ const QString kConnectionEndedText =
 void TForm1::ConnectUnitSettings() {
     connect(ui->SaveUnitSettings, &QAction::triggered, this, &TForm1::SaveUnitSettingsClick);
     connect(ui->RestoreUnitSettings, &QAction::triggered, this, &TForm1::RestoreUnitSettingsClick);
+    connect(ui->BatteryService, &QAction::triggered, this, &TForm1::BatteryServiceClick);
 }
 
 std::optional<morlen::Request> TForm1::restoreRequest(int index) const {

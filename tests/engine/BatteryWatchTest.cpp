@@ -3,8 +3,10 @@
 // and every reason to abort, each shown by what reaches the unit.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "Apcups.h"
+#include "BatteryService.h"
 #include "BatteryWatch.h"
 #include "EngineBench.h"
 #include "Journal.h"
@@ -151,16 +154,20 @@ private:
     std::unique_ptr<RequestHandler> handler_;
 };
 
-// Lines of the log that are transactions, without what the view was asked meanwhile.
-std::string Wire(WireLog& log) {
+// Lines of a log that are transactions (and, `pauses`, the pauses between them), without what
+// the view was asked meanwhile.
+std::string WireOf(std::string all, bool pauses = false) {
     std::string out;
-    std::string all = log.take() + " ";
+    all += " ";
     for (std::size_t at = 0, next; (next = all.find(' ', at)) != std::string::npos; at = next + 1) {
         const std::string item = all.substr(at, next - at);
-        if (item.size() >= 3 && item[1] == '/')
+        if ((item.size() >= 3 && item[1] == '/') || (pauses && item.size() > 1 && item[0] == '~'))
             out += (out.empty() ? "" : " ") + item;
     }
     return out;
+}
+std::string Wire(WireLog& log) {
+    return WireOf(log.take());
 }
 
 TEST(BatteryReadings, NothingUntilThePageIsShownThenEachReadWhenItIsDue) {
@@ -556,6 +563,167 @@ TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheA
     EXPECT_EQ(Ds(bench.takeCommands()), 1);
     ASSERT_EQ(asked.size(), 1);
     EXPECT_TRUE(asked[0].contains(QLatin1String("running a runtime calibration")));
+}
+
+// ---- The guided battery service ----
+
+// The whole service on the simulated Smart-UPS: the readings, the date written with the text
+// write and read back once stored, the self-test and its result after the test's time, the
+// calibration handed to its guard (refused here: the load is under 30 %), the readings after;
+// each step in the journal.
+TEST(GuidedService, AWalkThroughEveryStepOnTheSimulatedUnit) {
+    ViewRig rig("su1000");
+    rig.openJournal();
+    const ServiceState& state = rig.view().service;
+    EXPECT_EQ(WireOf(rig.handle(Request::ServiceBefore)), "x/8 f/5 j/4 P/5 X/2 Q/2");
+    EXPECT_EQ(state.next, ServiceStep::Date);
+    EXPECT_EQ(state.oldDate, QStringLiteral("11/29/96"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d$"))
+                    .match(state.proposedDate)
+                    .hasMatch())
+        << state.proposedDate.toStdString();
+    EXPECT_EQ(journal::ValueOf(state.before, QStringLiteral("Replace battery")),
+              QStringLiteral("No"));
+
+    EXPECT_EQ(WireOf(rig.handle(Request::ReplaceDateWrite, "12/09/26"), true),
+              "x/8 -/1 1/2 2/2 //2 0/2 9/2 //2 2/2 6/2 ~4000 x/8 ~500");
+    EXPECT_EQ(state.newDate, QStringLiteral("12/09/26"));
+    EXPECT_EQ(state.next, ServiceStep::SelfTest);
+
+    EXPECT_EQ(WireOf(rig.handle(Request::SelfTest), true), "W/3");
+    EXPECT_TRUE(state.waiting);
+    rig.ups().clock().sleepMs(39000);
+    rig.handler().battery().Step(false);
+    EXPECT_EQ(WireOf(rig.log().take()), "") << "the result only once the test has ended";
+    rig.ups().clock().sleepMs(1000);
+    rig.handler().battery().Step(false);
+    EXPECT_EQ(WireOf(rig.log().take()), "X/2 G/1");
+    EXPECT_EQ(state.selfTestResult, QStringLiteral("Passed: battery good"));
+    EXPECT_EQ(state.next, ServiceStep::Calibration);
+
+    const std::string calibration = WireOf(rig.handle(Request::CalibrationStart));
+    EXPECT_EQ(calibration.find("D/"), std::string::npos) << calibration;
+    EXPECT_TRUE(state.calibrationEnd.contains(QLatin1String("below 30 %")));
+    EXPECT_EQ(state.next, ServiceStep::After);
+
+    EXPECT_EQ(WireOf(rig.handle(Request::ServiceAfter)), "x/8 f/5 j/4 P/5 X/2 Q/2");
+    EXPECT_EQ(state.next, ServiceStep::Done);
+    EXPECT_EQ(journal::ValueOf(state.after, QStringLiteral("Battery date")),
+              QStringLiteral("12/09/26"));
+    QStringList steps;
+    for (const journal::Entry& e : rig.entries())
+        if (e.kind == journal::Kind::Change)
+            steps.prepend(e.what + QLatin1Char(':') + journal::OutcomeText(e.outcome));
+    EXPECT_EQ(steps,
+              QStringList({"Battery service: before:Confirmed", "Batteries Replaced Date:Confirmed",
+                           "Self Test:Confirmed", "Battery service: self-test:Confirmed",
+                           "Runtime calibration:Not reached", "Battery service: after:Confirmed"}));
+}
+
+// A refused date, a self-test without result and a stop: each ends bounded, says so and sends
+// nothing the technician did not ask for.
+TEST(GuidedService, ARefusedDateAndAnUnansweredResultEndHonestly) {
+    {
+        SCOPED_TRACE("date refused");
+        ViewRig rig("su1000", [](sim::Profile& p) { p.refusedTexts = "x"; });
+        rig.handle(Request::ServiceBefore);
+        // The unit refuses the text after the selection: no character of the date follows,
+        // only the read of what it keeps; the service stays at the date.
+        EXPECT_EQ(WireOf(rig.handle(Request::ReplaceDateWrite, "12/09/26"), true), "x/8 -/1 x/8");
+        EXPECT_EQ(rig.view().service.next, ServiceStep::Date);
+        EXPECT_TRUE(rig.view().service.dateOutcome.contains(QLatin1String("refused")));
+        rig.ups().clock().sleepMs(60000);
+        rig.handler().battery().Step(false);
+        rig.handler().service().Step();
+        EXPECT_EQ(WireOf(rig.log().take()), "") << "nothing else is sent";
+    }
+    {
+        SCOPED_TRACE("selection refused");
+        // A unit answering "NA" for its battery date.
+        ViewRig rig("su1000", [](sim::Profile& p) { p.batteryDate = "NA"; });
+        rig.handle(Request::ServiceBefore);
+        EXPECT_EQ(WireOf(rig.handle(Request::ReplaceDateWrite, "12/09/26"), true), "x/8 x/8");
+        EXPECT_TRUE(rig.view().service.dateOutcome.contains(QLatin1String("refused")));
+        EXPECT_EQ(rig.view().service.next, ServiceStep::Date);
+    }
+    {
+        SCOPED_TRACE("no result");
+        ViewRig rig("su1000", [](sim::Profile& p) { p.silentCommands = "X"; });
+        rig.handle(Request::ServiceBefore);
+        rig.handle(Request::ServiceSkip);
+        rig.handle(Request::SelfTest);
+        for (int second = 0; second < 120; ++second) {
+            rig.ups().clock().sleepMs(1000);
+            rig.handler().battery().Step(false);
+        }
+        const std::string wire = WireOf(rig.log().take());
+        EXPECT_EQ(std::count(wire.begin(), wire.end(), 'X'), 1) << "one bounded read: " << wire;
+        EXPECT_FALSE(rig.view().service.waiting);
+        EXPECT_TRUE(rig.view().service.selfTestResult.startsWith(QLatin1String("No result")));
+        EXPECT_EQ(rig.view().service.next, ServiceStep::Calibration);
+    }
+}
+
+// On the window: the menu entry only while a unit is connected; the dialog stopped, closed,
+// opened again and resumed where it stopped, each step posted through the queue; the report
+// written off the window thread.
+TEST(GuidedServiceOnTheWindow, StopsAtAnyStepAndResumesThere) {
+    EngineBench bench("su1000");
+    TForm1& form = bench.form();
+    EXPECT_FALSE(bench.ui().BatteryService->isEnabled());
+    bench.connectUnit();
+    ASSERT_TRUE(bench.ui().BatteryService->isEnabled());
+    bench.ui().BatteryService->trigger();
+    ASSERT_NE(form.serviceDialog, nullptr);
+    auto* dialog = form.serviceDialog.data();
+    EXPECT_FALSE(dialog->isModal());
+    const auto button = [&](const char* name) {
+        return dialog->findChild<QPushButton*>(QLatin1String(name));
+    };
+    bench.takeCommands();
+    button("ServiceRun")->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return form.serviceState.next == ServiceStep::Date; }));
+    auto* date = dialog->findChild<QLineEdit*>(QStringLiteral("ServiceDate"));
+    EXPECT_EQ(date->text(), form.serviceState.proposedDate);
+    EXPECT_NE(bench.takeCommands().find('x'), std::string::npos) << "the date read before";
+
+    button("ServiceStop")->click();
+    EXPECT_FALSE(button("ServiceRun")->isEnabled());
+    dialog->close();
+    bench.ui().BatteryService->trigger();
+    EXPECT_EQ(form.serviceDialog.data(), dialog) << "the same service, where it stopped";
+    EXPECT_FALSE(button("ServiceRun")->isEnabled());
+    ASSERT_TRUE(bench.atRefreshes({[] {}, [] {}}));
+    EXPECT_EQ(bench.takeCommands().find('x'), std::string::npos) << "nothing while stopped";
+
+    button("ServiceResume")->click();
+    date->setText(QStringLiteral("12/09/26"));
+    button("ServiceRun")->click();
+    ASSERT_TRUE(
+        EngineBench::waitFor([&] { return form.serviceState.next == ServiceStep::SelfTest; }));
+    EXPECT_NE(bench.takeCommands().find("x-12/09/26"), std::string::npos);
+    for (const ServiceStep next : {ServiceStep::Calibration, ServiceStep::After}) {
+        button("ServiceSkip")->click();
+        ASSERT_TRUE(EngineBench::waitFor([&] { return form.serviceState.next == next; }));
+    }
+    EXPECT_FALSE(button("ServiceReport")->isEnabled());
+    button("ServiceRun")->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return form.serviceState.next == ServiceStep::Done; }));
+    const std::string heard = bench.takeCommands();
+    EXPECT_EQ(heard.find_first_of("WD"), std::string::npos) << "left out: " << heard;
+
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/service.pdf";
+    form.runReportDialog = [&] { return path; };
+    bool written = false;
+    QObject::connect(&form, &TForm1::reportWritten, [&](bool ok) { written = ok; });
+    button("ServiceReport")->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return written; }, 30000));
+    EXPECT_TRUE(QFile::exists(path));
+
+    bench.unit().unplug();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return form.workerEnded == 1; }));
+    EXPECT_FALSE(bench.ui().BatteryService->isEnabled());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QTemporaryDir>
 #include <functional>
 #include <map>
 #include <memory>
@@ -118,6 +119,12 @@ public:
         log_.note("offer abort");
         return abortAnswer;
     }
+    // The battery service as last shown, and each of its messages in the log.
+    ServiceState service;
+    void showService(const ServiceState& state) override {
+        service = state;
+        log_.note("service:" + state.message.toStdString());
+    }
 
 private:
     WireLog& log_;
@@ -169,6 +176,24 @@ public:
         return log_.take();
     }
 
+    // Carries out a request that brings its text (a walk's target, the service's date).
+    std::string handle(Request request, const std::string& text) {
+        handler_->Handle(request, '-', text);
+        return log_.take();
+    }
+    // The service journal, on from here as if the connection had just begun; its entries
+    // newest first once written.
+    void openJournal() {
+        journalDir_ = std::make_unique<QTemporaryDir>();
+        noJournal_ = std::make_unique<journal::Journal>(journalDir_->path() + "/journal.sqlite");
+        journal_.ConnectionBegun(*ups_, QStringLiteral("COM1"), QStringLiteral("Connected"), {});
+    }
+    QList<journal::Entry> entries() {
+        noJournal_->Flush();
+        return noJournal_->Entries();
+    }
+
+    RequestHandler& handler() { return *handler_; }
     RecordingView& view() { return view_; }
     APCUPS& ups() { return *ups_; }
     sim::SimUps& unit() { return *unit_; }
@@ -186,6 +211,7 @@ private:
     WireLog log_;
     RecordingView view_;
     LoggedTone tone_;
+    std::unique_ptr<QTemporaryDir> journalDir_;
     std::unique_ptr<journal::Journal> noJournal_;
     JournalFeed journal_{noJournal_};
     std::unique_ptr<sim::SimUps> unit_;

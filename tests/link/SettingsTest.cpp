@@ -141,7 +141,7 @@ TEST(IdentityTexts, WritesPadToTheFieldWidthAndReadBack) {
         {"serial", FamilySmart, serial, "WS96430509", "n-WS96430509    n", 1000},
         {"serial 2nd gen", FamilySmart2ndGen, serial, "WS964305", "n-WS964305n", 1000},
         {"manufactured", FamilySmart, made, "11/29/96", "m-11/29/96m", 1000},
-        {"battery date", FamilySmart, battery, "12/06/26", "x-12/06/26x", 0},
+        {"battery date", FamilySmart, battery, "12/06/26", "x-12/06/26x", 4000},
         {"firmware head", FamilySmart, head, "652", "b-652b", 1500},
         {"short firmware head", FamilySmart, head, "6", "b-6  b", 1500},
     };

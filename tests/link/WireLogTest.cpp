@@ -270,7 +270,8 @@ TEST(WireLog, IdentityTextsAreWrittenOneCharacterAtATimeAndReadBackAfterTheirPau
          "m/8 -/1 0/2 1/2 ./2 0/2 2/2 ./2 0/2 5/2 ~1000 m/8"},
         {"su1000", "WriteBatteryReplaceDate",
          [](APCUPS& u) { u.WriteBatteryReplaceDate("03.04.06"); },
-         "x/8 -/1 0/2 3/2 ./2 0/2 4/2 ./2 0/2 6/2 x/8"},
+         // Read back once the unit has stored it (it says so with an alert a few seconds on).
+         "x/8 -/1 0/2 3/2 ./2 0/2 4/2 ./2 0/2 6/2 ~4000 x/8"},
         {"su1000", "WriteUpsId short", [](APCUPS& u) { u.WriteUpsId("UPS"); },
          "c/8 -/1 U/2 P/2 S/2 " + Repeat("SP/2", 5) + " c/8"},
         {"su1000", "WriteSerialNumber", [](APCUPS& u) { u.WriteSerialNumber("QA12345678"); },

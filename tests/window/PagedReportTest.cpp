@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "BatteryService.h"
 #include "JournalEntry.h"
 #include "JournalWindow.h"
 #include "PagedReport.h"
@@ -295,6 +296,43 @@ TEST(PagedReport, HoldsWhatItWasGivenAndTheSignatureLines) {
     odd.addKeyValues({});
     EXPECT_TRUE(odd.html().contains(QStringLiteral("&lt;b&gt;x&lt;/b&gt; &amp; y")));
     EXPECT_TRUE(odd.html().contains(QStringLiteral("None recorded.")));
+}
+
+// The battery service report: every part the technician signs for, from the service's state
+// and the connection's changes in the journal.
+TEST(PagedReport, TheBatteryServiceReportHoldsEachStepAndTheConnectionsChanges) {
+    ServiceState s;
+    s.model = QStringLiteral("Smart-UPS 1000");
+    s.serialNumber = QStringLiteral("WS9643");
+    s.firmware = QStringLiteral("60.11.I");
+    s.before = QStringLiteral("Battery date=11/29/96\nCharge=100.0 %\nRun time=45 min");
+    s.after = QStringLiteral("Battery date=12/09/26\nCharge=31.0 %\nRun time=38 min");
+    s.oldDate = QStringLiteral("11/29/96");
+    s.newDate = QStringLiteral("12/09/26");
+    s.selfTestResult = QStringLiteral("Passed: battery good");
+    s.calibrationStart = QStringLiteral("Run time 45 min, charge 100.0 %, load 42.0 %.");
+    s.calibrationCourse = {QStringLiteral("On battery 12 min: charge 61.0 %")};
+    s.calibrationEnd = QStringLiteral("The UPS ended the calibration.");
+    journal::Entry change;
+    change.when = QStringLiteral("2026-12-09T19:00:00+00:00");
+    change.what = QStringLiteral("Batteries Replaced Date");
+    change.before = QStringLiteral("11/29/96");
+    change.after = QStringLiteral("12/09/26");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("service.pdf"));
+    ASSERT_TRUE(BatteryServiceReport(s, {change}).writePdf(path));
+    const Document doc = Read(path);
+    ASSERT_TRUE(doc.read);
+    QString text;
+    for (int page = 1; page <= doc.pages; ++page)
+        text += doc.pageText(page) + QLatin1Char(' ');
+    for (const char* expected :
+         {"Battery service report", "Smart-UPS 1000", "WS9643", "Old 11/29/96", "New 12/09/26",
+          "Readings before", "Charge 100.0 %", "Readings after", "Run time 38 min",
+          "Passed: battery good", "load 42.0 %", "On battery 12 min", "ended the calibration",
+          "Settings changed during the connection", "Batteries Replaced Date", "Signature:"})
+        EXPECT_TRUE(text.contains(QLatin1String(expected))) << expected << "\n"
+                                                            << text.toStdString();
 }
 
 TEST(PagedReport, ReportsProgressAndStopsWhenCancelledLeavingNoFile) {

@@ -1,0 +1,229 @@
+#include "BatteryService.h"
+
+#include <QRegularExpression>
+
+#include "Apcups.h"
+#include "BatteryWatch.h"
+#include "JournalEntry.h"
+#include "JournalFeed.h"
+#include "RequestHandling.h"
+
+namespace morlen {
+
+namespace {
+
+QString latin(const char* text) {
+    return QString::fromLatin1(text);
+}
+
+constexpr unsigned kReplaceBattery = 0x80;
+// Progress lines kept of one calibration: the report shows its course, not every pass.
+constexpr int kCourseLines = 40;
+
+}  // namespace
+
+BatteryService::BatteryService(View& view, APCUPS& ups, HandOff& handOff, JournalFeed& journal,
+                               BatteryWatch& battery)
+    : view_(view), ups_(ups), handOff_(handOff), journal_(journal), battery_(battery) {
+    battery_.selfTestRead = [this](const char* reply) { SelfTestRead(reply); };
+}
+
+QString BatteryService::TodayInUnitForm(const QString& unitDate, const QDate& today) {
+    // The unit's own separator; MM/DD/YY is what units show.
+    static const QRegularExpression form(QStringLiteral("^\\d\\d([^\\d])\\d\\d\\1\\d\\d$"));
+    const auto match = form.match(unitDate.trimmed());
+    const QString separator = match.hasMatch() ? match.captured(1) : QStringLiteral("/");
+    return today.toString(QStringLiteral("MM%1dd%1yy").arg(separator));
+}
+
+QString BatteryService::Readings() {
+    QList<journal::LabelledValue> values;
+    values.append({QStringLiteral("Battery date"), latin(ups_.ReadBatteryReplaceDate())});
+    if (ups_.family != FamilyBackPro) {
+        values.append({QStringLiteral("Charge"), latin(ups_.ReadBatteryCapacity()) + " %"});
+        values.append({QStringLiteral("Run time"), latin(ups_.ReadRunTime()) + " min"});
+        values.append({QStringLiteral("Load"), latin(ups_.ReadLoad()) + " %"});
+    }
+    values.append({QStringLiteral("Self-test result"),
+                   ups_.AnswersBatteryReads()
+                       ? latin(SelfTestResultWords(ups_.ReadSelfTestResult()))
+                       : QStringLiteral("Not reported by this UPS")});
+    const auto status = ReadStatusByte(ups_);
+    values.append({QStringLiteral("Replace battery"), !status ? QStringLiteral("Not answered")
+                                                      : (*status & kReplaceBattery) != 0u
+                                                          ? QStringLiteral("Yes")
+                                                          : QStringLiteral("No")});
+    return journal::FormatValues(values);
+}
+
+void BatteryService::Before() {
+    active_ = true;
+    calibrating_ = false;
+    state_ = ServiceState();
+    state_.model = latin(ups_.modelName.c_str()).trimmed();
+    state_.serialNumber = latin(ups_.serialNumber.c_str()).trimmed();
+    state_.firmware = latin(ups_.firmwareText.c_str()).trimmed();
+    state_.connection = journal_.connection();
+    state_.before = Readings();
+    state_.oldDate = latin(ups_.batteryReplaceDate.c_str());
+    state_.proposedDate = TodayInUnitForm(state_.oldDate, QDate::currentDate());
+    state_.next = ServiceStep::Date;
+    Record(QStringLiteral("before"), QString(), state_.before, journal::Outcome::Confirmed);
+    Publish(QStringLiteral("Readings taken. Next: the new battery date."));
+}
+
+void BatteryService::DateWritten(const QString& oldDate, const QString& typed) {
+    if (!active_ || state_.next != ServiceStep::Date)
+        return;
+    state_.oldDate = oldDate;
+    state_.newDate = latin(ups_.batteryReplaceDate.c_str());
+    const bool stored = ups_.lastTextWrite == TextWrite::Accepted &&
+                        state_.newDate.trimmed() == typed.left(8).trimmed();
+    if (stored) {
+        state_.dateOutcome = QStringLiteral("Stored: %1 (was %2).").arg(state_.newDate, oldDate);
+        state_.next = ServiceStep::SelfTest;
+        Publish(state_.dateOutcome + QStringLiteral(" Next: the self-test."));
+    } else if (ups_.RefusedSelection() != nullptr || ups_.lastTextWrite == TextWrite::Refused) {
+        state_.dateOutcome =
+            QStringLiteral("The UPS refused the new date; nothing else was sent. It keeps %1.")
+                .arg(state_.newDate.isEmpty() ? oldDate : state_.newDate);
+        Publish(state_.dateOutcome);
+    } else {
+        state_.dateOutcome =
+            QStringLiteral("The UPS did not confirm the new date: it reads back \"%1\".")
+                .arg(state_.newDate);
+        Publish(state_.dateOutcome);
+    }
+}
+
+void BatteryService::SelfTestStarted() {
+    if (!active_ || state_.next != ServiceStep::SelfTest)
+        return;
+    if (!ups_.AnswersBatteryReads()) {
+        state_.selfTestResult = QStringLiteral("Not reported by this UPS");
+        state_.next = ServiceStep::Calibration;
+        Record(QStringLiteral("self-test"), QString(), state_.selfTestResult,
+               journal::Outcome::NotReached, state_.selfTestResult);
+        Publish(
+            QStringLiteral("Self-test started; this UPS reports no result. Next: the "
+                           "runtime calibration (optional)."));
+        return;
+    }
+    battery_.SelfTestStarted(true);
+    state_.waiting = true;
+    Publish(QStringLiteral("Self-test running: its result is read in %1 s.")
+                .arg(BatteryWatch::kSelfTestSeconds));
+}
+
+void BatteryService::SelfTestRead(const char* reply) {
+    if (!active_ || !state_.waiting || state_.next != ServiceStep::SelfTest)
+        return;
+    state_.waiting = false;
+    const std::string_view answer(reply);
+    const bool result = answer == "OK" || answer == "BT" || answer == "NG";
+    state_.selfTestResult =
+        result ? latin(SelfTestResultWords(reply))
+               : QStringLiteral("No result (the UPS answered \"%1\")")
+                     .arg(answer.empty() ? QStringLiteral("nothing") : latin(reply));
+    state_.next = ServiceStep::Calibration;
+    Record(QStringLiteral("self-test"), QString(), state_.selfTestResult,
+           result ? journal::Outcome::Confirmed
+                  : (answer.empty() ? journal::Outcome::Unanswered : journal::Outcome::NotReached),
+           result ? QString() : state_.selfTestResult);
+    Publish(QStringLiteral("Self-test: %1. Next: the runtime calibration (optional).")
+                .arg(state_.selfTestResult));
+}
+
+void BatteryService::CalibrationAsked() {
+    if (!active_ || state_.next != ServiceStep::Calibration)
+        return;
+    state_.calibrationStart = battery_.startText();
+    state_.calibrationCourse.clear();
+    calibrating_ = battery_.Calibrating();
+    state_.waiting = calibrating_;
+    if (calibrating_) {
+        Publish(QStringLiteral("Calibration running."));
+        return;
+    }
+    // Not started: the guard has said why, and journalled it.
+    state_.calibrationEnd = battery_.endText();
+    state_.next = ServiceStep::After;
+    Publish(state_.calibrationEnd);
+}
+
+void BatteryService::Step() {
+    if (!active_ || !calibrating_)
+        return;
+    const QString& progress = battery_.progressText();
+    if (!progress.isEmpty() &&
+        (state_.calibrationCourse.isEmpty() || state_.calibrationCourse.back() != progress)) {
+        if (state_.calibrationCourse.size() >= kCourseLines)
+            state_.calibrationCourse.removeAt(kCourseLines / 2);
+        state_.calibrationCourse.append(progress);
+    }
+    if (battery_.Calibrating()) {
+        Publish(progress);
+        return;
+    }
+    calibrating_ = false;
+    state_.waiting = false;
+    state_.calibrationEnd = battery_.endText();
+    state_.next = ServiceStep::After;
+    Publish(state_.calibrationEnd + QStringLiteral(" Next: the readings after."));
+}
+
+void BatteryService::Skip() {
+    if (!active_ || state_.waiting)
+        return;
+    QString* outcome = nullptr;
+    QString step;
+    switch (state_.next) {
+        case ServiceStep::Date:
+            outcome = &state_.dateOutcome;
+            step = QStringLiteral("battery date");
+            state_.next = ServiceStep::SelfTest;
+            break;
+        case ServiceStep::SelfTest:
+            outcome = &state_.selfTestResult;
+            step = QStringLiteral("self-test");
+            state_.next = ServiceStep::Calibration;
+            break;
+        case ServiceStep::Calibration:
+            outcome = &state_.calibrationEnd;
+            step = QStringLiteral("runtime calibration");
+            state_.next = ServiceStep::After;
+            break;
+        default:
+            return;
+    }
+    *outcome = QStringLiteral("Left out by the technician.");
+    Record(step, QString(), QString(), journal::Outcome::NotReached, *outcome);
+    Publish(QStringLiteral("The %1 was left out.").arg(step));
+}
+
+void BatteryService::After() {
+    if (!active_ || state_.next != ServiceStep::After)
+        return;
+    state_.after = Readings();
+    state_.next = ServiceStep::Done;
+    Record(QStringLiteral("after"), state_.before, state_.after, journal::Outcome::Confirmed);
+    Publish(QStringLiteral("Battery service complete."));
+}
+
+void BatteryService::Publish(const QString& message) {
+    state_.message = message;
+    handOff_.RunOnWindowThread([this] { view_.showService(state_); });
+}
+
+void BatteryService::Record(const QString& step, const QString& before, const QString& after,
+                            journal::Outcome outcome, const QString& reason) {
+    journal::Entry entry;
+    entry.what = QStringLiteral("Battery service: ") + step;
+    entry.before = before;
+    entry.after = after;
+    entry.outcome = outcome;
+    entry.reason = reason;
+    journal_.Record(ups_, std::move(entry));
+}
+
+}  // namespace morlen

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include "JournalEntry.h"
+#include "View.h"
+
+namespace morlen {
+
+class APCUPS;
+class BatteryWatch;
+class HandOff;
+class JournalFeed;
+
+// The guided battery service of one connection, on the poll thread. It sends nothing of its
+// own but reads: the date is written by the battery-date text write, the self-test started by
+// the self-test request and the calibration by its guarded start; each tells the service how
+// it went. Every step goes to the journal; the state goes to the view after each.
+class BatteryService {
+public:
+    BatteryService(View& view, APCUPS& ups, HandOff& handOff, JournalFeed& journal,
+                   BatteryWatch& battery);
+
+    // Step 1: identity, battery date, charge, run time, last self-test result and the
+    // replace-battery flag. Runs again as a resume from the start.
+    void Before();
+    // The battery-date write has run (`oldDate` as the unit held it before).
+    void DateWritten(const QString& oldDate, const QString& typed);
+    // The self-test request has run: its result is awaited.
+    void SelfTestStarted();
+    // The guarded calibration's start has run (started or not).
+    void CalibrationAsked();
+    // The technician leaves out the step due now (the date, the self-test, the calibration).
+    void Skip();
+    // Step 5: the readings again and the summary.
+    void After();
+    // Between passes: follows a running calibration.
+    void Step();
+
+    bool Active() const { return active_; }
+    ServiceStep next() const { return state_.next; }
+    const ServiceState& state() const { return state_; }
+
+    // Today as the unit writes its dates: two-digit month, day and year with the separator
+    // its own date shows ("MM/DD/YY").
+    static QString TodayInUnitForm(const QString& unitDate, const QDate& today);
+
+private:
+    // The readings of the before and after steps, "label=value" lines.
+    QString Readings();
+    void SelfTestRead(const char* reply);
+    void Publish(const QString& message);
+    void Record(const QString& step, const QString& before, const QString& after,
+                journal::Outcome outcome, const QString& reason = QString());
+
+    View& view_;
+    APCUPS& ups_;
+    HandOff& handOff_;
+    JournalFeed& journal_;
+    BatteryWatch& battery_;
+    bool active_ = false;
+    bool calibrating_ = false;
+    ServiceState state_;
+};
+
+}  // namespace morlen
