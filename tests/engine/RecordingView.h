@@ -186,7 +186,8 @@ public:
     void openJournal() {
         journalDir_ = std::make_unique<QTemporaryDir>();
         noJournal_ = std::make_unique<journal::Journal>(journalDir_->path() + "/journal.sqlite");
-        journal_.ConnectionBegun(*ups_, QStringLiteral("COM1"), QStringLiteral("Connected"), {});
+        journal_.ConnectionOpened(QStringLiteral("COM1"));
+        journal_.ConnectionBegun(*ups_, QStringLiteral("Connected"), {});
     }
     QList<journal::Entry> entries() {
         noJournal_->Flush();
