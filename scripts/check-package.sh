@@ -33,8 +33,8 @@ case "$depends" in
     *libqt6widgets6*libc6* | *libc6*libqt6widgets6*) ;;
     *) fail "dependencies not computed from the libraries: '$depends'" ;;
 esac
-# The service journal's SQLite library and the service report's printing support.
-for library in libsqlite3-0 libqt6printsupport6; do
+# The service journal's SQLite library and Qt's painting, which writes the PDF reports.
+for library in libsqlite3-0 libqt6gui6; do
     case "$depends" in
         *"$library"*) ;;
         *) fail "no dependency on $library: '$depends'" ;;

@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPointer>
-#include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
