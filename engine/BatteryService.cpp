@@ -96,9 +96,20 @@ void BatteryService::DateWritten(const QString& oldDate, const QString& typed) {
     }
 }
 
-void BatteryService::SelfTestStarted() {
+void BatteryService::SelfTestStarted(const std::string& reply) {
     if (!active_ || state_.next != ServiceStep::SelfTest)
         return;
+    // A unit that did not start a test still holds the result of an earlier one: none is read.
+    if (reply != "OK") {
+        state_.selfTestResult =
+            QStringLiteral("Not started (the UPS answered \"%1\")")
+                .arg(reply.empty() ? QStringLiteral("nothing") : QString::fromLatin1(reply));
+        Record(QStringLiteral("self-test"), QString(), state_.selfTestResult,
+               reply.empty() ? journal::Outcome::Unanswered : journal::Outcome::Refused,
+               state_.selfTestResult);
+        Publish(QStringLiteral("Self-test: %1.").arg(state_.selfTestResult));
+        return;
+    }
     if (!ups_.AnswersBatteryReads()) {
         state_.selfTestResult = QStringLiteral("Not reported by this UPS");
         state_.next = ServiceStep::Calibration;

@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QString>
+#include <string>
 
 #include "JournalEntry.h"
 #include "View.h"
@@ -28,7 +29,8 @@ public:
     // The battery-date write has run (`oldDate` as the unit held it before).
     void DateWritten(const QString& oldDate, const QString& typed);
     // The self-test request has run: its result is awaited.
-    void SelfTestStarted();
+    // `reply`: the unit's answer to the self-test command; only "OK" started a test.
+    void SelfTestStarted(const std::string& reply);
     // The guarded calibration's start has run (started or not).
     void CalibrationAsked();
     // The technician leaves out the step due now (the date, the self-test, the calibration).

@@ -303,8 +303,10 @@ void BatteryWatch::LookForLateStart() {
         lateStartUntil_.reset();
         return;
     }
+    // Late, only its own bit tells a calibration from a mains failure: a "D" meant to abort
+    // the one could start the other.
     const auto status = ReadStatus(ups_);
-    if (!status || (*status & (qbit::Calibration | qbit::OnBattery)) == 0)
+    if (!status || (*status & qbit::Calibration) == 0)
         return;
     lateStartUntil_.reset();
     lastStatus_ = *status;

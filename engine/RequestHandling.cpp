@@ -508,9 +508,9 @@ void RequestHandler::AddCommandRows() {
         });
     });
     add(Request::SelfTest, [this](char) {
-        ups_.StartSelfTest();
+        const std::string reply = ups_.StartSelfTest();
         battery_.SelfTestStarted();
-        service_.SelfTestStarted();
+        service_.SelfTestStarted(reply);
     });
     add(Request::CalibrationStart, [this](char) {
         battery_.StartCalibration();

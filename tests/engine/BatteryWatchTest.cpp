@@ -646,21 +646,28 @@ TEST(GuidedService, ARefusedDateAndAnUnansweredResultEndHonestly) {
         EXPECT_TRUE(rig.view().service.dateOutcome.contains(QLatin1String("refused")));
         EXPECT_EQ(rig.view().service.next, ServiceStep::Date);
     }
-    {
-        SCOPED_TRACE("no result");
+    // No result: one bounded read. A test the unit did not start: no read at all, since the
+    // unit still holds an earlier test's result, and the service stays at the self-test.
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "self-test refused" : "no result");
         ViewRig rig("su1000", [](sim::Profile& p) { p.silentCommands = "X"; });
         rig.handle(Request::ServiceBefore);
         rig.handle(Request::ServiceSkip);
+        if (refused)
+            rig.unit().refuseCommand('W');
         rig.handle(Request::SelfTest);
         for (int second = 0; second < 120; ++second) {
             rig.ups().clock().sleepMs(1000);
             rig.handler().battery().Step(false);
+            rig.handler().service().Step();
         }
         const std::string wire = WireOf(rig.log().take());
-        EXPECT_EQ(std::count(wire.begin(), wire.end(), 'X'), 1) << "one bounded read: " << wire;
+        EXPECT_EQ(std::count(wire.begin(), wire.end(), 'X'), refused ? 0 : 1) << wire;
         EXPECT_FALSE(rig.view().service.waiting);
-        EXPECT_TRUE(rig.view().service.selfTestResult.startsWith(QLatin1String("No result")));
-        EXPECT_EQ(rig.view().service.next, ServiceStep::Calibration);
+        EXPECT_TRUE(rig.view().service.selfTestResult.startsWith(
+            refused ? QLatin1String("Not started") : QLatin1String("No result")));
+        EXPECT_EQ(rig.view().service.next,
+                  refused ? ServiceStep::SelfTest : ServiceStep::Calibration);
     }
 }
 
