@@ -149,6 +149,24 @@ Profile Su1000Variant(std::string name, std::string description, std::string ser
     return p;
 }
 
+// A unit of the SC line: "#" is one of its constants.
+Profile ScLineUnit(std::string name, std::string description, std::uint8_t code, std::string serial,
+                   std::uint8_t hashConstant, double load, std::string date) {
+    Profile p = ThirdGen(std::move(name), std::move(description), SmartUpsScLine(), code);
+    // SC units offer the four classic return thresholds; the s431 group marks them.
+    Find(p.settings, 'e')->values = {"00", "15", "50", "90"};
+    p.capabilities = CapabilityString(p.settings, p.generation);
+    p.serial = std::move(serial);
+    p.constants = TableConstants(0x08, 0x95, 0x10, 0x94);
+    p.constants.push_back({'#', hashConstant});
+    p.hash = HashMeaning::Constant;
+    p.hasBatteryPacks = false;
+    p.loadPercent = load;
+    p.manufactureDate = date;
+    p.batteryDate = std::move(date);
+    return p;
+}
+
 std::vector<Profile> BuildProfiles() {
     std::vector<Profile> all;
 
@@ -173,37 +191,13 @@ std::vector<Profile> BuildProfiles() {
         p.firstEepromAddress = 0x40;
         all.push_back(p);
     }
-    {
-        Profile p =
-            ThirdGen("sc1000", "Smart-UPS SC1000 (the \"#\" constant)", SmartUpsScLine(), 0x8A);
-        // SC units offer the four classic return thresholds; the s431 group marks them.
-        Find(p.settings, 'e')->values = {"00", "15", "50", "90"};
-        p.capabilities = CapabilityString(p.settings, p.generation);
-        p.serial = "5S0523T12345";
-        p.constants = TableConstants(0x08, 0x95, 0x10, 0x94);
-        p.constants.push_back({'#', 0x7D});
-        p.hash = HashMeaning::Constant;
-        p.hasBatteryPacks = false;
-        p.loadPercent = 18.5;
-        p.manufactureDate = "05/23/05";
-        p.batteryDate = "05/23/05";
-        all.push_back(p);
-    }
+    all.push_back(ScLineUnit("sc1000", "Smart-UPS SC1000 (the \"#\" constant)", 0x8A,
+                             "5S0523T12345", 0x7D, 18.5, "05/23/05"));
     {
         // A smaller unit of the same line: it shows no "#" constant, yet "#" is one.
-        Profile p = ThirdGen("sc620", "Smart-UPS SC620 (a \"#\" constant it does not show)",
-                             SmartUpsScLine(), 0x1A);
-        Find(p.settings, 'e')->values = {"00", "15", "50", "90"};
-        p.capabilities = CapabilityString(p.settings, p.generation);
-        p.serial = "5S0611T54321";
-        p.constants = TableConstants(0x08, 0x95, 0x10, 0x94);
-        p.constants.push_back({'#', 0x6E});
-        p.hash = HashMeaning::Constant;
-        p.hasBatteryPacks = false;
+        Profile p = ScLineUnit("sc620", "Smart-UPS SC620 (a \"#\" constant it does not show)", 0x1A,
+                               "5S0611T54321", 0x6E, 22.0, "06/11/05");
         p.hasTemperature = false;
-        p.loadPercent = 22.0;
-        p.manufactureDate = "06/11/05";
-        p.batteryDate = "06/11/05";
         all.push_back(p);
     }
     {
