@@ -75,6 +75,7 @@ void APCDynamicData::Execute() {
 
         if (!ups.CheckSmartMode()) {
             requests_->battery().LinkLost();
+            requests_->service().LinkLost();
             LostConnection();
             return;
         }

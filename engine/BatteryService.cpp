@@ -28,27 +28,64 @@ BatteryService::BatteryService(View& view, APCUPS& ups, HandOff& handOff, Journa
     battery_.selfTestRead = [this](const char* reply) { SelfTestRead(reply); };
 }
 
-QString BatteryService::TodayInUnitForm(const QString& unitDate, const QDate& today) {
-    // The unit's own separator; MM/DD/YY is what units show.
-    static const QRegularExpression form(QStringLiteral("^\\d\\d([^\\d])\\d\\d\\1\\d\\d$"));
+namespace {
+
+QString UnitSeparator(const QString& unitDate) {
+    // The unit's own separator, of the few a date is written with; MM/DD/YY is what units show.
+    static const QRegularExpression form(QStringLiteral("^\\d\\d([/.-])\\d\\d\\1\\d\\d$"));
     const auto match = form.match(unitDate.trimmed());
-    const QString separator = match.hasMatch() ? match.captured(1) : QStringLiteral("/");
-    return today.toString(QStringLiteral("MM%1dd%1yy").arg(separator));
+    return match.hasMatch() ? match.captured(1) : QStringLiteral("/");
+}
+
+}  // namespace
+
+QString BatteryService::TodayInUnitForm(const QString& unitDate, const QDate& today) {
+    return today.toString(QStringLiteral("MM%1dd%1yy").arg(UnitSeparator(unitDate)));
+}
+
+QString ServiceDateProblem(const QString& typed, const QString& unitDate) {
+    const QString separator = UnitSeparator(unitDate);
+    const QString form = QStringLiteral("MM%1DD%1YY").arg(separator);
+    static const QRegularExpression digits(QStringLiteral("^(\\d\\d)(.)(\\d\\d)\\2(\\d\\d)$"));
+    const auto match = digits.match(typed);
+    if (!match.hasMatch() || match.captured(2) != separator)
+        return QStringLiteral("\"%1\" is not a date as this UPS writes it (%2): nothing was sent.")
+            .arg(typed, form);
+    if (!QDate(2000 + match.captured(4).toInt(), match.captured(1).toInt(),
+               match.captured(3).toInt())
+             .isValid())
+        return QStringLiteral("\"%1\" is no date of the calendar (%2): nothing was sent.")
+            .arg(typed, form);
+    return QString();
 }
 
 QString BatteryService::Readings() {
     QList<journal::LabelledValue> values;
-    values.append({QStringLiteral("Battery date"), latin(ups_.ReadBatteryReplaceDate())});
+    asked_ = answered_ = 0;
+    // A reply counts as a reading when it is neither nothing nor "NA".
+    const auto read = [this](const char* reply) {
+        ++asked_;
+        const std::string_view text(reply);
+        answered_ += !text.empty() && text != "NA" ? 1 : 0;
+        return latin(reply);
+    };
+    values.append({QStringLiteral("Battery date"), read(ups_.ReadBatteryReplaceDate())});
     if (ups_.family != FamilyBackPro) {
-        values.append({QStringLiteral("Charge"), latin(ups_.ReadBatteryCapacity()) + " %"});
-        values.append({QStringLiteral("Run time"), latin(ups_.ReadRunTime()) + " min"});
-        values.append({QStringLiteral("Load"), latin(ups_.ReadLoad()) + " %"});
+        values.append({QStringLiteral("Charge"), read(ups_.ReadBatteryCapacity()) + " %"});
+        values.append({QStringLiteral("Run time"), read(ups_.ReadRunTime()) + " min"});
+        values.append({QStringLiteral("Load"), read(ups_.ReadLoad()) + " %"});
     }
-    values.append({QStringLiteral("Self-test result"),
-                   ups_.AnswersBatteryReads()
-                       ? latin(SelfTestResultWords(ups_.ReadSelfTestResult()))
-                       : QStringLiteral("Not reported by this UPS")});
+    if (ups_.AnswersBatteryReads()) {
+        const char* result = ups_.ReadSelfTestResult();
+        read(result);
+        values.append({QStringLiteral("Self-test result"), latin(SelfTestResultWords(result))});
+    } else {
+        values.append(
+            {QStringLiteral("Self-test result"), QStringLiteral("Not reported by this UPS")});
+    }
     const auto status = ReadStatusByte(ups_);
+    ++asked_;
+    answered_ += status ? 1 : 0;
     values.append({QStringLiteral("Replace battery"), !status ? QStringLiteral("Not answered")
                                                       : (*status & kReplaceBattery) != 0u
                                                           ? QStringLiteral("Yes")
@@ -59,17 +96,32 @@ QString BatteryService::Readings() {
 void BatteryService::Before() {
     active_ = true;
     calibrating_ = false;
+    mayStartLate_ = false;
     state_ = ServiceState();
+    // The service's first read: a calibration running already comes before anything else.
+    QString found;
+    if (ups_.OffersCalibration() && !battery_.Calibrating()) {
+        const auto status = ReadStatusByte(ups_);
+        if (status && (*status & qbit::Calibration) != 0) {
+            battery_.FoundCalibrating();
+            found = battery_.Calibrating() ? battery_.progressText() : battery_.endText();
+            if (found.isEmpty())
+                found = QStringLiteral("The UPS is running a runtime calibration.");
+            found += QLatin1Char(' ');
+        }
+    }
     state_.model = latin(ups_.modelName.c_str()).trimmed();
     state_.serialNumber = latin(ups_.serialNumber.c_str()).trimmed();
     state_.firmware = latin(ups_.firmwareText.c_str()).trimmed();
     state_.connection = journal_.connection();
     state_.before = Readings();
     state_.oldDate = latin(ups_.batteryReplaceDate.c_str());
-    state_.proposedDate = TodayInUnitForm(state_.oldDate, QDate::currentDate());
+    const std::chrono::year_month_day today = ups_.clock().today();
+    state_.proposedDate = TodayInUnitForm(
+        state_.oldDate, QDate(int(today.year()), unsigned(today.month()), unsigned(today.day())));
     state_.next = ServiceStep::Date;
-    Record(QStringLiteral("before"), QString(), state_.before, journal::Outcome::Confirmed);
-    Publish(QStringLiteral("Readings taken. Next: the new battery date."));
+    RecordReadings(QStringLiteral("before"), QString(), state_.before);
+    Publish(found + QStringLiteral("Readings taken. Next: the new battery date."));
 }
 
 void BatteryService::DateWritten(const QString& oldDate, const QString& typed) {
@@ -159,11 +211,25 @@ void BatteryService::CalibrationAsked() {
     // Not started: the guard has said why, and journalled it.
     state_.calibrationEnd = battery_.endText();
     state_.next = ServiceStep::After;
+    mayStartLate_ = true;
     Publish(state_.calibrationEnd);
 }
 
 void BatteryService::Step() {
-    if (!active_ || !calibrating_)
+    if (!active_)
+        return;
+    // The watch believes a late start only on the unit's own bit: the service follows it again.
+    if (!calibrating_ && mayStartLate_ && state_.next == ServiceStep::After &&
+        battery_.Calibrating()) {
+        mayStartLate_ = false;
+        calibrating_ = true;
+        state_.waiting = true;
+        state_.next = ServiceStep::Calibration;
+        state_.calibrationEnd.clear();
+        Publish(QStringLiteral("The UPS started the calibration late: it runs and is watched."));
+        return;
+    }
+    if (!calibrating_)
         return;
     const QString& progress = battery_.progressText();
     if (!progress.isEmpty() &&
@@ -212,13 +278,48 @@ void BatteryService::Skip() {
     Publish(QStringLiteral("The %1 was left out.").arg(step));
 }
 
+void BatteryService::LinkLost() {
+    if (!active_ || state_.linkLost)
+        return;
+    state_.linkLost = true;
+    mayStartLate_ = false;
+    QString known = QStringLiteral("The link to the UPS was lost: nothing more can be sent.");
+    if (state_.waiting && state_.next == ServiceStep::SelfTest) {
+        state_.selfTestResult =
+            QStringLiteral("Started; the link was lost before its result could be read");
+        Record(QStringLiteral("self-test"), QString(), state_.selfTestResult,
+               journal::Outcome::Unanswered, state_.selfTestResult);
+        known += QStringLiteral(" The self-test's result is not known.");
+    } else if (calibrating_) {
+        // The watch has journalled the calibration as left to the unit.
+        state_.calibrationEnd = battery_.endText();
+        known += QLatin1Char(' ') + state_.calibrationEnd;
+    }
+    calibrating_ = false;
+    state_.waiting = false;
+    Publish(known);
+}
+
 void BatteryService::After() {
     if (!active_ || state_.next != ServiceStep::After)
         return;
+    mayStartLate_ = false;
     state_.after = Readings();
     state_.next = ServiceStep::Done;
-    Record(QStringLiteral("after"), state_.before, state_.after, journal::Outcome::Confirmed);
+    RecordReadings(QStringLiteral("after"), state_.before, state_.after);
     Publish(QStringLiteral("Battery service complete."));
+}
+
+void BatteryService::RecordReadings(const QString& step, const QString& before,
+                                    const QString& after) {
+    // Confirmed only when the unit gave every reading; none read is unanswered, some partial.
+    const journal::Outcome outcome = answered_ == asked_ ? journal::Outcome::Confirmed
+                                     : answered_ == 0    ? journal::Outcome::Unanswered
+                                                         : journal::Outcome::NotReached;
+    Record(step, before, after, outcome,
+           outcome == journal::Outcome::Confirmed
+               ? QString()
+               : QStringLiteral("%1 of %2 readings answered.").arg(answered_).arg(asked_));
 }
 
 void BatteryService::Publish(const QString& message) {

@@ -37,20 +37,24 @@ public:
     void Skip();
     // Step 5: the readings again and the summary.
     void After();
-    // Between passes: follows a running calibration.
+    // Between passes: follows a running calibration, also one the unit started late.
     void Step();
+    // The link is lost: a step waiting on the unit ends with what is known.
+    void LinkLost();
 
     bool Active() const { return active_; }
     ServiceStep next() const { return state_.next; }
     const ServiceState& state() const { return state_; }
 
     // Today as the unit writes its dates: two-digit month, day and year with the separator
-    // its own date shows ("MM/DD/YY").
+    // its own date shows ("MM/DD/YY"), when that is "/", "-" or "."; "/" otherwise.
     static QString TodayInUnitForm(const QString& unitDate, const QDate& today);
 
 private:
     // The readings of the before and after steps, "label=value" lines.
     QString Readings();
+    // Journals the before or after step: confirmed only when every reading was answered.
+    void RecordReadings(const QString& step, const QString& before, const QString& after);
     void SelfTestRead(const char* reply);
     void Publish(const QString& message);
     void Record(const QString& step, const QString& before, const QString& after,
@@ -63,6 +67,10 @@ private:
     BatteryWatch& battery_;
     bool active_ = false;
     bool calibrating_ = false;
+    // The calibration step ended unstarted: the unit may still start it late.
+    bool mayStartLate_ = false;
+    // Of the last readings: how many were asked and how many the unit answered.
+    int asked_ = 0, answered_ = 0;
     ServiceState state_;
 };
 

@@ -126,14 +126,19 @@ void BatteryWatch::FoundCalibrating() {
     // Left to the unit: Morlen sends it nothing more, not even at a close.
     running_ = false;
     end_ = CalibrationEnd::LeftToUnit;
-    show(Field::CalibrationState,
-         QStringLiteral("The UPS is running a runtime calibration, left to it: Morlen does not "
-                        "watch or abort it."));
+    endText_ = QStringLiteral(
+        "The UPS is running a runtime calibration, left to it: Morlen does not watch or abort "
+        "it.");
+    show(Field::CalibrationState, endText_);
+    RecordFound(QStringLiteral("Found running at the connection; left to the UPS."));
+}
+
+void BatteryWatch::RecordFound(const QString& reason) {
     journal::Entry entry;
     entry.what = QStringLiteral("Runtime calibration");
     entry.before = before_;
     entry.outcome = journal::Outcome::NotReached;
-    entry.reason = QStringLiteral("Found running at the connection; left to the UPS.");
+    entry.reason = reason;
     journal_.Record(ups_, std::move(entry));
 }
 
@@ -266,6 +271,11 @@ void BatteryWatch::StartCalibration() {
         refused(QStringLiteral("Calibration not started: the technician declined."));
         return;
     }
+    // A close (or a signal) while the questions stood open: the "D" would only be aborted.
+    if (handOff_.StopRequested()) {
+        refused(QStringLiteral("Calibration not started: Morlen was closing."));
+        return;
+    }
     // The questions may have stood open for minutes: the "D" goes out only on fresh readings.
     if (const CalibrationCheck again = Check(); !again.failing.isEmpty()) {
         refused(QStringLiteral("Calibration not started: while the questions were open, ") +
@@ -315,12 +325,7 @@ void BatteryWatch::LookForLateStart() {
     startedAt_ = now();
     end_.reset();
     show(Field::CalibrationState, QStringLiteral("Calibration running (it started late)."));
-    journal::Entry entry;
-    entry.what = QStringLiteral("Runtime calibration");
-    entry.before = before_;
-    entry.outcome = journal::Outcome::NotReached;
-    entry.reason = QStringLiteral("The UPS started the calibration after all: it is watched.");
-    journal_.Record(ups_, std::move(entry));
+    RecordFound(QStringLiteral("The UPS started the calibration after all: it is watched."));
 }
 
 // Still calibrating by the status: its bit, or, for a unit never seen to show it, on battery
@@ -333,6 +338,10 @@ bool BatteryWatch::StillCalibrating(unsigned status) const {
 
 void BatteryWatch::Watch() {
     using namespace calibration;
+    if (pendingAbort_) {
+        Abort(QString(*pendingAbort_));  // a copy: the abort clears what it came from
+        return;
+    }
     const auto read = ReadStatus(ups_);
     ups_.ReadBatteryCapacity();
     ups_.ReadRunTime();
@@ -364,7 +373,7 @@ void BatteryWatch::Watch() {
     // Off line without the calibration bit, once the unit has shown it: it is on battery for
     // another reason, and has ended the calibration itself. Another "D" could only start one.
     if (!StillCalibrating(status)) {
-        Finish(CalibrationEnd::Aborted,
+        Finish(CalibrationEnd::MainsFailed,
                QStringLiteral("The mains failed: the UPS ended the calibration itself (its status "
                               "shows none), so no abort was sent."));
         return;
@@ -410,8 +419,12 @@ void BatteryWatch::AbortCalibration() {
 }
 
 void BatteryWatch::Stopping() {
-    if (running_)
-        Abort(QStringLiteral("Aborted because the window closed."));
+    if (!running_)
+        return;
+    Abort(QStringLiteral("Aborted because the window closed."));
+    // The status unanswered: the few reads left before the link is given up.
+    while (running_ && pendingAbort_)
+        Abort(QString(*pendingAbort_));
 }
 
 void BatteryWatch::LinkLost() {
@@ -442,17 +455,43 @@ void BatteryWatch::Abort(const QString& why) {
     // A "D" to a unit that has ended the calibration would start another: the status first.
     const auto status = ReadStatus(ups_);
     if (!status) {
+        if (++unansweredAtAbort_ < calibration::kConfirmReads) {
+            pendingAbort_ = why;
+            progressText_ = why + QStringLiteral(
+                                      " The UPS did not answer its status, so no abort was sent "
+                                      "yet: the calibration is still watched.");
+            show(Field::CalibrationState, progressText_);
+            return;
+        }
         Finish(CalibrationEnd::AbortUnconfirmed,
-               why + QStringLiteral(" The UPS did not answer its status, so no abort was sent: "
-                                    "the calibration may still run."));
+               why + QStringLiteral(" The UPS did not answer its status %1 times, so no abort "
+                                    "was sent: the calibration may still run.")
+                         .arg(unansweredAtAbort_));
         return;
     }
+    pendingAbort_.reset();
+    unansweredAtAbort_ = 0;
     if (!StillCalibrating(*status)) {
         const bool onLine = (*status & qbit::OnLine) != 0 && (*status & qbit::OnBattery) == 0;
-        Finish(onLine ? CalibrationEnd::Completed : CalibrationEnd::Aborted,
+        Finish(onLine ? CalibrationEnd::Completed : CalibrationEnd::MainsFailed,
                why + QStringLiteral(" The UPS had ended the calibration itself, so no abort "
                                     "was sent."));
         return;
+    }
+    // Without the bit, on battery below the low transfer point is the mains failing as much as
+    // the calibration: a "D" to a unit that has ended it would start another.
+    if (!calibrationBitSeen_) {
+        ups_.ReadInputVoltage();
+        const char* lowTransfer = ups_.lowTransferText.c_str();
+        if (IsNumber(ups_.inputVoltageText.c_str()) && IsNumber(lowTransfer) &&
+            ups_.inputVoltage < NumberOf(lowTransfer)) {
+            Finish(CalibrationEnd::MainsFailed,
+                   why + QStringLiteral(" The input is %1 V, below the low transfer point: the "
+                                        "mains failed, and the calibration may have ended with "
+                                        "them (this UPS does not show it). Nothing was sent.")
+                             .arg(latin(ups_.inputVoltageText.c_str())));
+            return;
+        }
     }
     ups_.SendCalibration();
     // The reply to the second "D" says nothing; the status does.
@@ -471,6 +510,8 @@ void BatteryWatch::Abort(const QString& why) {
 
 void BatteryWatch::Finish(CalibrationEnd end, const QString& how) {
     running_ = false;
+    pendingAbort_.reset();
+    unansweredAtAbort_ = 0;
     end_ = end;
     lastStatus_ = ups_.statusByte;
     const auto onBattery =

@@ -32,6 +32,7 @@ enum class CalibrationEnd {
     Completed,   // the unit went back on line by itself
     Aborted,     // Morlen sent the abort and "Q" confirmed it
     AbortUnconfirmed,  // the abort went out, but "Q" still shows the unit on battery
+    MainsFailed,       // the mains failed: the unit ended it (or may have), nothing was sent
     LeftToUnit,        // the link was lost or the technician left it: the unit carries on alone
 };
 
@@ -76,6 +77,8 @@ public:
     void Stopping();
     // The link is lost: nothing can reach the unit, so the calibration is left to it.
     void LinkLost();
+    // "Q" shows a calibration Morlen did not start here: said so, and the abort offered.
+    void FoundCalibrating();
 
     bool Calibrating() const { return running_; }
     std::optional<CalibrationEnd> lastEnd() const { return end_; }
@@ -96,8 +99,6 @@ public:
 
 private:
     void ReadFirst();
-    // "Q" shows a calibration Morlen did not start here: said so, and the abort offered.
-    void FoundCalibrating();
     void ReadSelfTest();
     void ReadTransferCause();
     void ReadExtremes();
@@ -108,6 +109,8 @@ private:
     bool StillCalibrating(unsigned status) const;
     void LookForLateStart();
     void Finish(CalibrationEnd end, const QString& how);
+    // A calibration Morlen did not start (or saw start late), journalled with its reason.
+    void RecordFound(const QString& reason);
     void show(Field field, const QString& text);
     void note(const QString& text);
     Micros now() const;
@@ -132,6 +135,9 @@ private:
     QString before_;
     std::optional<CalibrationEnd> end_;
     std::optional<Micros> lateStartUntil_;
+    // An abort due while "Q" went unanswered: tried again at the next passes, a few times.
+    std::optional<QString> pendingAbort_;
+    int unansweredAtAbort_ = 0;
     QString startText_, progressText_, endText_;
 };
 

@@ -135,7 +135,13 @@ struct ServiceState {
     QString calibrationEnd;
     // The last thing the service said, for the window to show.
     QString message;
+    // The link to the unit was lost: nothing more can be sent in this service.
+    bool linkLost = false;
 };
+
+// Why `typed` is not a battery date to write to a unit whose own date is `unitDate`: a date of
+// the calendar as MM/DD/YY with the unit's own separator. Empty when it is one.
+QString ServiceDateProblem(const QString& typed, const QString& unitDate);
 
 // What the engine asks the window to show, and the little it reads back from it. Each
 // operation says what, the window decides how: colours, repaints, the captions that travel

@@ -17,6 +17,8 @@ public:
     // Monotonic time since an arbitrary origin.
     virtual Micros now() const = 0;
     virtual void sleep(Micros duration) = 0;
+    // Today as the calendar has it: the dates written to a unit start from it.
+    virtual std::chrono::year_month_day today() const;
 
     void sleepMs(std::int64_t ms) { sleep(Millis(ms)); }
 };
@@ -41,6 +43,12 @@ public:
         if (duration.count() > 0)
             now_ += duration.count();
     }
+    std::chrono::year_month_day today() const override {
+        return std::chrono::year_month_day(std::chrono::sys_days(std::chrono::days(today_.load())));
+    }
+    void setToday(std::chrono::year_month_day day) {
+        today_ = std::chrono::sys_days(day).time_since_epoch().count();
+    }
     // Moves time forward to t; never backwards.
     void advanceTo(Micros t) {
         std::int64_t cur = now_.load();
@@ -50,6 +58,9 @@ public:
 
 private:
     std::atomic<std::int64_t> now_;
+    // A fixed day, so that nothing a test compares depends on when it runs.
+    std::atomic<std::int64_t> today_{
+        std::chrono::sys_days(std::chrono::year(2026) / 1 / 15).time_since_epoch().count()};
 };
 
 }  // namespace morlen

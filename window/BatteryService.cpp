@@ -151,8 +151,11 @@ BatteryServiceDialog::BatteryServiceDialog(QWidget* owner, Post post, std::funct
     connect(skip_, &QPushButton::clicked, this, &BatteryServiceDialog::skip);
     connect(stop_, &QPushButton::clicked, this, &BatteryServiceDialog::stop);
     connect(resume_, &QPushButton::clicked, this, &BatteryServiceDialog::resume);
-    connect(abort_, &QPushButton::clicked, this,
-            [this] { post_(Request::CalibrationAbort, std::nullopt); });
+    connect(abort_, &QPushButton::clicked, this, [this] {
+        if (state_.linkLost || !post_(Request::CalibrationAbort, std::nullopt))
+            message_->setText(
+                QStringLiteral("The connection to the UPS has ended: no abort was sent."));
+    });
     connect(report_, &QPushButton::clicked, this, std::move(report));
     update();
 }
@@ -177,7 +180,7 @@ void BatteryServiceDialog::resume() {
 }
 
 void BatteryServiceDialog::run() {
-    if (stopped_ || busy_ || state_.waiting)
+    if (stopped_ || busy_ || state_.waiting || state_.linkLost)
         return;
     std::optional<std::string> text;
     Request request = Request::ServiceBefore;
@@ -187,6 +190,11 @@ void BatteryServiceDialog::run() {
             request = Request::ServiceBefore;
             break;
         case ServiceStep::Date:
+            if (const QString problem = ServiceDateProblem(date_->text(), state_.oldDate);
+                !problem.isEmpty()) {
+                message_->setText(problem);
+                return;
+            }
             request = Request::ReplaceDateWrite;
             text = date_->text().toLatin1().toStdString();
             break;
@@ -209,7 +217,7 @@ void BatteryServiceDialog::run() {
 }
 
 void BatteryServiceDialog::skip() {
-    if (stopped_ || busy_ || state_.waiting)
+    if (stopped_ || busy_ || state_.waiting || state_.linkLost)
         return;
     if (post_(Request::ServiceSkip, std::nullopt)) {
         busy_ = true;
@@ -224,7 +232,7 @@ void BatteryServiceDialog::update() {
         font.setBold(row != nullptr && kSteps[i].step == row->step);
         steps_->item(i)->setFont(font);
     }
-    const bool free = !stopped_ && !busy_ && !state_.waiting;
+    const bool free = !stopped_ && !busy_ && !state_.waiting && !state_.linkLost;
     run_->setText(state_.next == ServiceStep::Done ? QStringLiteral("Start again")
                                                    : QString::fromLatin1(row ? row->run : ""));
     run_->setEnabled(free);
@@ -232,8 +240,9 @@ void BatteryServiceDialog::update() {
     date_->setEnabled(free && state_.next == ServiceStep::Date);
     stop_->setEnabled(!stopped_);
     resume_->setEnabled(stopped_);
-    abort_->setEnabled(state_.waiting && state_.next == ServiceStep::Calibration);
-    report_->setEnabled(state_.next == ServiceStep::Done);
+    abort_->setEnabled(state_.waiting && state_.next == ServiceStep::Calibration &&
+                       !state_.linkLost);
+    report_->setEnabled(state_.next == ServiceStep::Done || state_.linkLost);
     message_->setText(stopped_ ? QStringLiteral("Stopped at \"%1\": Resume carries on from there.")
                                      .arg(QString::fromLatin1(row ? row->title : ""))
                                : state_.message);
@@ -291,6 +300,10 @@ void TForm1::BatteryServiceClick() {
 }
 
 void TForm1::BatteryReportClick() {
+    if (reportWriter && reportWriter->isRunning()) {
+        setStatusText(QStringLiteral("The battery service report is still being written."));
+        return;
+    }
     const morlen::ServiceState state = serviceState;
     QString path = runReportDialog
                        ? runReportDialog()
@@ -300,18 +313,24 @@ void TForm1::BatteryReportClick() {
                              QStringLiteral("PDF (*.pdf)"));
     if (path.isEmpty())
         return;
-    QList<morlen::journal::Entry> changes;
-    if (journal) {
-        journal->Flush();
-        for (const morlen::journal::Entry& e : journal->Entries(state.serialNumber))
-            if (e.kind == morlen::journal::Kind::Change && e.connection == state.connection)
-                changes.prepend(e);
-    }
+    endReportWriter();  // the last one, ended: its thread is joined
     setStatusText(QStringLiteral("Writing the battery service report..."));
-    // Laid out and written off the window thread: a long journal takes its time.
-    // The window may be closed meanwhile: the outcome is shown only while it is there.
-    QThread* writer = QThread::create([form = QPointer<TForm1>(this), state, changes, path] {
-        const bool written = morlen::BatteryServiceReport(state, changes).writePdf(path);
+    // The journal read, the layout and the writing off the window thread: a long journal (or a
+    // shared one far away) takes its time. The window waits for the thread only when it closes.
+    cancelReport = std::make_shared<std::atomic<bool>>(false);
+    reportWriter.reset(QThread::create([form = QPointer<TForm1>(this), source = journal.get(),
+                                        cancel = cancelReport, state, path] {
+        QList<morlen::journal::Entry> changes;
+        if (source != nullptr) {
+            source->Flush();
+            for (const morlen::journal::Entry& e : source->Entries(state.serialNumber))
+                if (e.kind == morlen::journal::Kind::Change && e.connection == state.connection)
+                    changes.prepend(e);
+        }
+        morlen::PagedReport::WriteOptions options;
+        options.cancel = cancel.get();
+        const bool written =
+            !*cancel && morlen::BatteryServiceReport(state, changes).writePdf(path, options);
         QMetaObject::invokeMethod(qApp, [form, written, path] {
             if (!form)
                 return;
@@ -320,7 +339,14 @@ void TForm1::BatteryReportClick() {
                         : QStringLiteral("Could not write %1.").arg(path));
             emit form->reportWritten(written);
         });
-    });
-    connect(writer, &QThread::finished, writer, &QObject::deleteLater);
-    writer->start();
+    }));
+    reportWriter->start();
+}
+
+void TForm1::endReportWriter() {
+    if (!reportWriter)
+        return;
+    *cancelReport = true;
+    reportWriter->wait();
+    reportWriter.reset();
 }

@@ -136,9 +136,11 @@ void TForm1::EepromBufferRead(int unread) {
 bool TForm1::askQuestion(const QString& text) {
     if (questionBox)
         return questionBox(text);
-    return QMessageBox::question(this, QStringLiteral("Confirm"), text,
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    openQuestion = &box;
+    return box.exec() == QMessageBox::Yes;
 }
 
 void TForm1::CompareEepromBuffers() {

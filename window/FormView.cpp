@@ -195,7 +195,8 @@ bool TForm1::confirmCalibration(const morlen::CalibrationCheck& check) {
                         .arg(check.boundMinutes);
     for (const QString& warning : check.warnings)
         first += QLatin1Char('\n') + warning;
-    if (!askQuestion(first))
+    // A close meanwhile answers the second question before it is asked.
+    if (!askQuestion(first) || Tag == 1)
         return false;
     return askQuestion(QStringLiteral(
         "The load must stay as it is and the UPS must stay switched on until the calibration "

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QThread>
 #include <cstring>
 
 #include "Apcdynamicdata.h"
@@ -151,7 +153,9 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TFo
     showDisconnected();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    endReportWriter();
+}
 
 void TForm1::openJournal() {
     connect(ui->ServiceJournal, &QAction::triggered, this, &TForm1::ServiceJournalClick);
@@ -467,6 +471,9 @@ void TForm1::FormClose(QCloseEvent* event) {
         // closes the window again once the thread has ended.
         requestWorkerStop();
         Tag = 1;
+        // A question the poll thread waits on would hold the close: it is answered No.
+        if (openQuestion)
+            openQuestion->reject();
         event->ignore();
         return;
     }
@@ -478,8 +485,9 @@ void TForm1::FormClose(QCloseEvent* event) {
     std::memset(codeBuffer, 0, sizeof codeBuffer);
     writeSettings();
     settingsStore.reset();
-    // Writes what is still queued; its window goes first, it reads the journal.
+    // Writes what is still queued; its window and the battery report go first, they read it.
     qDeleteAll(findChildren<morlen::JournalWindow*>());
+    endReportWriter();
     journal.reset();
 }
 

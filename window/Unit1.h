@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -27,9 +28,11 @@ class QColor;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QPainter;
 class QProgressBar;
 class QSettings;
+class QThread;
 
 namespace morlen {
 // The poll thread; it exists only while a unit is connected.
@@ -299,6 +302,8 @@ public:
     // A modal Yes/No question; true for Yes. Tests may replace it.
     std::function<bool(const QString&)> questionBox;
     bool askQuestion(const QString& text);
+    // The question standing open, if any: a close answers it No.
+    QPointer<QMessageBox> openQuestion;
     // Binds the page's buttons; called once by the constructor.
     void ConnectEepromPage();
     // The EEPROM page's buffer choice.
@@ -327,6 +332,11 @@ public:
     // What the engine last reported of the service; the dialog shows it.
     morlen::ServiceState serviceState;
     QPointer<morlen::BatteryServiceDialog> serviceDialog;
+    // The battery report's writer, owned by the window: a close cancels it and waits for it
+    // before the journal it reads goes.
+    std::unique_ptr<QThread> reportWriter;
+    std::shared_ptr<std::atomic<bool>> cancelReport;
+    void endReportWriter();
     // The report's file dialog; tests replace it so that no modal dialog waits for them.
     std::function<QString()> runReportDialog;
 

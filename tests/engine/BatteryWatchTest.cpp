@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -38,7 +39,8 @@ struct BatteryUnit {
     std::string charge = "100.0", runTime = "0045:", load = "042.0", input = "230.0",
                 quality = "FF", highest = "231.0", lowest = "228.0";
     bool takesD = true, takesAbort = true, showsCalibrationBit = true, answers = true;
-    bool failOnConfirm = false;  // the mains fail while the technician confirms
+    bool failOnConfirm = false;   // the mains fail while the technician confirms
+    bool closeOnConfirm = false;  // the window closes while the technician confirms
     int dSent = 0;
 
     bool calibrating() const { return (status & (qbit::Calibration | qbit::OnBattery)) != 0; }
@@ -63,7 +65,10 @@ struct BatteryUnit {
             case '9':
                 return quality;
             case 'X':
+            case 'W':
                 return "OK";
+            case 'x':
+                return "11/29/96";
             case 'G':
                 return "O";
             case 'M':
@@ -117,6 +122,7 @@ public:
 
     void handle(Request request) { handler_->Handle(request, '-'); }
     BatteryWatch& battery() { return handler_->battery(); }
+    BatteryService& service() { return handler_->service(); }
     APCUPS& ups() { return *ups_; }
     RecordingView& view() { return view_; }
     VirtualClock& clock() { return clock_; }
@@ -129,9 +135,10 @@ public:
     QString state() const { return view_.textIn(Field::CalibrationState).value_or(QString()); }
 
     void RunOnWindowThread(const std::function<void()>& call) override { call(); }
-    bool StopRequested() const override { return false; }
+    bool StopRequested() const override { return stop; }
 
     BatteryUnit unit;
+    bool stop = false;  // the window closes (or a signal came)
 
 private:
     class QuietTone final : public Tone {
@@ -285,6 +292,9 @@ TEST(CalibrationGuard, EachFailingStartConditionIsNamedAndNoCalibrationStarts) {
         {"Back-UPS Pro", nullptr, "offers no runtime calibration", 0, FamilyBackPro},
         {"Back-UPS CS", nullptr, "offers no runtime calibration", 0, FamilyBackCS},
         {"technician declines", nullptr, "declined", 0, FamilySmart, true},
+        // Closed while the questions stood open, then answered Yes: nothing goes out.
+        {"closed during the questions", [](BatteryUnit& u) { u.closeOnConfirm = true; },
+         "Morlen was closing"},
         // The unit refuses the "D": "Q" never shows it on battery.
         {"unit refuses", [](BatteryUnit& u) { u.takesD = false; }, "did not go on battery", 1},
     };
@@ -299,6 +309,8 @@ TEST(CalibrationGuard, EachFailingStartConditionIsNamedAndNoCalibrationStarts) {
         rig.view().confirmAnswer = !row.declines;
         if (rig.unit.failOnConfirm)
             rig.view().whileConfirming = [&rig] { rig.unit.status = qbit::OnBattery; };
+        if (rig.unit.closeOnConfirm)
+            rig.view().whileConfirming = [&rig] { rig.stop = true; };
         rig.handle(Request::CalibrationStart);
         EXPECT_EQ(rig.unit.dSent, row.dSent);
         EXPECT_FALSE(rig.battery().Calibrating());
@@ -333,6 +345,13 @@ TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
         CalibrationEnd end;
         int dSent;  // the start's included
         const char* named;
+        std::function<void(BatteryUnit&)> unitIs = nullptr;  // before the start
+    };
+    const auto noBit = [](BatteryUnit& u) { u.showsCalibrationBit = false; };
+    const auto lostStatus = [](Rig& r, int reads) {
+        r.unit.answers = false;
+        for (int i = 0; i < reads; ++i)
+            r.battery().Step();
     };
     const RunRow rows[] = {
         {"technician", [](Rig& r) { r.handle(Request::CalibrationAbort); }, CalibrationEnd::Aborted,
@@ -354,7 +373,7 @@ TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
              r.unit.status = qbit::OnBattery;
              r.unit.load = "000.0";
          },
-         CalibrationEnd::Aborted, 1, "ended the calibration itself"},
+         CalibrationEnd::MainsFailed, 1, "ended the calibration itself"},
         // Ended by the unit before the technician's abort came: the abort finds it over.
         {"technician after the unit ended it",
          [](Rig& r) {
@@ -362,18 +381,43 @@ TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
              r.handle(Request::CalibrationAbort);
          },
          CalibrationEnd::Completed, 1, "no abort was sent"},
-        // No status at all: the time bound still ends the watch, and no "D" goes out blind.
+        // No status at all: the time bound still ends the watch after a few more reads, and no
+        // "D" goes out blind.
         {"status lost past the time bound",
-         [](Rig& r) {
+         [&](Rig& r) {
              r.clock().advance(std::chrono::minutes(61));
-             r.unit.answers = false;
+             lostStatus(r, calibration::kConfirmReads);
          },
          CalibrationEnd::AbortUnconfirmed, 1, "no abort was sent"},
+        // One status lost at the abort: still watched, the abort sent once "Q" shows it running.
+        {"status lost once at the abort",
+         [&](Rig& r) {
+             r.clock().advance(std::chrono::minutes(61));
+             lostStatus(r, 1);
+             if (!r.battery().Calibrating())
+                 return;
+             EXPECT_TRUE(r.state().contains(QLatin1String("still watched")))
+                 << r.state().toStdString();
+             r.unit.answers = true;
+         },
+         CalibrationEnd::Aborted, 2, "abort is confirmed"},
+        // A unit without the calibration bit on battery below the low transfer point: the mains
+        // are out, perhaps the calibration with them; a "D" could start one.
+        {"no bit, input below the low transfer point", [](Rig& r) { r.unit.input = "180.0"; },
+         CalibrationEnd::MainsFailed, 1, "Nothing was sent", noBit},
+        {"no bit, technician aborts in an outage",
+         [](Rig& r) {
+             r.unit.input = "180.0";
+             r.handle(Request::CalibrationAbort);
+         },
+         CalibrationEnd::MainsFailed, 1, "Nothing was sent", noBit},
+        {"no bit, technician aborts on mains", [](Rig& r) { r.handle(Request::CalibrationAbort); },
+         CalibrationEnd::Aborted, 2, "abort is confirmed", noBit},
         {"input below the low transfer point", [](Rig& r) { r.unit.input = "180.0"; },
          CalibrationEnd::Aborted, 2, "mains failed"},
         // The unit drops the calibration on the mains failure: nothing more is sent.
-        {"mains cut", [](Rig& r) { r.unit.status = qbit::OnBattery; }, CalibrationEnd::Aborted, 1,
-         "ended the calibration itself"},
+        {"mains cut", [](Rig& r) { r.unit.status = qbit::OnBattery; }, CalibrationEnd::MainsFailed,
+         1, "ended the calibration itself"},
         {"charge floor", [](Rig& r) { r.unit.charge = "019.0"; }, CalibrationEnd::Aborted, 2,
          "charge fell"},
         {"run time floor", [](Rig& r) { r.unit.runTime = "0001:"; }, CalibrationEnd::Aborted, 2,
@@ -402,7 +446,7 @@ TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
     };
     for (const RunRow& row : rows) {
         SCOPED_TRACE(row.name);
-        Rig rig;
+        Rig rig(row.unitIs);
         rig.handle(Request::CalibrationStart);
         ASSERT_TRUE(rig.battery().Calibrating());
         row.during(rig);
@@ -454,6 +498,7 @@ TEST(CalibrationGuard, AConnectionToACalibratingUnitSaysSoAndOffersTheAbort) {
         EXPECT_FALSE(rig.battery().Calibrating());
         EXPECT_EQ(rig.battery().lastEnd(), CalibrationEnd::LeftToUnit);
         EXPECT_TRUE(rig.state().contains(QLatin1String("left to it")));
+        EXPECT_EQ(rig.battery().endText(), rig.state()) << "its end has its text";
         rig.unit.load = "000.0";
         rig.battery().Step();
         rig.battery().Stopping();
@@ -575,13 +620,10 @@ TEST(GuidedService, AWalkThroughEveryStepOnTheSimulatedUnit) {
     ViewRig rig("su1000");
     rig.openJournal();
     const ServiceState& state = rig.view().service;
-    EXPECT_EQ(WireOf(rig.handle(Request::ServiceBefore)), "x/8 f/5 j/4 P/5 X/2 Q/2");
+    EXPECT_EQ(WireOf(rig.handle(Request::ServiceBefore)), "Q/2 x/8 f/5 j/4 P/5 X/2 Q/2");
     EXPECT_EQ(state.next, ServiceStep::Date);
     EXPECT_EQ(state.oldDate, QStringLiteral("11/29/96"));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d$"))
-                    .match(state.proposedDate)
-                    .hasMatch())
-        << state.proposedDate.toStdString();
+    EXPECT_EQ(state.proposedDate, QStringLiteral("01/15/26")) << "the clock's day, not the host's";
     EXPECT_EQ(journal::ValueOf(state.before, QStringLiteral("Replace battery")),
               QStringLiteral("No"));
 
@@ -618,6 +660,45 @@ TEST(GuidedService, AWalkThroughEveryStepOnTheSimulatedUnit) {
               QStringList({"Battery service: before:Confirmed", "Batteries Replaced Date:Confirmed",
                            "Self Test:Confirmed", "Battery service: self-test:Confirmed",
                            "Runtime calibration:Not reached", "Battery service: after:Confirmed"}));
+}
+
+// The date proposed is the clock's today in the unit's own form; only a date of the calendar in
+// that form is written.
+TEST(GuidedService, TheDateIsTodayInTheUnitsFormAndOnlyARealDateIsWritten) {
+    const QDate today(2026, 2, 3);
+    struct DateRow {
+        const char* unitDate;
+        const char* proposed;
+        const char* typed;
+        bool written;
+    };
+    const DateRow rows[] = {
+        {"11/29/96", "02/03/26", "12/09/26", true},
+        {"11-29-96", "02-03-26", "12-09-26", true},
+        {"11.29.96", "02.03.26", "02/29/28", false},  // not the unit's separator
+        {"11.29.96", "02.03.26", "02.29.28", true},   // a leap day
+        {"11/29/96", "02/03/26", "02/29/27", false},  // no leap year
+        {"11/29/96", "02/03/26", "13/01/26", false},
+        {"11/29/96", "02/03/26", "00/10/26", false},
+        {"11/29/96", "02/03/26", "12/9/26", false},
+        {"11/29/96", "02/03/26", "12/09/2026", false},
+        {"11/29/96", "02/03/26", "1a/09/26", false},
+        {"11/29/96", "02/03/26", "", false},
+        // A unit's date with another separator, or none readable: the usual form.
+        {"11x29x96", "02/03/26", "12x09x26", false},
+        {"11 29 96", "02/03/26", "12/09/26", true},
+        {"NA", "02/03/26", "12/09/26", true},
+    };
+    for (const DateRow& row : rows) {
+        SCOPED_TRACE(std::string(row.unitDate) + " " + row.typed);
+        const QString unitDate = QLatin1String(row.unitDate);
+        EXPECT_EQ(BatteryService::TodayInUnitForm(unitDate, today), QLatin1String(row.proposed));
+        const QString problem = ServiceDateProblem(QLatin1String(row.typed), unitDate);
+        EXPECT_EQ(problem.isEmpty(), row.written) << problem.toStdString();
+        if (!row.written) {
+            EXPECT_TRUE(problem.contains(QLatin1String("nothing was sent")));
+        }
+    }
 }
 
 // A refused date, a self-test without result and a stop: each ends bounded, says so and sends
@@ -671,6 +752,163 @@ TEST(GuidedService, ARefusedDateAndAnUnansweredResultEndHonestly) {
     }
 }
 
+// The service on a unit of the guard's rig, each case from the service's start: what reaches
+// the unit, where the service stands and what the journal holds.
+TEST(GuidedService, ItFollowsTheUnitThroughWhatHappensMeanwhile) {
+    struct ServiceRow {
+        const char* name;
+        std::function<void(BatteryUnit&)> unitIs;
+        std::function<void(Rig&)> run;
+        const char* wireStarts;  // the service's first reads
+        ServiceStep next;
+        bool waiting;
+        const char* message;
+        int dSent;
+    };
+    const auto upToCalibration = [](Rig& r) {
+        r.handle(Request::ServiceSkip);
+        r.handle(Request::ServiceSkip);
+    };
+    const ServiceRow rows[] = {
+        // Its first read finds a calibration running and offers the abort before anything else.
+        {"calibrating at the start",
+         [](BatteryUnit& u) { u.status = qbit::OnBattery | qbit::Calibration; }, nullptr,
+         "Q/2 Q/2 D/", ServiceStep::Date, false, "abort is confirmed", 1},
+        {"on line at the start", nullptr, nullptr, "Q/2 x/", ServiceStep::Date, false,
+         "Readings taken", 0},
+        // The unit refuses the "D" at first and starts it a pass later, with its own bit: the
+        // service follows it again, abort and all.
+        {"late start", [](BatteryUnit& u) { u.takesD = false; },
+         [&](Rig& r) {
+             upToCalibration(r);
+             r.handle(Request::CalibrationStart);
+             EXPECT_EQ(r.view().service.next, ServiceStep::After);
+             r.unit.status = qbit::OnBattery | qbit::Calibration;
+             r.clock().advance(std::chrono::seconds(5));
+             r.battery().Step();
+             r.service().Step();
+         },
+         "Q/2 x/", ServiceStep::Calibration, true, "started the calibration late", 1},
+        // A lost link ends the step that waits: the self-test's result is not known.
+        {"link lost during the self-test", nullptr,
+         [](Rig& r) {
+             r.handle(Request::ServiceSkip);
+             r.handle(Request::SelfTest);
+             EXPECT_TRUE(r.view().service.waiting);
+             r.unit.answers = false;
+             r.battery().LinkLost();
+             r.service().LinkLost();
+         },
+         "Q/2 x/", ServiceStep::SelfTest, false, "self-test's result is not known", 0},
+        {"link lost during the calibration", nullptr,
+         [&](Rig& r) {
+             upToCalibration(r);
+             r.handle(Request::CalibrationStart);
+             r.service().Step();
+             EXPECT_TRUE(r.view().service.waiting);
+             r.unit.answers = false;
+             r.battery().LinkLost();
+             r.service().LinkLost();
+         },
+         "Q/2 x/", ServiceStep::Calibration, false, "carries on alone", 1},
+    };
+    for (const ServiceRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig(row.unitIs, FamilySmart, true, false);
+        rig.handle(Request::ServiceBefore);
+        const std::string wire = Wire(rig.log());
+        EXPECT_EQ(wire.rfind(row.wireStarts, 0), 0u) << wire;
+        if (row.run)
+            row.run(rig);
+        const ServiceState& state = rig.view().service;
+        EXPECT_EQ(state.next, row.next);
+        EXPECT_EQ(state.waiting, row.waiting);
+        EXPECT_TRUE(state.message.contains(QLatin1String(row.message)))
+            << state.message.toStdString();
+        EXPECT_EQ(rig.unit.dSent, row.dSent);
+        if (std::string(row.name) == "late start") {
+            rig.handle(Request::CalibrationAbort);
+            EXPECT_EQ(rig.unit.dSent, 2);
+            rig.service().Step();
+            EXPECT_EQ(rig.view().service.next, ServiceStep::After);
+        }
+        if (std::string(row.name).starts_with("link lost")) {
+            EXPECT_TRUE(state.linkLost);
+            EXPECT_EQ(rig.entries()[0].outcome, row.next == ServiceStep::SelfTest
+                                                    ? journal::Outcome::Unanswered
+                                                    : journal::Outcome::NotReached);
+        }
+    }
+}
+
+// The readings before and after are journalled as what they are: confirmed only when the unit
+// answered each.
+TEST(GuidedService, TheReadingsAreJournalledAsTheUnitAnsweredThem) {
+    struct ReadingsRow {
+        const char* name;
+        std::function<void(BatteryUnit&)> change;
+        journal::Outcome outcome;
+    };
+    const ReadingsRow rows[] = {
+        {"all answered", nullptr, journal::Outcome::Confirmed},
+        {"some answered", [](BatteryUnit& u) { u.charge = "NA"; }, journal::Outcome::NotReached},
+        {"none answered", [](BatteryUnit& u) { u.answers = false; }, journal::Outcome::Unanswered},
+    };
+    for (const ReadingsRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig(nullptr, FamilySmart, true, false);
+        if (row.change)
+            row.change(rig.unit);
+        rig.handle(Request::ServiceBefore);
+        for (int i = 0; i < 3; ++i)
+            rig.handle(Request::ServiceSkip);
+        rig.handle(Request::ServiceAfter);
+        QList<journal::Entry> readings;
+        for (const journal::Entry& e : rig.entries())
+            if (e.what.endsWith(QLatin1String("before")) || e.what.endsWith(QLatin1String("after")))
+                readings.append(e);
+        ASSERT_EQ(readings.size(), 2);
+        for (const journal::Entry& e : readings)
+            EXPECT_EQ(e.outcome, row.outcome) << e.what.toStdString();
+    }
+}
+
+// The dialog as the engine's state leaves it: a lost link greys every step and the abort, and
+// a click that reaches one anyway posts nothing.
+TEST(GuidedServiceOnTheWindow, ALostLinkGreysTheStepsAndTheAbort) {
+    std::vector<Request> posted;
+    BatteryServiceDialog dialog(
+        nullptr,
+        [&](Request request, std::optional<std::string>) {
+            posted.push_back(request);
+            return true;
+        },
+        [] {});
+    const auto button = [&](const char* name) {
+        return dialog.findChild<QPushButton*>(QLatin1String(name));
+    };
+    ServiceState state;
+    state.next = ServiceStep::Calibration;
+    state.waiting = true;
+    dialog.showState(state);
+    EXPECT_TRUE(button("ServiceAbort")->isEnabled()) << "a running calibration can be aborted";
+    state.waiting = false;
+    state.linkLost = true;
+    state.message = QStringLiteral("The link to the UPS was lost: nothing more can be sent.");
+    dialog.showState(state);
+    for (const char* name : {"ServiceAbort", "ServiceRun", "ServiceSkip"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(button(name)->isEnabled());
+        button(name)->setEnabled(true);
+        button(name)->click();
+    }
+    EXPECT_TRUE(posted.empty()) << int(posted.front());
+    EXPECT_TRUE(button("ServiceReport")->isEnabled()) << "what is known can be reported";
+    EXPECT_TRUE(dialog.findChild<QLabel*>(QStringLiteral("ServiceMessage"))
+                    ->text()
+                    .contains(QLatin1String("no abort was sent")));
+}
+
 // On the window: the menu entry only while a unit is connected; the dialog stopped, closed,
 // opened again and resumed where it stopped, each step posted through the queue; the report
 // written off the window thread.
@@ -700,19 +938,36 @@ TEST(GuidedServiceOnTheWindow, StopsAtAnyStepAndResumesThere) {
     bench.ui().BatteryService->trigger();
     EXPECT_EQ(form.serviceDialog.data(), dialog) << "the same service, where it stopped";
     EXPECT_FALSE(button("ServiceRun")->isEnabled());
+    // A click that reaches the run button while stopped (it is greyed) sends nothing.
+    button("ServiceRun")->setEnabled(true);
+    button("ServiceRun")->click();
     ASSERT_TRUE(bench.atRefreshes({[] {}, [] {}}));
     EXPECT_EQ(bench.takeCommands().find('x'), std::string::npos) << "nothing while stopped";
 
     button("ServiceResume")->click();
+    // Not a date of the calendar: refused in the dialog, nothing sent.
+    const auto message = [&] {
+        return dialog->findChild<QLabel*>(QStringLiteral("ServiceMessage"))->text();
+    };
+    date->setText(QStringLiteral("13/45/26"));
+    button("ServiceRun")->click();
+    EXPECT_TRUE(message().contains(QLatin1String("nothing was sent"))) << message().toStdString();
+    ASSERT_TRUE(bench.atRefreshes({[] {}, [] {}}));
+    EXPECT_EQ(bench.takeCommands().find('x'), std::string::npos) << "a bad date is not sent";
     date->setText(QStringLiteral("12/09/26"));
     button("ServiceRun")->click();
     ASSERT_TRUE(
         EngineBench::waitFor([&] { return form.serviceState.next == ServiceStep::SelfTest; }));
     EXPECT_NE(bench.takeCommands().find("x-12/09/26"), std::string::npos);
+    // Each step left out; a click on its run button right after the skip (the button stale)
+    // must not carry the step out after all.
     for (const ServiceStep next : {ServiceStep::Calibration, ServiceStep::After}) {
         button("ServiceSkip")->click();
+        button("ServiceRun")->setEnabled(true);
+        button("ServiceRun")->click();
         ASSERT_TRUE(EngineBench::waitFor([&] { return form.serviceState.next == next; }));
     }
+    ASSERT_TRUE(bench.atRefreshes({[] {}, [] {}}));
     EXPECT_FALSE(button("ServiceReport")->isEnabled());
     button("ServiceRun")->click();
     ASSERT_TRUE(EngineBench::waitFor([&] { return form.serviceState.next == ServiceStep::Done; }));

@@ -48,6 +48,7 @@ private:
     public:
         RecordingClock(WireLog& log, Clock& inner) : log_(log), inner_(inner) {}
         Micros now() const override { return inner_.now(); }
+        std::chrono::year_month_day today() const override { return inner_.today(); }
         void sleep(Micros duration) override;
 
     private:

@@ -195,6 +195,25 @@ QList<journal::Entry> Journal(int changes) {
     return entries;
 }
 
+// A service's state as the battery service leaves it, its calibration's course `course` lines.
+ServiceState ServiceSample(int course) {
+    ServiceState s;
+    s.model = QStringLiteral("Smart-UPS 1000");
+    s.serialNumber = QStringLiteral("WS9643");
+    s.firmware = QStringLiteral("60.11.I");
+    s.before = QStringLiteral("Battery date=11/29/96\nCharge=100.0 %\nRun time=45 min");
+    s.after = QStringLiteral("Battery date=12/09/26\nCharge=31.0 %\nRun time=38 min");
+    s.oldDate = QStringLiteral("11/29/96");
+    s.newDate = QStringLiteral("12/09/26");
+    s.selfTestResult = QStringLiteral("Passed: battery good");
+    s.calibrationStart = QStringLiteral("Run time 45 min, charge 100.0 %, load 42.0 %.");
+    for (int i = 0; i < course; ++i)
+        s.calibrationCourse
+            << QStringLiteral("On battery %1 min: charge %2.0 %").arg(12 + i).arg(61 - i);
+    s.calibrationEnd = QStringLiteral("The UPS ended the calibration.");
+    return s;
+}
+
 PagedReport Sample(int rows) {
     PagedReport r(QStringLiteral("Battery service report"));
     r.setUnit(QStringLiteral("Smart-UPS 1000"), QStringLiteral("AS0319120145"));
@@ -253,6 +272,25 @@ TEST(PagedReport, ReportsReadAtTheirSizeAcrossTheWidthOnNumberedPages) {
         {"a battery report with a long course",
          [](const QString& path) { return Sample(150).writePdf(path); },
          QStringLiteral("AS0319120145"), 3, 10, QStringLiteral("Time Charge Run time Load")},
+        // The battery service's own report, as the dialog's "Report..." writes it.
+        {"the battery service report",
+         [](const QString& path) {
+             return BatteryServiceReport(ServiceSample(1), {}).writePdf(path);
+         },
+         QStringLiteral("WS9643"),
+         1,
+         2,
+         {}},
+        {"the battery service report, a long course and many changes",
+         [](const QString& path) {
+             QList<journal::Entry> changes = Journal(120);
+             changes.removeLast();  // the connection's begin is no change
+             return BatteryServiceReport(ServiceSample(40), changes).writePdf(path);
+         },
+         QStringLiteral("WS9643"),
+         3,
+         12,
+         {}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -301,18 +339,7 @@ TEST(PagedReport, HoldsWhatItWasGivenAndTheSignatureLines) {
 // The battery service report: every part the technician signs for, from the service's state
 // and the connection's changes in the journal.
 TEST(PagedReport, TheBatteryServiceReportHoldsEachStepAndTheConnectionsChanges) {
-    ServiceState s;
-    s.model = QStringLiteral("Smart-UPS 1000");
-    s.serialNumber = QStringLiteral("WS9643");
-    s.firmware = QStringLiteral("60.11.I");
-    s.before = QStringLiteral("Battery date=11/29/96\nCharge=100.0 %\nRun time=45 min");
-    s.after = QStringLiteral("Battery date=12/09/26\nCharge=31.0 %\nRun time=38 min");
-    s.oldDate = QStringLiteral("11/29/96");
-    s.newDate = QStringLiteral("12/09/26");
-    s.selfTestResult = QStringLiteral("Passed: battery good");
-    s.calibrationStart = QStringLiteral("Run time 45 min, charge 100.0 %, load 42.0 %.");
-    s.calibrationCourse = {QStringLiteral("On battery 12 min: charge 61.0 %")};
-    s.calibrationEnd = QStringLiteral("The UPS ended the calibration.");
+    const ServiceState s = ServiceSample(1);
     journal::Entry change;
     change.when = QStringLiteral("2026-12-09T19:00:00+00:00");
     change.what = QStringLiteral("Batteries Replaced Date");

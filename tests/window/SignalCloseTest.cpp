@@ -158,6 +158,36 @@ TEST(SignalClose, DuringACalibrationTheAbortGoesOutBeforeR) {
     EXPECT_LT(abort, bye()) << trace;
 }
 
+// A signal while the calibration's questions stand open: the close waits for the answer, and a
+// Yes then starts nothing, so nothing needs aborting. Nothing but the passes reaches the unit.
+TEST(SignalClose, DuringTheCalibrationQuestionsNothingIsSent) {
+    QTemporaryDir dir;
+    Connected c(dir.path().toStdString());
+    ASSERT_TRUE(c.sim.started()) << c.sim.error();
+    ASSERT_TRUE(c.connected()) << c.form->statusText().toStdString();
+    c.sim.command("load 45");
+    QPointer<TForm1> window(c.form);
+    int asked = 0;
+    c.form->questionBox = [&](const QString&) {
+        if (++asked == 1) {
+            ::kill(::getpid(), SIGTERM);
+            // The signal's close is pending while the poll thread waits on this answer.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return window->Tag == 1; }, 5000));
+        }
+        return true;
+    };
+    c.form->show();
+    c.form->ui->PageControl1->setCurrentWidget(c.form->ui->TabSheet10);
+    QTest::qWait(300);
+    c.form->ui->Calibrate->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 20000));
+    std::string trace;
+    const auto bye = [&] { return (trace = fileText(c.trace)).find("R -> \"BYE"); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bye() != std::string::npos; }, 2000)) << trace;
+    EXPECT_EQ(asked, 1) << "the second question is not asked once Morlen closes";
+    EXPECT_EQ(trace.find(" D -> "), std::string::npos) << trace;
+}
+
 // In a child process: a second signal while the first one's close waits for the poll thread.
 void SecondSignalDuringTheClose(const fs::path& folder) {
     Connected c(folder);
