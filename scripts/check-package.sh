@@ -33,8 +33,9 @@ case "$depends" in
     *libqt6widgets6*libc6* | *libc6*libqt6widgets6*) ;;
     *) fail "dependencies not computed from the libraries: '$depends'" ;;
 esac
-# The service journal's SQLite library and Qt's painting, which writes the PDF reports.
-for library in libsqlite3-0 libqt6gui6; do
+# The service journal's SQLite library, its server's client library, and Qt's painting, which
+# writes the PDF reports.
+for library in libsqlite3-0 libpq5 libqt6gui6; do
     case "$depends" in
         *"$library"*) ;;
         *) fail "no dependency on $library: '$depends'" ;;
