@@ -303,8 +303,13 @@ bool Journal::connectServer(QString& why) {
     // Connected outside the lock: a reader never waits for a server that does not answer.
     const QByteArray timeout = QByteArray::number(std::max(2, options_.connectTimeoutS));
     const QByteArray connection = options_.server.toUtf8();
-    const char* const keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
-    const char* const values[] = {timeout.constData(), "morlen", connection.constData(), nullptr};
+    // A server host that stops answering mid-session is given up after about 10 s rather than
+    // TCP's quarter of an hour; the connection string's own settings win over these.
+    const char* const keys[] = {
+        "connect_timeout",  "tcp_user_timeout", "keepalives_idle", "keepalives_interval",
+        "keepalives_count", "application_name", "dbname",          nullptr};
+    const char* const values[] = {timeout.constData(),    "10000", "10", "5", "2", "morlen",
+                                  connection.constData(), nullptr};
     PGconn* server = PQconnectdbParams(keys, values, 1);
     bool ok = PQstatus(server) == CONNECTION_OK;
     if (ok) {

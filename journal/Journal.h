@@ -47,7 +47,8 @@ namespace morlen::journal {
 // journal to open it. Only entries recorded while a server is set are sent.
 //
 // Reads go to the server while it is reached, so every bench sees the whole history; while it
-// is not, they read the local file, and sharing() says so.
+// is not, they read the local file, and sharing() says so. The first read after the journal
+// opens waits for the first try to reach the server (at most the connect timeout).
 //
 // Every member may be called from any thread.
 class Journal {
@@ -102,7 +103,9 @@ public:
     // Queues an entry; stamps `when` when it is empty. Returns at once unless kQueueBound
     // entries are waiting, then when the writer has taken one.
     void Record(Entry entry);
-    // Waits until every entry recorded before the call is written or given up.
+    // Waits until every entry recorded before the call is written or given up; with a server
+    // reached (or being tried for the first time, at most the connect timeout), until it has
+    // them too. A server out of reach is not waited for.
     void Flush();
 
     // Entries newest first: of one unit (by serial number; all units when empty) and, when
