@@ -68,6 +68,10 @@ done
 profiles=$("$root/usr/bin/morlen-upssim" --list-profiles)
 grep -q '^su1000 ' <<<"$profiles" || fail "morlen-upssim --list-profiles: $profiles"
 
+# Its one option, listed by --help.
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/morlen" --help | grep -q -- '--journal-server <connection string>' ||
+    fail "morlen --help does not list --journal-server"
+
 # The installed Morlen starts, and a SIGTERM closes it in order: it writes its settings.
 config="$root/config"
 mkdir -p "$config"
