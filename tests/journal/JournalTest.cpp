@@ -1,10 +1,13 @@
 // The journal's store on a real file, and shared on a real PostgreSQL server of the tests' own:
 // what survives a kill, a full disk, a damaged file and a server that goes away, and the
 // queries and texts the journal window and the restore read.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -691,6 +694,51 @@ TEST(SharedJournal, EntriesRecordedWhileTheServerIsDownAreSentInOrderWhenItIsBac
     EXPECT_EQ(WhatsOnServer(database), Numbers(0, 10));
     EXPECT_EQ(told.Texts().back(),
               QStringLiteral("Service journal shared on ") + Journal::ServerName(database));
+}
+
+// A server host that takes the connection and never answers (a hung server, a half-dead
+// network): recording never waits for it, the first read waits out the connect timeout once,
+// and the entries are kept in the file.
+TEST(SharedJournal, AServerThatNeverAnswersHoldsNoCallerBeyondTheConnectTimeout) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 16), 0);  // connections wait in the backlog, never answered
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    QTemporaryDir dir;
+    Journal::Options options;
+    options.server =
+        QStringLiteral("host=127.0.0.1 port=%1 dbname=none").arg(ntohs(address.sin_port));
+    options.connectTimeoutS = 2;
+    const auto since = [](std::chrono::steady_clock::time_point start) {
+        return std::chrono::steady_clock::now() - start;
+    };
+    auto start = std::chrono::steady_clock::now();
+    {
+        Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options);
+        for (int i = 0; i < 20; ++i)
+            journal.Record(Change(QStringLiteral("AS1"), QString::number(i), {}, {}));
+        EXPECT_LT(since(start), std::chrono::milliseconds(1500));
+        EXPECT_EQ(journal.sharing(), Journal::Sharing::Connecting);
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(journal.Count({}, {}), 20);
+        EXPECT_GT(since(start), std::chrono::milliseconds(500));
+        EXPECT_LT(since(start), std::chrono::seconds(4));
+        EXPECT_EQ(journal.sharing(), Journal::Sharing::Unreachable);
+        EXPECT_EQ(journal.waitingEntries(), 20);
+        // Out of reach now: reads no longer wait.
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Whats(journal.Entries()).first(), QStringLiteral("19"));
+        EXPECT_LT(since(start), std::chrono::milliseconds(500));
+        start = std::chrono::steady_clock::now();
+    }
+    // Closing waits at most for a try under way.
+    EXPECT_LT(since(start), std::chrono::seconds(4));
+    ::close(listener);
 }
 
 // A kill between the server's commit of an entry and its mark in the file: the entry is sent
