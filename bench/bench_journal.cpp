@@ -6,7 +6,13 @@
 // and the exports (every entry as CSV, one unit's service report as PDF). For each it gives
 // the time until the result is shown and the longest time the window thread was held: a
 // 1 ms timer on the window thread notes every gap between its ticks.
+//
+// With --server <connection string> (an empty PostgreSQL database), the journal is shared on
+// that server: it also times how long Record() waits with the server up and with an
+// server that does not answer (--dead-server), fills the server's table with the same entries,
+// times reading the newest page and the count from it, and runs the window on the server's entries.
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <CLI/CLI.hpp>
@@ -19,8 +25,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "AppLook.h"
 #include "Journal.h"
@@ -126,6 +135,138 @@ bool Fill(const QString& path, int count, int units) {
     return ok;
 }
 
+// The same entries as Fill, on the server, in one statement.
+bool FillServer(const QString& connection, int count, int units) {
+    Journal::Options options;
+    options.server = connection;
+    {
+        Journal journal(QTemporaryDir().filePath(QStringLiteral("schema.sqlite")), options);
+        journal.Flush();  // the table, as the program makes it
+        if (journal.sharing() != Journal::Sharing::Shared)
+            return false;
+    }
+    PGconn* server = PQconnectdb(connection.toUtf8().constData());
+    const QByteArray sql =
+        "INSERT INTO entries (at, kind, connection, port, model, serial, firmware, what, before,"
+        " after, outcome, reason, family, origin, origin_id)"
+        " SELECT t, CASE WHEN i % 40 = 0 THEN 1 ELSE 0 END, t, '/dev/ttyUSB0', 'Smart-UPS 1000',"
+        " 'AS' || (100000 + i % $2), '60.11.I',"
+        " CASE WHEN i % 97 = 0 THEN 'Reset all to default' ELSE (ARRAY['Up Voltage',"
+        " 'Low Voltage', 'Alarm delay', 'Self Test', 'Constant 0', 'UPS ID', 'Read EEPROM',"
+        " 'Sensitivity'])[i % 8 + 1] END, (200 + i % 50)::text, (201 + i % 50)::text,"
+        " CASE WHEN i % 13 = 0 THEN 1 ELSE 0 END,"
+        " CASE WHEN i % 13 = 0 THEN 'Target not reached after 40 steps.' ELSE '' END, 0,"
+        " 'bench', i"
+        " FROM (SELECT i, '2026-' || (1 + i % 12) || '-01T10:00:' || (10 + i % 50) || '+01:00'"
+        " AS t FROM generate_series(0, $1 - 1) AS i) AS g";
+    const QByteArray n = QByteArray::number(count), u = QByteArray::number(units);
+    const char* values[] = {n.constData(), u.constData()};
+    PGresult* result =
+        PQexecParams(server, sql.constData(), 2, nullptr, values, nullptr, nullptr, 0);
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+    if (!ok)
+        std::fprintf(stderr, "%s", PQerrorMessage(server));
+    PQclear(result);
+    PQfinish(server);
+    return ok;
+}
+
+// How long each of `n` Record() calls took, the longest and the mean, in ms.
+std::pair<double, double> TimeRecords(Journal& journal, int n) {
+    double longest = 0, total = 0;
+    for (int i = 0; i < n; ++i) {
+        morlen::journal::Entry e;
+        e.serialNumber = QStringLiteral("AS1");
+        e.what = QStringLiteral("Up Voltage");
+        const auto start = std::chrono::steady_clock::now();
+        journal.Record(e);
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        longest = std::max(longest, ms);
+        total += ms;
+    }
+    return {longest, total / n};
+}
+
+double MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// Record() and reads with a journal server.
+bool ServerFigures(const QString& connection, const QString& deadServer, const QTemporaryDir& dir,
+                   int count, int units) {
+    constexpr int kRecords = 1000;
+    {
+        Journal journal(dir.filePath(QStringLiteral("alone.sqlite")));
+        const auto [longest, mean] = TimeRecords(journal, kRecords);
+        std::printf("No server: %d Record() calls, longest %.3f ms, mean %.3f ms\n", kRecords,
+                    longest, mean);
+    }
+    {
+        Journal::Options options;
+        options.server = connection;
+        Journal journal(dir.filePath(QStringLiteral("up.sqlite")), options);
+        journal.Flush();
+        const auto [longest, mean] = TimeRecords(journal, kRecords);
+        const auto start = std::chrono::steady_clock::now();
+        journal.Flush();
+        std::printf(
+            "Server up: %d Record() calls, longest %.3f ms, mean %.3f ms; all on the "
+            "server %.0f ms after the last\n",
+            kRecords, longest, mean, MsSince(start));
+    }
+    {
+        // A server that does not answer: each try waits out the connect timeout.
+        Journal::Options options;
+        options.server = deadServer;
+        options.connectTimeoutS = 2;
+        auto start = std::chrono::steady_clock::now();
+        auto journal =
+            std::make_unique<Journal>(dir.filePath(QStringLiteral("down.sqlite")), options);
+        const double opened = MsSince(start);
+        const auto [longest, mean] = TimeRecords(*journal, kRecords);
+        start = std::chrono::steady_clock::now();
+        journal->Flush();
+        const double flushed = MsSince(start);
+        const int waiting = journal->waitingEntries();
+        start = std::chrono::steady_clock::now();
+        journal.reset();
+        std::printf(
+            "Server not answering: opened in %.1f ms; %d Record() calls, longest "
+            "%.3f ms, mean %.3f ms; Flush() %.1f ms; %d entries kept locally; closed "
+            "in %.0f ms\n",
+            opened, kRecords, longest, mean, flushed, waiting, MsSince(start));
+    }
+    const auto fill = std::chrono::steady_clock::now();
+    if (!FillServer(connection, count, units))
+        return false;
+    std::printf("Filled the server with %d entries in %.1f s\n", count, MsSince(fill) / 1000);
+    Journal::Options options;
+    options.server = connection;
+    Journal journal(dir.filePath(QStringLiteral("reader.sqlite")), options);
+    journal.Flush();
+    for (int i = 0; i < 3; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        const qsizetype page =
+            journal.Page(QString(), QString(), 0, JournalWindow::kPageSize).size();
+        const double first = MsSince(start);
+        start = std::chrono::steady_clock::now();
+        const qsizetype unit =
+            journal.Page(QStringLiteral("AS100042"), QString(), 0, JournalWindow::kPageSize).size();
+        const double ofUnit = MsSince(start);
+        start = std::chrono::steady_clock::now();
+        const int all = journal.Count(QString(), QString());
+        std::printf(
+            "From the server: newest page (%lld) %.1f ms, a unit's newest page (%lld) "
+            "%.1f ms, count (%d) %.1f ms\n",
+            static_cast<long long>(page), first, static_cast<long long>(unit), ofUnit, all,
+            MsSince(start));
+    }
+    return true;
+}
+
 struct Row {
     const char* what;
     double shownMs;
@@ -139,6 +280,13 @@ int main(int argc, char** argv) {
     int count = 100000, units = 100;
     app.add_option("--entries", count, "entries in the journal")->check(CLI::PositiveNumber);
     app.add_option("--units", units, "units they belong to")->check(CLI::PositiveNumber);
+    std::string server;
+    app.add_option(
+        "--server", server,
+        "an empty PostgreSQL database (libpq connection string) to share the journal on");
+    std::string deadServer = "host=10.255.255.1 dbname=morlen";
+    app.add_option("--dead-server", deadServer,
+                   "with --server: a server that does not answer, for Record()'s wait");
     CLI11_PARSE(app, argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -163,7 +311,17 @@ int main(int argc, char** argv) {
         warm.show();
         Pause(50);
     }
-    Journal journal(path);
+    const QString connection = QString::fromStdString(server);
+    if (!connection.isEmpty() &&
+        !ServerFigures(connection, QString::fromStdString(deadServer), dir, count, units)) {
+        std::fprintf(stderr, "could not fill the server\n");
+        return 1;
+    }
+    // With a server, the window reads the server's entries; its own file is new.
+    Journal::Options options;
+    options.server = connection;
+    Journal journal(connection.isEmpty() ? path : dir.filePath(QStringLiteral("bench.sqlite")),
+                    options);
     StallGauge gauge;
     std::vector<Row> rows;
     QElapsedTimer t;

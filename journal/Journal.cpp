@@ -1,11 +1,13 @@
 #include "Journal.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QUuid>
 #include <limits>
 #include <utility>
 
@@ -25,12 +27,42 @@ const char* const kSchema =
     " what TEXT, before TEXT, after TEXT, outcome INTEGER NOT NULL, reason TEXT,"
     " family INTEGER);"
     "CREATE INDEX IF NOT EXISTS entries_by_serial ON entries (serial, id);";
+// With a server: the entries not yet on it, and the file's name there.
+const char* const kOutbox =
+    "CREATE TABLE IF NOT EXISTS outbox (id INTEGER PRIMARY KEY);"
+    "CREATE TABLE IF NOT EXISTS origin (id TEXT NOT NULL);";
 // A journal begun before the family was kept gets the column; its entries have none.
 const char* const kAddFamily = "ALTER TABLE entries ADD COLUMN family INTEGER";
 
-const char* const kColumns =
-    "SELECT id, at, kind, connection, port, model, serial, firmware, what, before, after,"
-    " outcome, reason, family FROM entries";
+// An entry's columns, in the order entryFrom() reads them.
+const char* const kEntryColumns =
+    "id, at, kind, connection, port, model, serial, firmware, what, before, after, outcome,"
+    " reason, family";
+
+// The server's table: the local one's columns, and the entry's origin and local row id, which
+// make a second copy of it impossible. Two journals may create it at once: the lock makes one
+// wait for the other.
+const char* const kServerSchema =
+    "BEGIN;"
+    "SELECT pg_advisory_xact_lock(7724651201);"
+    "CREATE TABLE IF NOT EXISTS entries ("
+    " id BIGSERIAL PRIMARY KEY,"
+    " at TEXT NOT NULL, kind INTEGER NOT NULL,"
+    " connection TEXT, port TEXT, model TEXT, serial TEXT, firmware TEXT,"
+    " what TEXT, before TEXT, after TEXT, outcome INTEGER NOT NULL, reason TEXT,"
+    " family INTEGER,"
+    " origin TEXT NOT NULL, origin_id BIGINT NOT NULL, UNIQUE (origin, origin_id));"
+    "CREATE INDEX IF NOT EXISTS entries_by_serial ON entries (serial, id);"
+    "COMMIT";
+
+const char* const kServerInsert =
+    "INSERT INTO entries (at, kind, connection, port, model, serial, firmware, what, before,"
+    " after, outcome, reason, family, origin, origin_id)"
+    " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15)"
+    " ON CONFLICT (origin, origin_id) DO NOTHING";
+
+// Rows the server is asked for at a time while a search filters them.
+constexpr int kServerChunk = 500;
 
 QString lastError(sqlite3* db) {
     return QString::fromUtf8(sqlite3_errmsg(db));
@@ -72,6 +104,39 @@ private:
     int fd_ = -1;
 };
 
+// An entry from a row of kEntryColumns: `text(i)` is column i's text, `null(i)` whether it has
+// none.
+template <typename Text, typename Null>
+Entry entryFrom(const Text& text, const Null& null) {
+    Entry e;
+    e.id = text(0).toLongLong();
+    e.when = text(1);
+    e.kind = Kind(text(2).toInt());
+    e.connection = text(3);
+    e.port = text(4);
+    e.model = text(5);
+    e.serialNumber = text(6);
+    e.firmware = text(7);
+    e.what = text(8);
+    e.before = text(9);
+    e.after = text(10);
+    e.outcome = Outcome(text(11).toInt());
+    e.reason = text(12);
+    if (!null(13))
+        e.family = text(13).toInt();
+    return e;
+}
+
+// A libpq result that is cleared however the function leaves.
+struct Result {
+    PGresult* handle = nullptr;
+    explicit Result(PGresult* result) : handle(result) {}
+    ~Result() { PQclear(handle); }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+    ExecStatusType status() const { return PQresultStatus(handle); }
+};
+
 // A statement that is finalized however the function leaves.
 struct Statement {
     sqlite3_stmt* handle = nullptr;
@@ -87,6 +152,12 @@ Journal::Journal(QString path, Options options)
     if (!options_.now)
         options_.now = [] { return QDateTime::currentDateTime(); };
     writer_ = std::thread([this] { writerLoop(); });
+    if (shared()) {
+        // Whatever an earlier run left waiting goes first.
+        sharing_ = Sharing::Connecting;
+        sendWanted_ = true;
+        sender_ = std::thread([this] { senderLoop(); });
+    }
 }
 
 Journal::~Journal() {
@@ -96,6 +167,17 @@ Journal::~Journal() {
     }
     queueChanged_.notify_all();
     writer_.join();
+    if (sender_.joinable()) {
+        // A last round for what the writer just committed, if the server is there; what is
+        // not sent waits in the file for the next journal.
+        {
+            std::lock_guard lock(queueMutex_);
+            senderStopping_ = true;
+        }
+        queueChanged_.notify_all();
+        sender_.join();
+    }
+    dropServer();
     std::lock_guard lock(dbMutex_);
     sqlite3_close(db_);
 }
@@ -122,7 +204,12 @@ void Journal::Record(Entry entry) {
 
 void Journal::Flush() {
     std::unique_lock lock(queueMutex_);
-    queueChanged_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    // With a server reached, until it has the entries too; one out of reach is not waited for.
+    queueChanged_.wait(lock, [this] {
+        return queue_.empty() && !writing_ &&
+               (sharing_ == Sharing::LocalOnly || sharing_ == Sharing::Unreachable ||
+                (!sendWanted_ && !sending_));
+    });
 }
 
 void Journal::writerLoop() {
@@ -140,9 +227,10 @@ void Journal::writerLoop() {
         queueChanged_.notify_all();
         QString failed;
         bool writtenAgain = false;
+        bool written = false;
         {
             std::lock_guard db(dbMutex_);
-            const bool written = (db_ != nullptr || openLocked()) && writeLocked(entry);
+            written = (db_ != nullptr || openLocked()) && writeLocked(entry);
             if (!written) {
                 ++lost_;
                 if (!failing_)
@@ -159,8 +247,262 @@ void Journal::writerLoop() {
 
         lock.lock();
         writing_ = false;
+        if (shared() && written) {
+            sendWanted_ = true;
+            ++waiting_;
+        }
+        const bool tell = shared() && written && sharing_ == Sharing::Unreachable;
         queueChanged_.notify_all();
+        if (tell) {
+            // One more waits: the status bar counts it.
+            lock.unlock();
+            tellSharing();
+            lock.lock();
+        }
     }
+}
+
+void Journal::senderLoop() {
+    std::unique_lock lock(queueMutex_);
+    for (;;) {
+        queueChanged_.wait(lock, [this] { return senderStopping_ || sendWanted_; });
+        if (senderStopping_ && (!sendWanted_ || sharing_ == Sharing::Unreachable))
+            return;
+        sendWanted_ = false;
+        sending_ = true;
+        lock.unlock();
+        QString why;
+        const bool reached = sendWaiting(why);
+        const int waiting = countWaiting();
+        lock.lock();
+        sending_ = false;
+        sharing_ = reached ? Sharing::Shared : Sharing::Unreachable;
+        waiting_ = waiting;
+        queueChanged_.notify_all();
+        lock.unlock();
+        tellSharing();
+        lock.lock();
+        if (!reached) {
+            if (senderStopping_)
+                return;
+            // A pause before the next try; what is recorded meanwhile waits in the file.
+            queueChanged_.wait_for(lock, std::chrono::milliseconds(options_.retryPauseMs),
+                                   [this] { return senderStopping_; });
+            sendWanted_ = true;
+        }
+    }
+}
+
+bool Journal::connectServer(QString& why) {
+    {
+        std::lock_guard lock(serverMutex_);
+        if (server_ != nullptr && PQstatus(server_) == CONNECTION_OK)
+            return true;
+    }
+    dropServer();
+    // Connected outside the lock: a reader never waits for a server that does not answer.
+    const QByteArray timeout = QByteArray::number(std::max(2, options_.connectTimeoutS));
+    const QByteArray connection = options_.server.toUtf8();
+    // A server host that stops answering mid-session is given up after about 10 s rather than
+    // TCP's quarter of an hour; the connection string's own settings win over these.
+    const char* const keys[] = {
+        "connect_timeout",  "tcp_user_timeout", "keepalives_idle", "keepalives_interval",
+        "keepalives_count", "application_name", "dbname",          nullptr};
+    const char* const values[] = {timeout.constData(),    "10000", "10", "5", "2", "morlen",
+                                  connection.constData(), nullptr};
+    PGconn* server = PQconnectdbParams(keys, values, 1);
+    bool ok = PQstatus(server) == CONNECTION_OK;
+    if (ok) {
+        PQsetNoticeProcessor(
+            server, [](void*, const char*) {}, nullptr);
+        const Result schema(PQexec(server, kServerSchema));
+        ok = schema.status() == PGRES_COMMAND_OK;
+    }
+    if (!ok) {
+        why = QString::fromUtf8(PQerrorMessage(server)).trimmed();
+        PQfinish(server);
+        return false;
+    }
+    std::lock_guard lock(serverMutex_);
+    server_ = server;
+    return true;
+}
+
+void Journal::dropServer() {
+    std::lock_guard lock(serverMutex_);
+    PQfinish(server_);
+    server_ = nullptr;
+}
+
+bool Journal::sendWaiting(QString& why) {
+    if (!connectServer(why))
+        return false;
+    for (;;) {
+        QList<Entry> batch;
+        QByteArray origin;
+        {
+            std::lock_guard db(dbMutex_);
+            if (db_ == nullptr && !openLocked())
+                return true;  // nothing can wait in a file that cannot be opened
+            batch = waitingLocked(100, nullptr);
+            origin = origin_.toUtf8();
+        }
+        if (batch.isEmpty())
+            return true;
+        for (const Entry& e : batch) {
+            const QByteArray fields[] = {e.when.toUtf8(),
+                                         QByteArray::number(int(e.kind)),
+                                         e.connection.toUtf8(),
+                                         e.port.toUtf8(),
+                                         e.model.toUtf8(),
+                                         e.serialNumber.toUtf8(),
+                                         e.firmware.toUtf8(),
+                                         e.what.toUtf8(),
+                                         e.before.toUtf8(),
+                                         e.after.toUtf8(),
+                                         QByteArray::number(int(e.outcome)),
+                                         e.reason.toUtf8(),
+                                         QByteArray::number(e.family),
+                                         origin,
+                                         QByteArray::number(e.id)};
+            const char* values[std::size(fields)];
+            for (std::size_t i = 0; i < std::size(fields); ++i)
+                values[i] = fields[i].constData();
+            if (e.family < 0)
+                values[12] = nullptr;
+            bool sent = false;
+            {
+                std::lock_guard lock(serverMutex_);
+                if (server_ != nullptr) {
+                    const Result insert(PQexecParams(server_, kServerInsert, int(std::size(fields)),
+                                                     nullptr, values, nullptr, nullptr, 0));
+                    sent = insert.status() == PGRES_COMMAND_OK;
+                    if (!sent)
+                        why = QString::fromUtf8(PQerrorMessage(server_)).trimmed();
+                }
+            }
+            if (!sent) {
+                dropServer();
+                return false;
+            }
+            // Committed on the server: only now is it no longer waiting. A kill before this
+            // line sends it again, and the server keeps the first copy.
+            std::lock_guard db(dbMutex_);
+            Statement done;
+            if (sqlite3_prepare_v2(db_, "DELETE FROM outbox WHERE id = ?1", -1, &done.handle,
+                                   nullptr) == SQLITE_OK) {
+                sqlite3_bind_int64(done.handle, 1, e.id);
+                sqlite3_step(done.handle);
+            }
+        }
+    }
+}
+
+QList<Entry> Journal::waitingLocked(int limit, int* count) {
+    QList<Entry> entries;
+    Statement select;
+    const QByteArray sql = QByteArrayLiteral("SELECT ") + kEntryColumns +
+                           " FROM entries WHERE id IN (SELECT id FROM outbox) ORDER BY id LIMIT ?1";
+    if (count != nullptr) {
+        Statement counted;
+        *count = sqlite3_prepare_v2(db_, "SELECT count(*) FROM outbox", -1, &counted.handle,
+                                    nullptr) == SQLITE_OK &&
+                         sqlite3_step(counted.handle) == SQLITE_ROW
+                     ? sqlite3_column_int(counted.handle, 0)
+                     : 0;
+    }
+    if (sqlite3_prepare_v2(db_, sql.constData(), -1, &select.handle, nullptr) != SQLITE_OK)
+        return entries;
+    sqlite3_bind_int(select.handle, 1, limit);
+    while (sqlite3_step(select.handle) == SQLITE_ROW)
+        entries.append(
+            entryFrom([&](int i) { return columnText(select.handle, i); },
+                      [&](int i) { return sqlite3_column_type(select.handle, i) == SQLITE_NULL; }));
+    return entries;
+}
+
+int Journal::countWaiting() {
+    std::lock_guard db(dbMutex_);
+    int count = 0;
+    if (db_ != nullptr)
+        waitingLocked(0, &count);
+    return count;
+}
+
+void Journal::serverLost() {
+    dropServer();
+    {
+        std::lock_guard lock(queueMutex_);
+        if (sharing_ == Sharing::Shared || sharing_ == Sharing::Connecting)
+            sharing_ = Sharing::Unreachable;
+        sendWanted_ = true;
+    }
+    queueChanged_.notify_all();
+    tellSharing();
+}
+
+void Journal::tellSharing() {
+    const QString text = sharingText();
+    {
+        std::lock_guard lock(toldMutex_);
+        if (text == told_)
+            return;
+        told_ = text;
+    }
+    if (options_.onSharing)
+        options_.onSharing(text);
+}
+
+Journal::Sharing Journal::sharing() const {
+    std::lock_guard lock(queueMutex_);
+    return sharing_;
+}
+
+int Journal::waitingEntries() const {
+    std::lock_guard lock(queueMutex_);
+    return waiting_;
+}
+
+QString Journal::sharingText() const {
+    switch (sharing()) {
+        case Sharing::LocalOnly:
+            return QString();
+        case Sharing::Connecting:
+            return QStringLiteral("Connecting to the journal server %1...")
+                .arg(ServerName(options_.server));
+        case Sharing::Shared:
+            return QStringLiteral("Service journal shared on %1").arg(ServerName(options_.server));
+        case Sharing::Unreachable:
+            break;
+    }
+    return QStringLiteral(
+               "Journal server %1 cannot be reached: %2 entries kept here, sent when it can")
+        .arg(ServerName(options_.server))
+        .arg(waitingEntries());
+}
+
+QString Journal::ServerName(const QString& connection) {
+    PQconninfoOption* options = PQconninfoParse(connection.toUtf8().constData(), nullptr);
+    if (options == nullptr)
+        return QStringLiteral("(a connection string that does not read)");
+    QString host, port, database;
+    for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+        const QString value = QString::fromUtf8(o->val ? o->val : "");
+        if (qstrcmp(o->keyword, "host") == 0 ||
+            (qstrcmp(o->keyword, "hostaddr") == 0 && host.isEmpty()))
+            host = value;
+        else if (qstrcmp(o->keyword, "port") == 0)
+            port = value;
+        else if (qstrcmp(o->keyword, "dbname") == 0)
+            database = value;
+    }
+    PQconninfoFree(options);
+    QString name = host.isEmpty() ? QStringLiteral("localhost") : host;
+    if (!port.isEmpty())
+        name += QLatin1Char(':') + port;
+    if (!database.isEmpty())
+        name += QLatin1Char('/') + database;
+    return name;
 }
 
 void Journal::failLocked(const QString& why) {
@@ -237,13 +579,45 @@ bool Journal::openCheckedLocked() {  // Up to two tries: a damaged file is set a
             sqlite3_exec(db, limit.constData(), nullptr, nullptr, nullptr);
         }
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+        if (shared() && !prepareOutboxLocked(db)) {
+            failLocked(QStringLiteral("%1: %2").arg(path_, lastError(db)));
+            sqlite3_close(db);
+            return false;
+        }
         db_ = db;
         return true;
     }
     return false;
 }
 
+bool Journal::prepareOutboxLocked(sqlite3* db) {
+    if (sqlite3_exec(db, kOutbox, nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    // Named once, by whichever journal gets there first; every later one reads that name.
+    Statement name;
+    if (sqlite3_prepare_v2(db,
+                           "INSERT INTO origin (id) SELECT ?1"
+                           " WHERE NOT EXISTS (SELECT 1 FROM origin)",
+                           -1, &name.handle, nullptr) != SQLITE_OK)
+        return false;
+    bindText(name.handle, 1, QUuid::createUuid().toString(QUuid::WithoutBraces));
+    if (sqlite3_step(name.handle) != SQLITE_DONE)
+        return false;
+    Statement read;
+    if (sqlite3_prepare_v2(db, "SELECT id FROM origin LIMIT 1", -1, &read.handle, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_step(read.handle) != SQLITE_ROW)
+        return false;
+    origin_ = columnText(read.handle, 0);
+    return !origin_.isEmpty();
+}
+
 bool Journal::writeLocked(Entry& entry) {
+    // With a server, the entry and its place in the outbox are one commit.
+    if (shared() && sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        failLocked(QStringLiteral("%1: %2").arg(path_, lastError(db_)));
+        return false;
+    }
     Statement insert;
     int rc = sqlite3_prepare_v2(db_,
                                 "INSERT INTO entries (at, kind, connection, port, model, serial,"
@@ -265,11 +639,20 @@ bool Journal::writeLocked(Entry& entry) {
         bindText(insert.handle, 12, entry.reason);
         if (entry.family >= 0)
             sqlite3_bind_int(insert.handle, 13, entry.family);
-        // One statement outside a transaction: committed when it returns.
+        // Without a server, one statement outside a transaction: committed when it returns.
         rc = sqlite3_step(insert.handle);
+    }
+    if (shared() && rc == SQLITE_DONE) {
+        rc = sqlite3_exec(db_,
+                          "INSERT INTO outbox (id) VALUES (last_insert_rowid());"
+                          " COMMIT",
+                          nullptr, nullptr, nullptr);
+        rc = rc == SQLITE_OK ? SQLITE_DONE : rc;
     }
     if (rc != SQLITE_DONE) {
         failLocked(QStringLiteral("%1: %2").arg(path_, lastError(db_)));
+        if (shared())
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
     entry.id = sqlite3_last_insert_rowid(db_);
@@ -284,7 +667,7 @@ QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* 
         return entries;
     // Two forms, so that a unit's entries come through its index, not a scan of them all.
     const bool oneUnit = !serialNumber.isEmpty();
-    QByteArray sql = kColumns;
+    QByteArray sql = QByteArrayLiteral("SELECT ") + kEntryColumns + " FROM entries";
     sql += oneUnit ? " WHERE serial = ?1 AND id < ?5" : " WHERE id < ?5";
     if (resets)
         sql += " AND kind = 0 AND what = ?2 AND family = ?3 AND model = ?4";
@@ -302,22 +685,9 @@ QList<Entry> Journal::selectLocked(const QString& serialNumber, const ResetsOf* 
         bindText(select.handle, 4, resets->model);
     }
     while ((limit < 0 || entries.size() < limit) && sqlite3_step(select.handle) == SQLITE_ROW) {
-        Entry e;
-        e.id = sqlite3_column_int64(select.handle, 0);
-        e.when = columnText(select.handle, 1);
-        e.kind = Kind(sqlite3_column_int(select.handle, 2));
-        e.connection = columnText(select.handle, 3);
-        e.port = columnText(select.handle, 4);
-        e.model = columnText(select.handle, 5);
-        e.serialNumber = columnText(select.handle, 6);
-        e.firmware = columnText(select.handle, 7);
-        e.what = columnText(select.handle, 8);
-        e.before = columnText(select.handle, 9);
-        e.after = columnText(select.handle, 10);
-        e.outcome = Outcome(sqlite3_column_int(select.handle, 11));
-        e.reason = columnText(select.handle, 12);
-        if (sqlite3_column_type(select.handle, 13) != SQLITE_NULL)
-            e.family = sqlite3_column_int(select.handle, 13);
+        Entry e =
+            entryFrom([&](int i) { return columnText(select.handle, i); },
+                      [&](int i) { return sqlite3_column_type(select.handle, i) == SQLITE_NULL; });
         if (search.isEmpty() || Matches(e, search))
             entries.append(std::move(e));
     }
@@ -342,8 +712,15 @@ QList<Entry> Journal::Entries(const QString& serialNumber, const QString& search
 QList<Entry> Journal::Page(const QString& serialNumber, const QString& search, qint64 beforeId,
                            int limit) {
     Flush();
+    return read(serialNumber, nullptr, search, beforeId, limit);
+}
+
+QList<Entry> Journal::read(const QString& serialNumber, const ResetsOf* resets,
+                           const QString& search, qint64 beforeId, int limit) {
+    if (auto entries = serverSelect(serialNumber, resets, search, beforeId, limit))
+        return *std::move(entries);
     std::lock_guard lock(dbMutex_);
-    return selectLocked(serialNumber, nullptr, search, beforeId, limit);
+    return selectLocked(serialNumber, resets, search, beforeId, limit);
 }
 
 int Journal::Count(const QString& serialNumber, const QString& search) {
@@ -352,8 +729,7 @@ int Journal::Count(const QString& serialNumber, const QString& search) {
         // A page at a time: the matches are counted, not kept.
         int found = 0;
         for (qint64 before = 0;;) {
-            std::lock_guard lock(dbMutex_);
-            const QList<Entry> page = selectLocked(serialNumber, nullptr, {}, before, 2000);
+            const QList<Entry> page = read(serialNumber, nullptr, {}, before, 2000);
             for (const Entry& e : page)
                 found += Matches(e, search) ? 1 : 0;
             if (page.size() < 2000)
@@ -361,15 +737,23 @@ int Journal::Count(const QString& serialNumber, const QString& search) {
             before = page.back().id;
         }
     }
+    const bool oneUnit = !serialNumber.isEmpty();
+    int counted = 0;
+    if (serverQuery(
+            oneUnit ? "SELECT count(*) FROM entries WHERE serial = $1"
+                    : "SELECT count(*) FROM entries",
+            oneUnit ? QList<QByteArray>{serialNumber.toUtf8()} : QList<QByteArray>(),
+            [&](const PGresult* rows) { counted = QByteArray(PQgetvalue(rows, 0, 0)).toInt(); }))
+        return counted;
     std::lock_guard lock(dbMutex_);
     if (db_ == nullptr && !openLocked())
         return 0;
     Statement count;
-    const char* sql = serialNumber.isEmpty() ? "SELECT count(*) FROM entries"
-                                             : "SELECT count(*) FROM entries WHERE serial = ?1";
+    const char* sql =
+        oneUnit ? "SELECT count(*) FROM entries WHERE serial = ?1" : "SELECT count(*) FROM entries";
     if (sqlite3_prepare_v2(db_, sql, -1, &count.handle, nullptr) != SQLITE_OK)
         return 0;
-    if (!serialNumber.isEmpty())
+    if (oneUnit)
         bindText(count.handle, 1, serialNumber);
     return sqlite3_step(count.handle) == SQLITE_ROW ? sqlite3_column_int(count.handle, 0) : 0;
 }
@@ -380,7 +764,6 @@ std::optional<Entry> Journal::LastReset(int family, const QString& model,
     if (IsPlaceholderSerial(serialNumber))
         return std::nullopt;
     Flush();
-    std::lock_guard lock(dbMutex_);
     const auto values = [](const QString& text) {
         QList<LabelledValue> list = ParseValues(text);
         for (LabelledValue& v : list)
@@ -388,7 +771,7 @@ std::optional<Entry> Journal::LastReset(int family, const QString& model,
         return list;
     };
     const ResetsOf unit{family, model.trimmed()};
-    for (Entry& e : selectLocked(serialNumber.trimmed(), &unit)) {
+    for (Entry& e : read(serialNumber.trimmed(), &unit, {}, 0, -1)) {
         // A second reset holds factory values on both sides: the undo is the one before it.
         if (values(e.before) == values(e.after))
             continue;
@@ -400,6 +783,14 @@ std::optional<Entry> Journal::LastReset(int family, const QString& model,
 QStringList Journal::SerialNumbers() {
     Flush();
     QStringList serials;
+    // Ordered by their bytes, as the local file orders them, whatever the server's locale.
+    if (serverQuery("SELECT serial FROM entries WHERE serial <> '' GROUP BY serial"
+                    " ORDER BY serial COLLATE \"C\"",
+                    {}, [&](const PGresult* rows) {
+                        for (int row = 0; row < PQntuples(rows); ++row)
+                            serials.append(QString::fromUtf8(PQgetvalue(rows, row, 0)));
+                    }))
+        return serials;
     std::lock_guard lock(dbMutex_);
     if (db_ == nullptr && !openLocked())
         return serials;
@@ -412,6 +803,81 @@ QStringList Journal::SerialNumbers() {
     while (sqlite3_step(select.handle) == SQLITE_ROW)
         serials.append(columnText(select.handle, 0));
     return serials;
+}
+
+bool Journal::serverQuery(const QByteArray& sql, const QList<QByteArray>& parameters,
+                          const std::function<void(const PGresult*)>& take) {
+    if (!shared())
+        return false;
+    {
+        std::lock_guard lock(queueMutex_);
+        if (sharing_ != Sharing::Shared)
+            return false;
+    }
+    {
+        std::lock_guard lock(serverMutex_);
+        if (server_ == nullptr)
+            return false;
+        QList<const char*> values;
+        for (const QByteArray& p : parameters)
+            values.append(p.constData());
+        const Result rows(PQexecParams(server_, sql.constData(), int(values.size()), nullptr,
+                                       values.constData(), nullptr, nullptr, 0));
+        if (rows.status() == PGRES_TUPLES_OK) {
+            take(rows.handle);
+            return true;
+        }
+        // A query the server refused leaves it reached; the file answers this one.
+        if (PQstatus(server_) == CONNECTION_OK)
+            return false;
+    }
+    serverLost();
+    return false;
+}
+
+std::optional<QList<Entry>> Journal::serverSelect(const QString& serialNumber,
+                                                  const ResetsOf* resets, const QString& search,
+                                                  qint64 beforeId, int limit) {
+    QList<Entry> entries;
+    qint64 before = beforeId > 0 ? beforeId : std::numeric_limits<qint64>::max();
+    for (;;) {
+        // A search filters what comes, a chunk at a time; without one the server counts.
+        const int chunk = search.isEmpty() ? limit : kServerChunk;
+        QList<QByteArray> parameters{QByteArray::number(before)};
+        QByteArray sql =
+            QByteArrayLiteral("SELECT ") + kEntryColumns + " FROM entries WHERE id < $1";
+        const auto parameter = [&](const QByteArray& value) {
+            parameters.append(value);
+            return QByteArrayLiteral("$") + QByteArray::number(parameters.size());
+        };
+        if (!serialNumber.isEmpty())
+            sql += " AND serial = " + parameter(serialNumber.toUtf8());
+        if (resets) {
+            sql += " AND kind = 0 AND what = " + parameter(kResetWhat);
+            sql += " AND family = " + parameter(QByteArray::number(resets->family));
+            sql += " AND model = " + parameter(resets->model.toUtf8());
+        }
+        sql += " ORDER BY id DESC";
+        if (chunk >= 0)
+            sql += " LIMIT " + parameter(QByteArray::number(chunk));
+        int rows = 0;
+        const bool reached = serverQuery(sql, parameters, [&](const PGresult* result) {
+            rows = PQntuples(result);
+            for (int row = 0; row < rows; ++row) {
+                Entry e =
+                    entryFrom([&](int i) { return QString::fromUtf8(PQgetvalue(result, row, i)); },
+                              [&](int i) { return PQgetisnull(result, row, i) != 0; });
+                before = e.id;
+                if ((limit < 0 || entries.size() < limit) &&
+                    (search.isEmpty() || Matches(e, search)))
+                    entries.append(std::move(e));
+            }
+        });
+        if (!reached)
+            return std::nullopt;
+        if (chunk < 0 || rows < chunk || (limit >= 0 && entries.size() >= limit))
+            return entries;
+    }
 }
 
 QString Journal::setAsidePath() const {

@@ -15,6 +15,8 @@
 #include "JournalEntry.h"
 
 struct sqlite3;
+struct pg_conn;
+struct pg_result;
 
 namespace morlen::journal {
 
@@ -34,6 +36,20 @@ namespace morlen::journal {
 // written once, and the check for damage and the setting aside happen under a lock on a file
 // beside the database, so that one never sets aside the new file another has just started.
 //
+// Shared on a PostgreSQL server (Options::server set): the local file is then the outbox. Each
+// entry is committed to the local file as above, and a sender thread of its own copies it to the
+// server in order, marking it sent locally only once the server has committed it. An entry is
+// known on the server by the local file's origin id and its local row id, so one sent again
+// after a lost acknowledgement (a kill between the server's commit and the local mark) is not
+// doubled. While the server cannot be reached the entries wait in the local file and go when
+// it can, after a pause between tries; Record() never waits for the server. A kill with a
+// server set loses no more than without: what waits in the local file is sent by the next
+// journal to open it. Only entries recorded while a server is set are sent.
+//
+// Reads go to the server while it is reached, so every bench sees the whole history; while it
+// is not, they read the local file, and sharing() says so. The first read after the journal
+// opens waits for the first try to reach the server (at most the connect timeout).
+//
 // Every member may be called from any thread.
 class Journal {
 public:
@@ -51,6 +67,26 @@ public:
         int busyTimeoutMs = 2000;
         // A limit on the database's size in pages (0: none); a full disk for tests.
         int maxPageCount = 0;
+
+        // A libpq connection string of the server the journal is shared on; empty: the local
+        // file alone.
+        QString server;
+        // Told on the sender's or a reader's thread when sharing begins, stops or the number
+        // of entries waiting for the server changes, with the text for the status bar.
+        std::function<void(const QString& text)> onSharing;
+        // The pause between tries to reach a server that could not be reached.
+        int retryPauseMs = 5000;
+        // How long a try to connect to the server may take, in seconds (libpq allows no less
+        // than 2); the connection string's own connect_timeout wins.
+        int connectTimeoutS = 4;
+    };
+
+    // Whether the journal is shared, as it stands.
+    enum class Sharing {
+        LocalOnly,    // no server set
+        Connecting,   // the first try to reach the server is under way
+        Shared,       // the server was reached when last tried
+        Unreachable,  // it was not: entries wait in the local file
     };
 
     // Opens (or creates) the database at `path`; its folder is created when missing.
@@ -67,7 +103,9 @@ public:
     // Queues an entry; stamps `when` when it is empty. Returns at once unless kQueueBound
     // entries are waiting, then when the writer has taken one.
     void Record(Entry entry);
-    // Waits until every entry recorded before the call is written or given up.
+    // Waits until every entry recorded before the call is written or given up; with a server
+    // reached (or being tried for the first time, at most the connect timeout), until it has
+    // them too. A server out of reach is not waited for.
     void Flush();
 
     // Entries newest first: of one unit (by serial number; all units when empty) and, when
@@ -98,21 +136,53 @@ public:
     // Entries dropped because they could not be written, since the journal opened.
     int lostEntries() const;
 
+    Sharing sharing() const;
+    // Entries committed locally and not yet on the server, as last counted.
+    int waitingEntries() const;
+    // What onSharing was last told, or would be: empty for a journal of its own.
+    QString sharingText() const;
+    // The server a connection string names, for people to read (no password).
+    static QString ServerName(const QString& connection);
+
     // The local time text an entry gets.
     static QString TimeText(const QDateTime& time);
 
 private:
-    bool openLocked();
-    bool openCheckedLocked();
-    bool writeLocked(Entry& entry);
-    void failLocked(const QString& why);
-    void writerLoop();
-    // Entries of one unit (all when empty), newest first; only its resets when `resets` says
-    // whose.
     struct ResetsOf {
         int family;
         QString model;
     };
+    bool openLocked();
+    bool openCheckedLocked();
+    bool writeLocked(Entry& entry);
+    // The outbox and the file's origin id, made when missing.
+    bool prepareOutboxLocked(sqlite3* db);
+    void failLocked(const QString& why);
+    void writerLoop();
+    void senderLoop();
+    // Sends what waits in the local file; false when the server could not be reached.
+    bool sendWaiting(QString& why);
+    bool connectServer(QString& why);
+    void dropServer();
+    // What waits for the server, oldest first, at most `limit`; `count` gets how many wait.
+    QList<Entry> waitingLocked(int limit, int* count);
+    int countWaiting();
+    // A reader found the server gone: read locally and have the sender try again.
+    void serverLost();
+    void tellSharing();
+    // Server reads: nothing when no server is reached (the caller reads the local file).
+    std::optional<QList<Entry>> serverSelect(const QString& serialNumber, const ResetsOf* resets,
+                                             const QString& search, qint64 beforeId, int limit);
+    // Runs a query on the server while it is reached and gives `take` its rows; false when
+    // it was not asked or did not answer.
+    bool serverQuery(const QByteArray& sql, const QList<QByteArray>& parameters,
+                     const std::function<void(const pg_result*)>& take);
+    // From the server while it is reached, else from the local file.
+    QList<Entry> read(const QString& serialNumber, const ResetsOf* resets, const QString& search,
+                      qint64 beforeId, int limit);
+    bool shared() const { return !options_.server.isEmpty(); }
+    // Entries of one unit (all when empty), newest first; only its resets when `resets` says
+    // whose.
     QList<Entry> selectLocked(const QString& serialNumber, const ResetsOf* resets = nullptr,
                               const QString& search = QString(), qint64 beforeId = 0,
                               int limit = -1);
@@ -127,14 +197,30 @@ private:
     // The last write failed: the next success is told.
     bool failing_ = false;
     int lost_ = 0;
+    // The local file's name on the server, kept in the file once.
+    QString origin_;
+
+    // The connection to the server, shared by the sender and the readers.
+    mutable std::mutex serverMutex_;
+    pg_conn* server_ = nullptr;
+    // What the sharing handler was told last.
+    std::mutex toldMutex_;
+    QString told_;
 
     // The queue between Record() and the writer thread.
-    std::mutex queueMutex_;
+    mutable std::mutex queueMutex_;
     std::condition_variable queueChanged_;
     std::deque<Entry> queue_;
     bool writing_ = false;
     bool stopping_ = false;
+    // The sender's state, under queueMutex_ too.
+    Sharing sharing_ = Sharing::LocalOnly;
+    int waiting_ = 0;
+    bool sendWanted_ = false;
+    bool sending_ = false;
+    bool senderStopping_ = false;
     std::thread writer_;
+    std::thread sender_;
 };
 
 }  // namespace morlen::journal

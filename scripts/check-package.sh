@@ -33,8 +33,9 @@ case "$depends" in
     *libqt6widgets6*libc6* | *libc6*libqt6widgets6*) ;;
     *) fail "dependencies not computed from the libraries: '$depends'" ;;
 esac
-# The service journal's SQLite library and Qt's painting, which writes the PDF reports.
-for library in libsqlite3-0 libqt6gui6; do
+# The service journal's SQLite library, its server's client library, and Qt's painting, which
+# writes the PDF reports.
+for library in libsqlite3-0 libpq5 libqt6gui6; do
     case "$depends" in
         *"$library"*) ;;
         *) fail "no dependency on $library: '$depends'" ;;
@@ -66,6 +67,10 @@ done
 
 profiles=$("$root/usr/bin/morlen-upssim" --list-profiles)
 grep -q '^su1000 ' <<<"$profiles" || fail "morlen-upssim --list-profiles: $profiles"
+
+# Its one option, listed by --help.
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/morlen" --help | grep -q -- '--journal-server <connection string>' ||
+    fail "morlen --help does not list --journal-server"
 
 # The installed Morlen starts, and a SIGTERM closes it in order: it writes its settings.
 config="$root/config"

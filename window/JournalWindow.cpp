@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QComboBox>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -16,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QTextDocument>
@@ -514,4 +516,52 @@ void TForm1::ServiceJournalClick() {
     window->setAttribute(Qt::WA_DeleteOnClose);
     open = window;
     window->show();
+}
+
+void TForm1::SharedJournalClick() {
+    // The poll thread records into the journal: it is not swapped under a connection.
+    if (worker != nullptr && workerEnded != 1) {
+        setStatusText(QStringLiteral("Disconnect the unit to change the shared journal."));
+        return;
+    }
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("SharedJournalDialog"));
+    dialog->setWindowTitle(QStringLiteral("Shared journal"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(new QLabel(
+        QStringLiteral("PostgreSQL connection string of the journal server (for example "
+                       "\"host=workshop dbname=morlen user=bench\"); empty: this computer's "
+                       "file only."),
+        dialog));
+    auto* server =
+        new QLineEdit(settingsStore->value(QStringLiteral("JournalServer")).toString(), dialog);
+    server->setObjectName(QStringLiteral("JournalServer"));
+    server->setMinimumWidth(360);
+    layout->addWidget(server);
+    if (journalServer() != server->text()) {
+        auto* note = new QLabel(
+            QStringLiteral("The command line's --journal-server is in force while Morlen runs."),
+            dialog);
+        note->setObjectName(QStringLiteral("JournalServerNote"));
+        layout->addWidget(note);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    buttons->setObjectName(QStringLiteral("SharedJournalButtons"));
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(dialog, &QDialog::accepted, this, [this, server] {
+        const QString text = server->text().trimmed();
+        const QString before = journalServer();
+        settingsStore->setValue(QStringLiteral("JournalServer"), text);
+        settingsStore->sync();
+        if (journalServer() == before)
+            return;
+        reopenJournal();
+        if (journalServer().isEmpty())
+            setStatusText(
+                QStringLiteral("The service journal is kept in this computer's file only."));
+    });
+    dialog->open();
 }

@@ -157,9 +157,36 @@ TForm1::~TForm1() {
     endReportWriter();
 }
 
+namespace {
+// The command line's server, when it names one.
+std::optional<QString>& commandLineJournalServer() {
+    static std::optional<QString> server;
+    return server;
+}
+}  // namespace
+
+void TForm1::SetCommandLineJournalServer(std::optional<QString> connection) {
+    commandLineJournalServer() = std::move(connection);
+}
+
+QString TForm1::journalServer() const {
+    if (commandLineJournalServer())
+        return *commandLineJournalServer();
+    return settingsStore->value(QStringLiteral("JournalServer")).toString();
+}
+
 void TForm1::openJournal() {
     connect(ui->ServiceJournal, &QAction::triggered, this, &TForm1::ServiceJournalClick);
+    connect(ui->SharedJournal, &QAction::triggered, this, &TForm1::SharedJournalClick);
     journalFeed = std::make_unique<morlen::JournalFeed>(journal);
+    reopenJournal();
+}
+
+void TForm1::reopenJournal() {
+    // The windows reading the old journal go with it.
+    for (morlen::JournalWindow* window : findChildren<morlen::JournalWindow*>())
+        delete window;
+    journal.reset();
     if (qgetenv("MORLEN_JOURNAL") == "off")
         return;
     morlen::journal::Journal::Options options;
@@ -175,6 +202,9 @@ void TForm1::openJournal() {
     options.onWrittenAgain = [say] {
         say(QStringLiteral("The service journal is written again."));
     };
+    // Whether it is shared, or waits for its server, as that changes.
+    options.server = journalServer();
+    options.onSharing = say;
     journal = std::make_unique<morlen::journal::Journal>(morlen::journal::Journal::DefaultPath(),
                                                          std::move(options));
 }

@@ -129,6 +129,14 @@ public:
     QString shownReadings() const;
     // Opens the journal window.
     void ServiceJournalClick();
+    // Opens "Shared journal...": the connection string of the server the journal is shared on,
+    // empty for this computer's file alone. The journal reopens when it changes.
+    void SharedJournalClick();
+    // The server named on the command line; it wins over the setting. Set before the window
+    // is made.
+    static void SetCommandLineJournalServer(std::optional<QString> connection);
+    // The server the journal is shared on: the command line's, else the setting's.
+    QString journalServer() const;
 
     // The look before any unit is connected: page control and unit information hidden, the
     // family pages and the settings page disabled with their tabs hidden.
@@ -395,6 +403,8 @@ private:
     void setUpSaveDialog();
     // Opens the service journal in the user's data folder, unless MORLEN_JOURNAL is "off".
     void openJournal();
+    // Closes the journal (and the windows reading it) and opens it again as set now.
+    void reopenJournal();
     void restoreSettings();
     void writeSettings();
     // Asks the running poll thread to stop; completed with the poll engine.

@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include "Connection.h"
 #include "Journal.h"
 #include "JournalWindow.h"
+#include "PgServer.h"
 #include "Profile.h"
 #include "WireRig.h"
 
@@ -447,6 +450,94 @@ TEST(JournalWindow, ReadsAPageAtATimeAndExportsInTheBackground) {
     ASSERT_TRUE(EngineBench::waitFor([&] { return !window.exporting(); }));
     EXPECT_EQ(status->text(), QStringLiteral("Export cancelled."));
     EXPECT_FALSE(QFile::exists(cancelled));
+}
+
+// "Shared journal...": the server chosen in its dialog is kept in the settings, the journal
+// reopens on it, and the status bar says whether it is shared or waits for its server; the
+// command line's server wins over the setting.
+TEST(SharedJournalSetting, ChosenInItsDialogAndToldOnTheStatusBar) {
+    journal::PgServer& server = journal::PgServer::Shared();
+    ASSERT_TRUE(server.error().isEmpty()) << server.error().toStdString();
+    const QString database = server.newDatabase();
+    ASSERT_FALSE(database.isEmpty()) << server.error().toStdString();
+    QTemporaryDir nowhere;
+    const QString unreachable = QStringLiteral("host=%1 port=1 dbname=none").arg(nowhere.path());
+    TForm1 form;
+    const auto choose = [&](const QString& text) {
+        form.ui->SharedJournal->trigger();
+        auto* dialog = form.findChild<QDialog*>(QStringLiteral("SharedJournalDialog"));
+        ASSERT_NE(dialog, nullptr);
+        auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("JournalServer"));
+        auto* buttons =
+            dialog->findChild<QDialogButtonBox*>(QStringLiteral("SharedJournalButtons"));
+        ASSERT_TRUE(field != nullptr && buttons != nullptr);
+        field->setText(text);
+        buttons->button(QDialogButtonBox::Ok)->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(form.findChild<QDialog*>(QStringLiteral("SharedJournalDialog")), nullptr);
+    };
+    const auto statusBecomes = [&](const QString& text) {
+        return EngineBench::waitFor([&] { return form.statusText() == text; });
+    };
+    const auto record = [&](const char* what) {
+        Entry e;
+        e.serialNumber = QStringLiteral("AS9");
+        e.what = Latin(what);
+        form.journal->Record(e);
+        form.journal->Flush();
+    };
+
+    choose(database);
+    EXPECT_EQ(form.journalServer(), database);
+    EXPECT_TRUE(
+        statusBecomes("Service journal shared on " + journal::Journal::ServerName(database)))
+        << form.statusText().toStdString();
+    record("on the server");
+    EXPECT_EQ(journal::Query(database, QStringLiteral("SELECT what FROM entries")),
+              QList<QStringList>{{"on the server"}});
+
+    choose(unreachable);
+    const QString name = journal::Journal::ServerName(unreachable);
+    EXPECT_TRUE(statusBecomes("Journal server " + name +
+                              " cannot be reached: 0 entries kept here, sent when it can"))
+        << form.statusText().toStdString();
+    record("kept here");
+    EXPECT_TRUE(statusBecomes("Journal server " + name +
+                              " cannot be reached: 1 entries kept here, sent when it can"))
+        << form.statusText().toStdString();
+
+    choose(QString());
+    EXPECT_EQ(form.statusText(),
+              QStringLiteral("The service journal is kept in this computer's file only."));
+    EXPECT_EQ(form.journal->sharing(), journal::Journal::Sharing::LocalOnly);
+    // The same again changes nothing, and says nothing.
+    form.setStatusText(QStringLiteral("mark"));
+    choose(QString());
+    EXPECT_EQ(form.statusText(), QStringLiteral("mark"));
+
+    // A window made with a server on the command line uses it, whatever the setting says; the
+    // setting is kept for later runs.
+    TForm1::SetCommandLineJournalServer(database);
+    {
+        TForm1 commanded;
+        EXPECT_EQ(commanded.journalServer(), database);
+        EXPECT_TRUE(EngineBench::waitFor(
+            [&] { return commanded.journal->sharing() == journal::Journal::Sharing::Shared; }));
+        commanded.ui->SharedJournal->trigger();
+        auto* dialog = commanded.findChild<QDialog*>(QStringLiteral("SharedJournalDialog"));
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_NE(dialog->findChild<QLabel*>(QStringLiteral("JournalServerNote")), nullptr);
+        dialog->findChild<QLineEdit*>(QStringLiteral("JournalServer"))->setText(unreachable);
+        dialog->findChild<QDialogButtonBox*>(QStringLiteral("SharedJournalButtons"))
+            ->button(QDialogButtonBox::Ok)
+            ->click();
+        EXPECT_EQ(commanded.journalServer(), database);
+        EngineBench::waitFor([] { return false; }, 200);
+        EXPECT_EQ(commanded.journal->sharing(), journal::Journal::Sharing::Shared);
+    }
+    TForm1::SetCommandLineJournalServer(std::nullopt);
+    TForm1 later;
+    EXPECT_EQ(later.journalServer(), unreachable);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
-// The journal's store on a real file: what survives a kill, a full disk and a damaged file,
-// and the queries and texts the journal window and the restore read.
+// The journal's store on a real file, and shared on a real PostgreSQL server of the tests' own:
+// what survives a kill, a full disk, a damaged file and a server that goes away, and the
+// queries and texts the journal window and the restore read.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +21,7 @@
 #include <thread>
 
 #include "Journal.h"
+#include "PgServer.h"
 
 // Texts in failure messages as text.
 QT_BEGIN_NAMESPACE
@@ -65,7 +70,40 @@ int RowsOnDisk(const QString& path) {
     return rows;
 }
 
-TEST(JournalStore, KillDuringWritesLosesAtMostTheQueueAndTheEntryBeingWritten) {
+// Where a journal keeps its entries: its file alone, or its file and a server.
+enum class Backend { File, Server };
+
+// The store's tests, each run on the file and on the server. Every test on the server has a
+// database of its own.
+class JournalOn : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Backend::Server) {
+            PgServer& server = PgServer::Shared();
+            ASSERT_TRUE(server.error().isEmpty()) << server.error().toStdString();
+            database_ = server.newDatabase();
+            ASSERT_FALSE(database_.isEmpty()) << server.error().toStdString();
+        }
+    }
+    Journal::Options options() const {
+        Journal::Options o;
+        o.server = database_;
+        return o;
+    }
+    // Once the journal has read, it read the server while that is the place.
+    void ExpectReadFromTheRightPlace(const Journal& journal) const {
+        EXPECT_EQ(journal.sharing(), GetParam() == Backend::Server ? Journal::Sharing::Shared
+                                                                   : Journal::Sharing::LocalOnly);
+    }
+    QString database_;
+};
+
+INSTANTIATE_TEST_SUITE_P(, JournalOn, ::testing::Values(Backend::File, Backend::Server),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                             return info.param == Backend::File ? "File" : "Server";
+                         });
+
+TEST_P(JournalOn, KillDuringWritesLosesAtMostTheQueueAndTheEntryBeingWritten) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
     // How many Record() calls the child has seen return: each such entry is the journal's.
@@ -77,8 +115,9 @@ TEST(JournalStore, KillDuringWritesLosesAtMostTheQueueAndTheEntryBeingWritten) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // Records as fast as it can until it is killed, in the middle of some write.
-        Journal journal(path);
+        // Records as fast as it can until it is killed, in the middle of some write (and, with
+        // a server, of some sending: between its commit there and its mark here, too).
+        Journal journal(path, options());
         for (int i = 0;; ++i) {
             journal.Record(Change(QStringLiteral("S1"), QString::number(i), QString(), QString()));
             recorded->store(i + 1);
@@ -99,9 +138,10 @@ TEST(JournalStore, KillDuringWritesLosesAtMostTheQueueAndTheEntryBeingWritten) {
     const int returned = recorded->load();
     ::munmap(recorded, sizeof(std::atomic<int>));
 
-    // Everything committed before the kill is there, whole and in order; of the entries whose
-    // Record() had returned, at most the queue and the one being written are missing.
-    Journal journal(path);
+    // Everything committed before the kill is there, whole and in order, on the server once
+    // each; of the entries whose Record() had returned, at most the queue and the one being
+    // written are missing.
+    Journal journal(path, options());
     const QList<Entry> entries = journal.Entries();
     ASSERT_GE(entries.size(), seenBeforeKill);
     EXPECT_GE(entries.size(), returned - (Journal::kQueueBound + 1)) << returned;
@@ -109,6 +149,8 @@ TEST(JournalStore, KillDuringWritesLosesAtMostTheQueueAndTheEntryBeingWritten) {
         EXPECT_EQ(entries[i].what, QString::number(entries.size() - 1 - i)) << i;
     EXPECT_TRUE(journal.setAsidePath().isEmpty());
     EXPECT_TRUE(journal.failure().isEmpty());
+    ExpectReadFromTheRightPlace(journal);
+    EXPECT_EQ(journal.waitingEntries(), 0);
 }
 
 // Another program holds the database's write lock for a while, twice: each failure is told
@@ -317,10 +359,10 @@ TEST(JournalStore, FailuresAreToldOnceAndNeverStopTheCaller) {
 // two ports on one machine): in two processes or in two threads, on a healthy file or on a
 // damaged one that both find at their start. Every entry is there once, in each writer's
 // order, and only the damaged file was set aside.
-TEST(JournalStore, TwoWritersOnOneFileLoseNothingAndDoubleNothing) {
+TEST_P(JournalOn, TwoWritersOnOneFileLoseNothingAndDoubleNothing) {
     constexpr int kEach = 150;
-    const auto write = [](const QString& path, const QString& who) {
-        Journal journal(path);
+    const auto write = [this](const QString& path, const QString& who) {
+        Journal journal(path, options());
         for (int i = 0; i < kEach; ++i)
             journal.Record(Change(who, QString::number(i), {}, {}));
         journal.Flush();
@@ -347,6 +389,10 @@ TEST(JournalStore, TwoWritersOnOneFileLoseNothingAndDoubleNothing) {
                 ASSERT_TRUE(f.open(QIODevice::WriteOnly));
                 f.write(QByteArray(8192, 'x'));
             }
+            // Each writer's name, of this case and round alone: one server holds them all.
+            const auto who = [&](int w) {
+                return QStringLiteral("W%1 %2 %3").arg(w).arg(QLatin1String(c.name)).arg(round);
+            };
             bool ok[2] = {false, false};
             if (c.processes) {
                 pid_t children[2];
@@ -354,7 +400,7 @@ TEST(JournalStore, TwoWritersOnOneFileLoseNothingAndDoubleNothing) {
                     children[w] = fork();
                     ASSERT_GE(children[w], 0);
                     if (children[w] == 0)
-                        _exit(write(path, QStringLiteral("W%1").arg(w)) ? 0 : 1);
+                        _exit(write(path, who(w)) ? 0 : 1);
                 }
                 for (int w = 0; w < 2; ++w) {
                     int status = 0;
@@ -362,20 +408,21 @@ TEST(JournalStore, TwoWritersOnOneFileLoseNothingAndDoubleNothing) {
                     ok[w] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
                 }
             } else {
-                std::thread other([&] { ok[1] = write(path, QStringLiteral("W1")); });
-                ok[0] = write(path, QStringLiteral("W0"));
+                std::thread other([&] { ok[1] = write(path, who(1)); });
+                ok[0] = write(path, who(0));
                 other.join();
             }
             EXPECT_TRUE(ok[0] && ok[1]) << "round " << round;
-            Journal journal(path);
-            for (const QString& who : {QStringLiteral("W0"), QStringLiteral("W1")}) {
-                QStringList whats = Whats(journal.Entries(who));
+            Journal journal(path, options());
+            for (const QString& writer : {who(0), who(1)}) {
+                QStringList whats = Whats(journal.Entries(writer));
                 std::reverse(whats.begin(), whats.end());
                 QStringList expected;
                 for (int i = 0; i < kEach; ++i)
                     expected.append(QString::number(i));
-                EXPECT_EQ(whats, expected) << "round " << round << " " << who.toStdString();
+                EXPECT_EQ(whats, expected) << writer.toStdString();
             }
+            ExpectReadFromTheRightPlace(journal);
             const QStringList aside =
                 QDir(dir.path()).entryList({QStringLiteral("journal.sqlite.damaged-*")});
             QStringList files;
@@ -387,9 +434,9 @@ TEST(JournalStore, TwoWritersOnOneFileLoseNothingAndDoubleNothing) {
     }
 }
 
-TEST(JournalStore, QueriesNewestFirstByUnitAndSearch) {
+TEST_P(JournalOn, QueriesNewestFirstByUnitAndSearch) {
     QTemporaryDir dir;
-    Journal journal(dir.filePath(QStringLiteral("j.sqlite")));
+    Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options());
     const QString reset1 = FormatValues({{QStringLiteral("Up Voltage"), QStringLiteral("253")}});
     const QString reset2 = FormatValues({{QStringLiteral("Up Voltage"), QStringLiteral("264")}});
     journal.Record(Change(QStringLiteral("AS1"), QString::fromLatin1(kResetWhat), reset1, {}));
@@ -425,14 +472,44 @@ TEST(JournalStore, QueriesNewestFirstByUnitAndSearch) {
     EXPECT_EQ(journal.LastReset(0, model, QStringLiteral("AS2"))->before, reset1);
     EXPECT_FALSE(journal.LastReset(0, model, QStringLiteral("AS3")).has_value());
     EXPECT_EQ(journal.SerialNumbers(), (QStringList{"AS1", "AS2"}));
+
+    // A page at a time, as the window scrolls: each page goes on below the last one's oldest.
+    const struct {
+        QString serial, search;
+        int limit;
+        QList<QStringList> pages;
+        int count;
+    } paged[] = {
+        {{}, {}, 2, {{reset, "Constant 0"}, {reset, "Up Voltage"}, {reset}}, 5},
+        {"AS1", {}, 2, {{"Constant 0", reset}, {reset}}, 3},
+        {{}, "253", 1, {{reset}, {"Up Voltage"}, {reset}}, 3},
+        {"AS2", "nothing like it", 3, {{}}, 0},
+    };
+    for (const auto& p : paged) {
+        SCOPED_TRACE((p.serial + "/" + p.search).toStdString());
+        QList<QStringList> pages;
+        qint64 before = 0;
+        for (int i = 0; i < 5; ++i) {
+            const QList<Entry> page = journal.Page(p.serial, p.search, before, p.limit);
+            pages.append(Whats(page));
+            if (page.size() < p.limit)
+                break;
+            before = page.back().id;
+        }
+        if (pages.size() > 1 && pages.back().isEmpty())
+            pages.removeLast();
+        EXPECT_EQ(pages, p.pages);
+        EXPECT_EQ(journal.Count(p.serial, p.search), p.count);
+    }
+    ExpectReadFromTheRightPlace(journal);
 }
 
 // The values before a unit's last reset: only of that unit, known by family, model and serial
 // number; never of a unit without a serial number of its own; not of a reset that changed
 // nothing (the second of two).
-TEST(JournalStore, TheLastResetIsThatUnitsOwnAndOneThatChangedSomething) {
+TEST_P(JournalOn, TheLastResetIsThatUnitsOwnAndOneThatChangedSomething) {
     QTemporaryDir dir;
-    Journal journal(dir.filePath(QStringLiteral("j.sqlite")));
+    Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options());
     const struct {
         int family;
         const char *model, *serial, *before, *after;
@@ -464,6 +541,235 @@ TEST(JournalStore, TheLastResetIsThatUnitsOwnAndOneThatChangedSomething) {
         const auto found = journal.LastReset(a.family, a.model, a.serial);
         EXPECT_EQ(found ? found->before : QString(), *a.before ? values(a.before) : QString());
     }
+    ExpectReadFromTheRightPlace(journal);
+}
+
+// Whether `done` comes true within a generous while, looking every few milliseconds.
+bool Eventually(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The entries' `what` on the server in the order it took them, asked from outside the journal.
+QStringList WhatsOnServer(const QString& database) {
+    QStringList whats;
+    for (const QStringList& row :
+         Query(database, QStringLiteral("SELECT what FROM entries ORDER BY id")))
+        whats.append(row.join(QLatin1Char(' ')));
+    return whats;
+}
+
+QStringList Numbers(int from, int to) {
+    QStringList numbers;
+    for (int i = from; i < to; ++i)
+        numbers.append(QString::number(i));
+    return numbers;
+}
+
+// What a journal told the status bar, in order.
+struct Told {
+    std::mutex mutex;
+    QStringList texts;
+    void Listen(Journal::Options& options) {
+        options.onSharing = [this](const QString& text) {
+            std::lock_guard lock(mutex);
+            texts.append(text);
+        };
+    }
+    QStringList Texts() {
+        std::lock_guard lock(mutex);
+        return texts;
+    }
+};
+
+QString NewServerDatabase(PgServer& server) {
+    EXPECT_TRUE(server.error().isEmpty()) << server.error().toStdString();
+    const QString database = server.error().isEmpty() ? server.newDatabase() : QString();
+    EXPECT_FALSE(database.isEmpty()) << server.error().toStdString();
+    return database;
+}
+
+// Two benches, each with a file of its own, one server: each reads the other's entries, the
+// reset to undo of a unit served on the other bench included; each file keeps its own.
+TEST(SharedJournal, TwoBenchesSeeEachOthersEntries) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    Told toldA, toldB;
+    Journal::Options optionsA, optionsB;
+    optionsA.server = optionsB.server = database;
+    toldA.Listen(optionsA);
+    toldB.Listen(optionsB);
+    const QString pathA = dir.filePath(QStringLiteral("a.sqlite"));
+    const QString pathB = dir.filePath(QStringLiteral("b.sqlite"));
+    Journal a(pathA, optionsA), b(pathB, optionsB);
+    const QString reset = QString::fromLatin1(kResetWhat);
+    const auto values = [](const char* v) { return FormatValues({{"Up Voltage", v}}); };
+    a.Record(Change(QStringLiteral("AS1"), reset, values("264"), values("253")));
+    a.Flush();
+    b.Record(Change(QStringLiteral("AS2"), QStringLiteral("Up Voltage"), "253", "264"));
+    b.Flush();
+    a.Record(Change(QStringLiteral("AS1"), QStringLiteral("Constant 0"), "41", "43"));
+    a.Flush();
+    for (Journal* journal : {&a, &b}) {
+        SCOPED_TRACE(journal->path().toStdString());
+        EXPECT_EQ(Whats(journal->Entries()), (QStringList{"Constant 0", "Up Voltage", reset}));
+        EXPECT_EQ(journal->SerialNumbers(), (QStringList{"AS1", "AS2"}));
+        EXPECT_EQ(journal->Count(QStringLiteral("AS1"), {}), 2);
+        const auto undo = journal->LastReset(0, QStringLiteral("Smart-UPS 1000"), "AS1");
+        ASSERT_TRUE(undo.has_value());
+        EXPECT_EQ(undo->before, values("264"));
+        EXPECT_EQ(journal->sharing(), Journal::Sharing::Shared);
+    }
+    EXPECT_EQ(RowsOnDisk(pathA), 2);
+    EXPECT_EQ(RowsOnDisk(pathB), 1);
+    // Told once each, naming the server and no more of the connection string.
+    for (Told* told : {&toldA, &toldB}) {
+        const QStringList texts = told->Texts();
+        ASSERT_EQ(texts.size(), 1) << texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(texts.front().startsWith(QStringLiteral("Service journal shared on ")));
+        EXPECT_TRUE(texts.front().endsWith(QLatin1Char('/') +
+                                           database.section(QStringLiteral("dbname="), 1)))
+            << texts.front().toStdString();
+        EXPECT_FALSE(texts.front().contains(QStringLiteral("user=")));
+    }
+}
+
+// The server stops mid-session and starts again: what is recorded meanwhile waits in the file,
+// read there, counted on the status bar, and goes to the server in order when it is back, none
+// lost, none twice.
+TEST(SharedJournal, EntriesRecordedWhileTheServerIsDownAreSentInOrderWhenItIsBack) {
+    PgServer server;  // of this test alone: it is stopped
+    const QString database = NewServerDatabase(server);
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    Told told;
+    Journal::Options options;
+    options.server = database;
+    options.retryPauseMs = 50;
+    told.Listen(options);
+    Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options);
+    const auto record = [&](int from, int to) {
+        for (int i = from; i < to; ++i)
+            journal.Record(Change(QStringLiteral("AS1"), QString::number(i), {}, {}));
+        journal.Flush();
+    };
+    record(0, 3);
+    EXPECT_EQ(journal.sharing(), Journal::Sharing::Shared);
+    EXPECT_EQ(WhatsOnServer(database), Numbers(0, 3));
+
+    ASSERT_TRUE(server.stop()) << server.error().toStdString();
+    const auto start = std::chrono::steady_clock::now();
+    record(3, 8);
+    // Neither recording nor flushing waits for a server that is not there.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    ASSERT_TRUE(Eventually([&] {
+        return journal.sharing() == Journal::Sharing::Unreachable && journal.waitingEntries() == 5;
+    })) << int(journal.sharing())
+        << " " << journal.waitingEntries();
+    // Read from the file meanwhile: everything this bench wrote, newest first.
+    QStringList newestFirst = Numbers(0, 8);
+    std::reverse(newestFirst.begin(), newestFirst.end());
+    EXPECT_EQ(Whats(journal.Entries(QStringLiteral("AS1"))), newestFirst);
+    EXPECT_EQ(journal.Count({}, {}), 8);
+    EXPECT_TRUE(Eventually([&] {
+        return told.Texts().contains(
+            QStringLiteral(
+                "Journal server %1 cannot be reached: 5 entries kept here, sent when it can")
+                .arg(Journal::ServerName(database)));
+    })) << told.Texts().join(QLatin1Char('|')).toStdString();
+
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    record(8, 10);
+    ASSERT_TRUE(Eventually([&] {
+        return journal.sharing() == Journal::Sharing::Shared && journal.waitingEntries() == 0;
+    })) << int(journal.sharing())
+        << " " << journal.waitingEntries();
+    journal.Flush();
+    EXPECT_EQ(WhatsOnServer(database), Numbers(0, 10));
+    EXPECT_EQ(told.Texts().back(),
+              QStringLiteral("Service journal shared on ") + Journal::ServerName(database));
+}
+
+// A server host that takes the connection and never answers (a hung server, a half-dead
+// network): recording never waits for it, the first read waits out the connect timeout once,
+// and the entries are kept in the file.
+TEST(SharedJournal, AServerThatNeverAnswersHoldsNoCallerBeyondTheConnectTimeout) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 16), 0);  // connections wait in the backlog, never answered
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    QTemporaryDir dir;
+    Journal::Options options;
+    options.server =
+        QStringLiteral("host=127.0.0.1 port=%1 dbname=none").arg(ntohs(address.sin_port));
+    options.connectTimeoutS = 2;
+    const auto since = [](std::chrono::steady_clock::time_point start) {
+        return std::chrono::steady_clock::now() - start;
+    };
+    auto start = std::chrono::steady_clock::now();
+    {
+        Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options);
+        for (int i = 0; i < 20; ++i)
+            journal.Record(Change(QStringLiteral("AS1"), QString::number(i), {}, {}));
+        EXPECT_LT(since(start), std::chrono::milliseconds(1500));
+        EXPECT_EQ(journal.sharing(), Journal::Sharing::Connecting);
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(journal.Count({}, {}), 20);
+        EXPECT_GT(since(start), std::chrono::milliseconds(500));
+        EXPECT_LT(since(start), std::chrono::seconds(4));
+        EXPECT_EQ(journal.sharing(), Journal::Sharing::Unreachable);
+        EXPECT_EQ(journal.waitingEntries(), 20);
+        // Out of reach now: reads no longer wait.
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Whats(journal.Entries()).first(), QStringLiteral("19"));
+        EXPECT_LT(since(start), std::chrono::milliseconds(500));
+        start = std::chrono::steady_clock::now();
+    }
+    // Closing waits at most for a try under way.
+    EXPECT_LT(since(start), std::chrono::seconds(4));
+    ::close(listener);
+}
+
+// A kill between the server's commit of an entry and its mark in the file: the entry is sent
+// again by the next journal on that file, and the server keeps one copy.
+TEST(SharedJournal, AnEntryWhoseAcknowledgementWasLostIsNotDoubled) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("j.sqlite"));
+    Journal::Options options;
+    options.server = database;
+    {
+        Journal journal(path, options);
+        for (int i = 0; i < 4; ++i)
+            journal.Record(Change(QStringLiteral("AS1"), QString::number(i), {}, {}));
+    }
+    ASSERT_EQ(WhatsOnServer(database), Numbers(0, 4));
+    // The file as such a kill leaves it: the server has them all, the file says none went.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_exec(db, "INSERT INTO outbox SELECT id FROM entries", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+    {
+        Journal journal(path, options);
+        journal.Flush();
+        EXPECT_EQ(journal.waitingEntries(), 0);
+        journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("4"), {}, {}));
+    }
+    EXPECT_EQ(WhatsOnServer(database), Numbers(0, 5));
 }
 
 TEST(JournalTexts, ValuesAndCsvRoundTrip) {

@@ -970,7 +970,7 @@ TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItemsThenTheServiceItems) {
                              {"AUTO1", "Smart-UPS 3Gen. Battery Const. AUTO Fix"},
                              {"HexCodeON", "UPS Model Hex Code Detection ON"}};
     const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 8);
+    ASSERT_EQ(actions.size(), 9);
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(items[i].name);
         QAction* action = actions[i];
@@ -987,17 +987,18 @@ TEST_F(LayoutTest, OptionsMenuHoldsThreeCheckableItemsThenTheServiceItems) {
     // Below a separator, the items that open windows of their own: no mark.
     EXPECT_TRUE(actions[3]->isSeparator());
     const Caption service[] = {{"ServiceJournal", "Service journal..."},
+                               {"SharedJournal", "Shared journal..."},
                                {"SaveUnitSettings", "Save unit settings..."},
                                {"RestoreUnitSettings", "Restore unit settings..."},
                                {"BatteryService", "Battery service..."}};
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(service[i].name);
         EXPECT_EQ(actions[4 + i]->objectName().toStdString(), service[i].name);
         EXPECT_EQ(actions[4 + i]->text().toStdString(), service[i].text);
         EXPECT_FALSE(actions[4 + i]->isCheckable());
     }
     // Only while a unit is connected.
-    EXPECT_FALSE(actions[7]->isEnabled());
+    EXPECT_FALSE(actions[8]->isEnabled());
 }
 
 TEST_F(LayoutTest, SaveDialogIsSetUp) {
