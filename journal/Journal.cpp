@@ -475,10 +475,10 @@ QString Journal::sharingText() const {
         case Sharing::Unreachable:
             break;
     }
-    return QStringLiteral(
-               "Journal server %1 cannot be reached: %2 entries kept here, sent when it can")
-        .arg(ServerName(options_.server))
-        .arg(waitingEntries());
+    const int waiting = waitingEntries();
+    return QStringLiteral("Journal server %1 cannot be reached: %2 kept here, sent when it can")
+        .arg(ServerName(options_.server),
+             waiting == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(waiting));
 }
 
 QString Journal::ServerName(const QString& connection) {

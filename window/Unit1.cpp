@@ -183,9 +183,10 @@ void TForm1::openJournal() {
 }
 
 void TForm1::reopenJournal() {
-    // The windows reading the old journal go with it.
+    // The windows and the battery report reading the old journal go with it.
     for (morlen::JournalWindow* window : findChildren<morlen::JournalWindow*>())
         delete window;
+    endReportWriter();
     journal.reset();
     if (qgetenv("MORLEN_JOURNAL") == "off")
         return;

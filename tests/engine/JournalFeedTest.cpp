@@ -503,7 +503,7 @@ TEST(SharedJournalSetting, ChosenInItsDialogAndToldOnTheStatusBar) {
         << form.statusText().toStdString();
     record("kept here");
     EXPECT_TRUE(statusBecomes("Journal server " + name +
-                              " cannot be reached: 1 entries kept here, sent when it can"))
+                              " cannot be reached: 1 entry kept here, sent when it can"))
         << form.statusText().toStdString();
 
     choose(QString());
