@@ -617,49 +617,80 @@ TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheA
 // calibration handed to its guard (refused here: the load is under 30 %), the readings after;
 // each step in the journal.
 TEST(GuidedService, AWalkThroughEveryStepOnTheSimulatedUnit) {
-    ViewRig rig("su1000");
-    rig.openJournal();
-    const ServiceState& state = rig.view().service;
-    EXPECT_EQ(WireOf(rig.handle(Request::ServiceBefore)), "Q/2 x/8 f/5 j/4 P/5 X/2 Q/2");
-    EXPECT_EQ(state.next, ServiceStep::Date);
-    EXPECT_EQ(state.oldDate, QStringLiteral("11/29/96"));
-    EXPECT_EQ(state.proposedDate, QStringLiteral("01/15/26")) << "the clock's day, not the host's";
-    EXPECT_EQ(journal::ValueOf(state.before, QStringLiteral("Replace battery")),
-              QStringLiteral("No"));
+    // The unit's own load (18.5 %) refuses the calibration; at 45 % it runs down to the unit's
+    // floor, which stores a new run time, and the service carries on after it.
+    for (const double load : {0.0, 45.0}) {
+        SCOPED_TRACE(load > 0 ? "a calibration run to its end" : "a calibration refused");
+        ViewRig rig("su1000", [load](sim::Profile& p) {
+            if (load > 0)
+                p.loadPercent = load;
+        });
+        rig.openJournal();
+        const ServiceState& state = rig.view().service;
+        EXPECT_EQ(WireOf(rig.handle(Request::ServiceBefore)), "Q/2 x/8 f/5 j/4 P/5 X/2 Q/2");
+        EXPECT_EQ(state.next, ServiceStep::Date);
+        EXPECT_EQ(state.oldDate, QStringLiteral("11/29/96"));
+        EXPECT_EQ(state.proposedDate, QStringLiteral("01/15/26"))
+            << "the clock's day, not the host's";
+        EXPECT_EQ(journal::ValueOf(state.before, QStringLiteral("Replace battery")),
+                  QStringLiteral("No"));
 
-    EXPECT_EQ(WireOf(rig.handle(Request::ReplaceDateWrite, "12/09/26"), true),
-              "x/8 -/1 1/2 2/2 //2 0/2 9/2 //2 2/2 6/2 ~4000 x/8 ~500");
-    EXPECT_EQ(state.newDate, QStringLiteral("12/09/26"));
-    EXPECT_EQ(state.next, ServiceStep::SelfTest);
+        EXPECT_EQ(WireOf(rig.handle(Request::ReplaceDateWrite, "12/09/26"), true),
+                  "x/8 -/1 1/2 2/2 //2 0/2 9/2 //2 2/2 6/2 ~4000 x/8 ~500");
+        EXPECT_EQ(state.newDate, QStringLiteral("12/09/26"));
+        EXPECT_EQ(state.next, ServiceStep::SelfTest);
 
-    EXPECT_EQ(WireOf(rig.handle(Request::SelfTest), true), "W/3");
-    EXPECT_TRUE(state.waiting);
-    rig.ups().clock().sleepMs(39000);
-    rig.handler().battery().Step(false);
-    EXPECT_EQ(WireOf(rig.log().take()), "") << "the result only once the test has ended";
-    rig.ups().clock().sleepMs(1000);
-    rig.handler().battery().Step(false);
-    EXPECT_EQ(WireOf(rig.log().take()), "X/2 G/1");
-    EXPECT_EQ(state.selfTestResult, QStringLiteral("Passed: battery good"));
-    EXPECT_EQ(state.next, ServiceStep::Calibration);
+        EXPECT_EQ(WireOf(rig.handle(Request::SelfTest), true), "W/3");
+        EXPECT_TRUE(state.waiting);
+        rig.ups().clock().sleepMs(39000);
+        rig.handler().battery().Step(false);
+        EXPECT_EQ(WireOf(rig.log().take()), "") << "the result only once the test has ended";
+        rig.ups().clock().sleepMs(1000);
+        rig.handler().battery().Step(false);
+        EXPECT_EQ(WireOf(rig.log().take()), "X/2 G/1");
+        EXPECT_EQ(state.selfTestResult, QStringLiteral("Passed: battery good"));
+        EXPECT_EQ(state.next, ServiceStep::Calibration);
 
-    const std::string calibration = WireOf(rig.handle(Request::CalibrationStart));
-    EXPECT_EQ(calibration.find("D/"), std::string::npos) << calibration;
-    EXPECT_TRUE(state.calibrationEnd.contains(QLatin1String("below 30 %")));
-    EXPECT_EQ(state.next, ServiceStep::After);
+        std::string calibration = WireOf(rig.handle(Request::CalibrationStart));
+        if (load > 0) {
+            // Each pass watches it; bounded here by four hours of the unit's time.
+            EXPECT_TRUE(state.waiting);
+            for (int pass = 0; pass < 4 * 360 && state.waiting; ++pass) {
+                rig.ups().clock().sleepMs(10000);
+                rig.handler().battery().Step(false);
+                rig.handler().service().Step();
+            }
+            calibration += WireOf(rig.log().take());
+            EXPECT_FALSE(state.waiting) << "the calibration did not end";
+            EXPECT_FALSE(state.calibrationCourse.isEmpty());
+            EXPECT_FALSE(rig.unit().model().calibrating());
+        } else {
+            EXPECT_TRUE(state.calibrationEnd.contains(QLatin1String("below 30 %")));
+        }
+        EXPECT_EQ(std::count(calibration.begin(), calibration.end(), 'D'), load > 0 ? 1 : 0)
+            << "one D starts it and none follows an end the unit made itself";
+        EXPECT_EQ(state.next, ServiceStep::After);
 
-    EXPECT_EQ(WireOf(rig.handle(Request::ServiceAfter)), "x/8 f/5 j/4 P/5 X/2 Q/2");
-    EXPECT_EQ(state.next, ServiceStep::Done);
-    EXPECT_EQ(journal::ValueOf(state.after, QStringLiteral("Battery date")),
-              QStringLiteral("12/09/26"));
-    QStringList steps;
-    for (const journal::Entry& e : rig.entries())
-        if (e.kind == journal::Kind::Change)
-            steps.prepend(e.what + QLatin1Char(':') + journal::OutcomeText(e.outcome));
-    EXPECT_EQ(steps,
-              QStringList({"Battery service: before:Confirmed", "Batteries Replaced Date:Confirmed",
-                           "Self Test:Confirmed", "Battery service: self-test:Confirmed",
-                           "Runtime calibration:Not reached", "Battery service: after:Confirmed"}));
+        EXPECT_EQ(WireOf(rig.handle(Request::ServiceAfter)), "x/8 f/5 j/4 P/5 X/2 Q/2");
+        EXPECT_EQ(state.next, ServiceStep::Done);
+        EXPECT_EQ(journal::ValueOf(state.after, QStringLiteral("Battery date")),
+                  QStringLiteral("12/09/26"));
+        QStringList steps;
+        for (const journal::Entry& e : rig.entries())
+            if (e.kind == journal::Kind::Change)
+                steps.prepend(e.what + QLatin1Char(':') + journal::OutcomeText(e.outcome));
+        EXPECT_EQ(steps, QStringList({"Battery service: before:Confirmed",
+                                      "Batteries Replaced Date:Confirmed", "Self Test:Confirmed",
+                                      "Battery service: self-test:Confirmed",
+                                      load > 0 ? "Runtime calibration:Confirmed"
+                                               : "Runtime calibration:Not reached",
+                                      "Battery service: after:Confirmed"}));
+        if (load > 0) {
+            EXPECT_NE(journal::ValueOf(state.after, QStringLiteral("Run time")),
+                      journal::ValueOf(state.before, QStringLiteral("Run time")))
+                << "the unit stored the run time it measured";
+        }
+    }
 }
 
 // The date proposed is the clock's today in the unit's own form; only a date of the calendar in
