@@ -9,7 +9,9 @@
 // asked for it, and must never have heard a command that shuts it down, restarts it, tests it,
 // calibrates its run time or takes it out of smart mode; closing the window sends "R" last. The
 // battery page's Calibrate and Abort are clicked too (their questions answered Yes twice in three):
-// a "D" may reach the unit only once the run has asked for a calibration.
+// a "D" may reach the unit only once the run has asked for a calibration, and a calibration may
+// begin only in the pass that carries the start (an abort's "D" to a unit that had ended one
+// would start another). The whole test must meet passes during a running calibration.
 // Each run prints a line of what it carried out: walks (how many reached their target, how
 // many found it changed), steps, text writes, restores, EEPROM reads, resets, selections the
 // unit refused or left unanswered (and which faults hit them), connections and their
@@ -274,6 +276,7 @@ struct Tally {
     int zPairs = 0;      // restarts of second-generation units for the switch-off
     // Faults that hit a request's selection: refused, unheard, garbled, a restart before it.
     int hitRefused = 0, hitUnheard = 0, hitGarbage = 0, hitRestart = 0;
+    int calibrating = 0;  // passes that found the unit running a calibration
 
     Tally& operator+=(const Tally& o) {
         // clang-format off
@@ -282,7 +285,7 @@ struct Tally {
             &Tally::walksUnrecorded, &Tally::steps, &Tally::textWrites, &Tally::restores,
             &Tally::eepromReads, &Tally::resets, &Tally::refusedSelections, &Tally::connections,
             &Tally::switchOffs, &Tally::zPairs, &Tally::hitRefused, &Tally::hitUnheard,
-            &Tally::hitGarbage, &Tally::hitRestart};
+            &Tally::hitGarbage, &Tally::hitRestart, &Tally::calibrating};
         // clang-format on
         for (int Tally::*m : all)
             this->*m += o.*m;
@@ -300,7 +303,7 @@ struct Tally {
             << refusedSelections << " (by a fault: NA " << hitRefused << ", unheard " << hitUnheard
             << "; garbage " << hitGarbage << ", restart " << hitRestart << "), connections "
             << connections << " (self-test switch-offs " << switchOffs << ", Z pairs " << zPairs
-            << ")";
+            << "), passes during a calibration " << calibrating;
         return out.str();
     }
 };
@@ -324,6 +327,7 @@ const Covered kWholeTest[] = {
     {"unheard selections", &Tally::hitUnheard},
     {"selections answered with garbage", &Tally::hitGarbage},
     {"restarts before a selection", &Tally::hitRestart},
+    {"passes during a calibration", &Tally::calibrating},
 };
 // clang-format on
 
@@ -489,6 +493,13 @@ private:
                                       i);
             }
         }
+        // A "D" to a unit that is not calibrating starts a calibration: only the pass that
+        // carries the technician's start may begin one.
+        const bool calibrating = bench_.unit().model().calibrating();
+        if (ok_ && calibrating && !wasCalibrating_ &&
+            requests_.find(char(Request::CalibrationStart)) == std::string::npos)
+            return (void)fail(std::string(when) + ": a calibration began that nobody started");
+        wasCalibrating_ = calibrating;
         if (ok_ && counted)
             tallyPass(zs);
         mark_ = log.size();
@@ -497,6 +508,7 @@ private:
     // What the pass since the mark carried out, into the tally.
     void tallyPass(int zs) {
         const auto& log = bench_.unit().log();
+        tally_.calibrating += bench_.unit().model().calibrating();
         if (requests_ == "(connection)") {
             ++tally_.connections;
             tally_.zPairs += std::min(zs, connectionZ_) / 2;
@@ -957,6 +969,8 @@ private:
     // The requests of each pass whose end is marked in the journal, in order.
     std::vector<std::string> marked_;
     Tally tally_;
+    // The unit ran a calibration at the last check.
+    bool wasCalibrating_ = false;
 };
 
 TEST(RandomizedSafety, TheUnitHearsOnlyWhatThePostedRequestsImply) {
