@@ -44,7 +44,8 @@ namespace morlen::journal {
 // doubled. While the server cannot be reached the entries wait in the local file and go when
 // it can, after a pause between tries; Record() never waits for the server. A kill with a
 // server set loses no more than without: what waits in the local file is sent by the next
-// journal to open it. Only entries recorded while a server is set are sent.
+// journal to open it. When a server is first set for a file, the entries it already holds are
+// sent too, oldest first, so that the history read from the server is the file's as well.
 //
 // Reads go to the server while it is reached, so every bench sees the whole history; while it
 // is not, they read the local file, and sharing() says so. The first read after the journal
@@ -79,6 +80,11 @@ public:
         // How long a try to connect to the server may take, in seconds (libpq allows no less
         // than 2); the connection string's own connect_timeout wins.
         int connectTimeoutS = 4;
+        // How long one statement on the server, and one wait there for a lock, may take: a
+        // server that is alive but answers nothing (a table another session holds locked)
+        // holds no reader and no sender longer.
+        int statementTimeoutMs = 10000;
+        int lockTimeoutMs = 5000;
     };
 
     // Whether the journal is shared, as it stands.
@@ -86,7 +92,7 @@ public:
         LocalOnly,    // no server set
         Connecting,   // the first try to reach the server is under way
         Shared,       // the server was reached when last tried
-        Unreachable,  // it was not: entries wait in the local file
+        Unreachable,  // it was not, or it refused the entries: they wait in the local file
     };
 
     // Opens (or creates) the database at `path`; its folder is created when missing.
@@ -160,9 +166,12 @@ private:
     void failLocked(const QString& why);
     void writerLoop();
     void senderLoop();
-    // Sends what waits in the local file; false when the server could not be reached.
-    bool sendWaiting(QString& why);
-    bool connectServer(QString& why);
+    // Sends what waits in the local file; false when the server could not be reached or
+    // refused them (`refused` then says why).
+    bool sendWaiting(QString& refused);
+    bool connectServer(QString& refused);
+    // One batch in one server transaction; false when it did not commit.
+    bool sendBatch(const QList<Entry>& batch, const QByteArray& origin, QString& refused);
     void dropServer();
     // What waits for the server, oldest first, at most `limit`; `count` gets how many wait.
     QList<Entry> waitingLocked(int limit, int* count);
@@ -216,6 +225,8 @@ private:
     // The sender's state, under queueMutex_ too.
     Sharing sharing_ = Sharing::LocalOnly;
     int waiting_ = 0;
+    // Why a server that was reached refused the entries at the last try; empty when it did not.
+    QString refused_;
     bool sendWanted_ = false;
     bool sending_ = false;
     bool senderStopping_ = false;
