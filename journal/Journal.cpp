@@ -348,7 +348,7 @@ bool Journal::connectServer(QString& refused) {
     if (!ok) {
         // Reached, it refused the schema (a lock it waited for too long, a right it lacks).
         if (PQstatus(server) == CONNECTION_OK)
-            refused = ErrorOf(schema, server);
+            refused = QStringLiteral("refused the entries: ") + ErrorOf(schema, server);
         PQfinish(server);
         return false;
     }
@@ -406,7 +406,8 @@ bool Journal::sendWaiting(QString& refused) {
         if (!done) {
             // The file cannot say they went: the round ends, and the pause comes before the
             // next one sends them again (the server keeps one copy).
-            refused = QStringLiteral("%1: %2").arg(path_, lastError(db_));
+            refused = QStringLiteral("took entries this file could not mark as sent: %1: %2")
+                          .arg(path_, lastError(db_));
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             return false;
         }
@@ -449,13 +450,13 @@ bool Journal::sendBatch(const QList<Entry>& batch, const QByteArray& origin, QSt
                                          values, nullptr, nullptr, 0));
         sent = insert.status() == PGRES_COMMAND_OK;
         if (!sent && PQstatus(server_) == CONNECTION_OK)
-            refused = ErrorOf(insert.handle, server_);
+            refused = QStringLiteral("refused the entries: ") + ErrorOf(insert.handle, server_);
     }
     if (sent) {
         const Result commit(PQexec(server_, "COMMIT"));
         sent = commit.status() == PGRES_COMMAND_OK;
         if (!sent && PQstatus(server_) == CONNECTION_OK)
-            refused = ErrorOf(commit.handle, server_);
+            refused = QStringLiteral("refused the entries: ") + ErrorOf(commit.handle, server_);
     }
     return sent;
 }
@@ -548,7 +549,7 @@ QString Journal::sharingText() const {
         waiting == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(waiting);
     // A server that answered and said no is not out of reach: its reason is the one to act on.
     if (!refused.isEmpty())
-        return QStringLiteral("Journal server %1 refused the entries: %2: %3 kept here")
+        return QStringLiteral("Journal server %1 %2: %3 kept here")
             .arg(ServerName(options_.server), refused, kept);
     return QStringLiteral("Journal server %1 cannot be reached: %2 kept here, sent when it can")
         .arg(ServerName(options_.server), kept);

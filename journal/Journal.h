@@ -167,7 +167,7 @@ private:
     void writerLoop();
     void senderLoop();
     // Sends what waits in the local file; false when the server could not be reached or
-    // refused them (`refused` then says why).
+    // refused them (`refused` then says what happened).
     bool sendWaiting(QString& refused);
     bool connectServer(QString& refused);
     // One batch in one server transaction; false when it did not commit.
@@ -225,7 +225,8 @@ private:
     // The sender's state, under queueMutex_ too.
     Sharing sharing_ = Sharing::LocalOnly;
     int waiting_ = 0;
-    // Why a server that was reached refused the entries at the last try; empty when it did not.
+    // What went wrong with a server that was reached, at the last try ("refused the entries:
+    // why"); empty when nothing did.
     QString refused_;
     bool sendWanted_ = false;
     bool sending_ = false;

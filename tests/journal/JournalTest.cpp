@@ -908,6 +908,54 @@ TEST(SharedJournal, AFilesEarlierEntriesGoToTheServerWhenItIsSet) {
     EXPECT_EQ(WhatsOnServer(database), (QStringList{"Constant 0", reset}));
 }
 
+// The server took a batch but the file cannot mark it sent (another program holds it for a
+// moment): the round ends as failed and the pause comes before the batch goes again, rather
+// than sending it again and again without one. The server keeps it once.
+TEST(SharedJournal, AFileThatCannotMarkEntriesSentIsTriedAgainAfterThePause) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("j.sqlite"));
+    Journal::Options options;
+    options.server = database;
+    options.retryPauseMs = 300;
+    options.busyTimeoutMs = 20;
+    Journal journal(path, options);
+    journal.Flush();
+    // Every try to insert counted, those the unique key turns away included.
+    ASSERT_EQ(Query(database,
+                    QStringLiteral("CREATE TABLE tries (n INTEGER); INSERT INTO tries VALUES (0);"
+                                   "CREATE FUNCTION count_try() RETURNS trigger AS $$ BEGIN "
+                                   "UPDATE tries SET n = n + 1; RETURN NEW; END $$ LANGUAGE "
+                                   "plpgsql; CREATE TRIGGER count_try BEFORE INSERT ON entries "
+                                   "FOR EACH ROW EXECUTE FUNCTION count_try()")),
+              QList<QStringList>());
+    // The sender waits on the server's lock while the entry is committed locally and the file
+    // is then held.
+    PGconn* holder = PQconnectdb(database.toUtf8().constData());
+    ASSERT_EQ(PQstatus(holder), CONNECTION_OK) << PQerrorMessage(holder);
+    PQclear(PQexec(holder, "BEGIN; LOCK TABLE entries IN ACCESS EXCLUSIVE MODE"));
+    journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("0"), {}, {}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sqlite3* file = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &file), SQLITE_OK);
+    sqlite3_busy_timeout(file, 2000);
+    ASSERT_EQ(sqlite3_exec(file, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    PQclear(PQexec(holder, "COMMIT"));
+    PQfinish(holder);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    sqlite3_exec(file, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(file);
+    EXPECT_TRUE(Eventually([&] { return journal.waitingEntries() == 0; }));
+    journal.Flush();
+    EXPECT_EQ(WhatsOnServer(database), Numbers(0, 1));
+    const QList<QStringList> tries = Query(database, QStringLiteral("SELECT n FROM tries"));
+    ASSERT_EQ(tries.size(), 1);
+    // 1.2 s held, a pause of 0.3 s between tries: about five, not hundreds.
+    EXPECT_GE(tries.front().front().toInt(), 2);
+    EXPECT_LE(tries.front().front().toInt(), 7);
+}
+
 TEST(JournalTexts, ValuesAndCsvRoundTrip) {
     struct Case {
         QList<LabelledValue> values;
