@@ -49,7 +49,9 @@ namespace morlen::journal {
 //
 // Reads go to the server while it is reached, so every bench sees the whole history; while it
 // is not, they read the local file, and sharing() says so. The first read after the journal
-// opens waits for the first try to reach the server (at most the connect timeout).
+// opens waits for the first round of sending: the connect timeout at most when the server is
+// out of reach, the whole backlog (100 entries to a server transaction) when it is reached.
+// Closing sends at most the batch under way; the rest waits in the file for the next journal.
 //
 // Every member may be called from any thread.
 class Journal {
@@ -110,8 +112,8 @@ public:
     // entries are waiting, then when the writer has taken one.
     void Record(Entry entry);
     // Waits until every entry recorded before the call is written or given up; with a server
-    // reached (or being tried for the first time, at most the connect timeout), until it has
-    // them too. A server out of reach is not waited for.
+    // reached (or being tried for the first time), until the sender's round ends, which sends
+    // everything waiting. A server out of reach is not waited for.
     void Flush();
 
     // Entries newest first: of one unit (by serial number; all units when empty) and, when
