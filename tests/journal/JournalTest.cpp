@@ -597,6 +597,15 @@ QString NewServerDatabase(PgServer& server) {
     return database;
 }
 
+// A journal on `database` that tries again soon, telling `told`.
+Journal::Options QuickRetries(const QString& database, Told& told) {
+    Journal::Options options;
+    options.server = database;
+    options.retryPauseMs = 50;
+    told.Listen(options);
+    return options;
+}
+
 // Two benches, each with a file of its own, one server: each reads the other's entries, the
 // reset to undo of a unit served on the other bench included; each file keeps its own.
 TEST(SharedJournal, TwoBenchesSeeEachOthersEntries) {
@@ -775,6 +784,29 @@ TEST(SharedJournal, AnEntryWhoseAcknowledgementWasLostIsNotDoubled) {
     EXPECT_EQ(WhatsOnServer(database), Numbers(0, 5));
 }
 
+// Another session's lock on the server's table of entries, held until released: a server that
+// is alive and answers nothing that needs the table.
+class TableLock {
+public:
+    explicit TableLock(const QString& database)
+        : session_(PQconnectdb(database.toUtf8().constData())) {
+        PQclear(PQexec(session_, "BEGIN; LOCK TABLE entries IN ACCESS EXCLUSIVE MODE"));
+    }
+    ~TableLock() { Release(); }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+    bool held() const { return PQstatus(session_) == CONNECTION_OK; }
+    void Release() {
+        if (session_ != nullptr)
+            PQclear(PQexec(session_, "COMMIT"));
+        PQfinish(session_);
+        session_ = nullptr;
+    }
+
+private:
+    PGconn* session_;
+};
+
 // Another session holds the entries' table locked: the server is alive and answers nothing.
 // Neither the reads nor the sender wait for it beyond the timeouts; the reads answer from the
 // file, and the entry goes once the lock is gone.
@@ -783,20 +815,16 @@ TEST(SharedJournal, ATableLockedByAnotherSessionHoldsNoCaller) {
     ASSERT_FALSE(database.isEmpty());
     QTemporaryDir dir;
     Told told;
-    Journal::Options options;
-    options.server = database;
-    options.retryPauseMs = 50;
+    Journal::Options options = QuickRetries(database, told);
     options.statementTimeoutMs = 1500;
     options.lockTimeoutMs = 500;
-    told.Listen(options);
     Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options);
     journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("0"), {}, {}));
     journal.Flush();
     ASSERT_EQ(WhatsOnServer(database), Numbers(0, 1));
 
-    PGconn* holder = PQconnectdb(database.toUtf8().constData());
-    ASSERT_EQ(PQstatus(holder), CONNECTION_OK) << PQerrorMessage(holder);
-    PQclear(PQexec(holder, "BEGIN; LOCK TABLE entries IN ACCESS EXCLUSIVE MODE"));
+    TableLock lock(database);
+    ASSERT_TRUE(lock.held());
     journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("1"), {}, {}));
     const auto start = std::chrono::steady_clock::now();
     // Run aside, so that a hang fails the test instead of holding it.
@@ -818,8 +846,7 @@ TEST(SharedJournal, ATableLockedByAnotherSessionHoldsNoCaller) {
                 .arg(Journal::ServerName(database)));
     })) << told.Texts().join(QLatin1Char('|')).toStdString();
 
-    PQclear(PQexec(holder, "COMMIT"));
-    PQfinish(holder);
+    lock.Release();
     EXPECT_TRUE(Eventually([&] { return WhatsOnServer(database) == Numbers(0, 2); }))
         << WhatsOnServer(database).join(QLatin1Char(' ')).toStdString();
     journal.Flush();
@@ -834,10 +861,7 @@ TEST(SharedJournal, AServerThatRefusesTheEntriesSaysWhy) {
     ASSERT_FALSE(database.isEmpty());
     QTemporaryDir dir;
     Told told;
-    Journal::Options options;
-    options.server = database;
-    options.retryPauseMs = 50;
-    told.Listen(options);
+    Journal::Options options = QuickRetries(database, told);
     Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options);
     journal.Flush();
     ASSERT_EQ(journal.sharing(), Journal::Sharing::Shared);
@@ -932,17 +956,15 @@ TEST(SharedJournal, AFileThatCannotMarkEntriesSentIsTriedAgainAfterThePause) {
               QList<QStringList>());
     // The sender waits on the server's lock while the entry is committed locally and the file
     // is then held.
-    PGconn* holder = PQconnectdb(database.toUtf8().constData());
-    ASSERT_EQ(PQstatus(holder), CONNECTION_OK) << PQerrorMessage(holder);
-    PQclear(PQexec(holder, "BEGIN; LOCK TABLE entries IN ACCESS EXCLUSIVE MODE"));
+    TableLock lock(database);
+    ASSERT_TRUE(lock.held());
     journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("0"), {}, {}));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sqlite3* file = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &file), SQLITE_OK);
     sqlite3_busy_timeout(file, 2000);
     ASSERT_EQ(sqlite3_exec(file, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    PQclear(PQexec(holder, "COMMIT"));
-    PQfinish(holder);
+    lock.Release();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     sqlite3_exec(file, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(file);
