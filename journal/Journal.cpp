@@ -27,10 +27,18 @@ const char* const kSchema =
     " what TEXT, before TEXT, after TEXT, outcome INTEGER NOT NULL, reason TEXT,"
     " family INTEGER);"
     "CREATE INDEX IF NOT EXISTS entries_by_serial ON entries (serial, id);";
-// With a server: the entries not yet on it, and the file's name there.
+// With a server: the entries not yet on it, and the file's name there. An outbox made in a
+// file that already holds entries starts with all of them: the history the server gives back
+// is then this file's too, and the server's unique key keeps each once.
 const char* const kOutbox =
+    "BEGIN IMMEDIATE;"
+    "CREATE TEMP TABLE new_outbox AS"
+    " SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM sqlite_master WHERE name = 'outbox');"
     "CREATE TABLE IF NOT EXISTS outbox (id INTEGER PRIMARY KEY);"
-    "CREATE TABLE IF NOT EXISTS origin (id TEXT NOT NULL);";
+    "INSERT INTO outbox SELECT id FROM entries WHERE EXISTS (SELECT 1 FROM new_outbox);"
+    "DROP TABLE new_outbox;"
+    "CREATE TABLE IF NOT EXISTS origin (id TEXT NOT NULL);"
+    "COMMIT";
 // A journal begun before the family was kept gets the column; its entries have none.
 const char* const kAddFamily = "ALTER TABLE entries ADD COLUMN family INTEGER";
 
@@ -60,6 +68,9 @@ const char* const kServerInsert =
     " after, outcome, reason, family, origin, origin_id)"
     " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15)"
     " ON CONFLICT (origin, origin_id) DO NOTHING";
+
+// Entries sent to the server in one transaction.
+constexpr int kSendBatch = 100;
 
 // Rows the server is asked for at a time while a search filters them.
 constexpr int kServerChunk = 500;
@@ -136,6 +147,12 @@ struct Result {
     Result& operator=(const Result&) = delete;
     ExecStatusType status() const { return PQresultStatus(handle); }
 };
+
+// Why the server refused a statement, in its own words.
+QString ErrorOf(const PGresult* result, const PGconn* server) {
+    const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+    return QString::fromUtf8(primary ? primary : PQerrorMessage(server)).trimmed();
+}
 
 // A statement that is finalized however the function leaves.
 struct Statement {
@@ -271,12 +288,13 @@ void Journal::senderLoop() {
         sendWanted_ = false;
         sending_ = true;
         lock.unlock();
-        QString why;
-        const bool reached = sendWaiting(why);
+        QString refused;
+        const bool reached = sendWaiting(refused);
         const int waiting = countWaiting();
         lock.lock();
         sending_ = false;
         sharing_ = reached ? Sharing::Shared : Sharing::Unreachable;
+        refused_ = reached ? QString() : refused;
         waiting_ = waiting;
         queueChanged_.notify_all();
         lock.unlock();
@@ -293,7 +311,7 @@ void Journal::senderLoop() {
     }
 }
 
-bool Journal::connectServer(QString& why) {
+bool Journal::connectServer(QString& refused) {
     {
         std::lock_guard lock(serverMutex_);
         if (server_ != nullptr && PQstatus(server_) == CONNECTION_OK)
@@ -303,23 +321,34 @@ bool Journal::connectServer(QString& why) {
     // Connected outside the lock: a reader never waits for a server that does not answer.
     const QByteArray timeout = QByteArray::number(std::max(2, options_.connectTimeoutS));
     const QByteArray connection = options_.server.toUtf8();
+    const QByteArray limits = QByteArrayLiteral("-c statement_timeout=") +
+                              QByteArray::number(options_.statementTimeoutMs) +
+                              " -c lock_timeout=" + QByteArray::number(options_.lockTimeoutMs);
     // A server host that stops answering mid-session is given up after about 10 s rather than
     // TCP's quarter of an hour; the connection string's own settings win over these.
-    const char* const keys[] = {
-        "connect_timeout",  "tcp_user_timeout", "keepalives_idle", "keepalives_interval",
-        "keepalives_count", "application_name", "dbname",          nullptr};
-    const char* const values[] = {timeout.constData(),    "10000", "10", "5", "2", "morlen",
-                                  connection.constData(), nullptr};
+    // The texts are UTF-8 whatever the environment's PGCLIENTENCODING says.
+    const char* const keys[] = {"connect_timeout",  "tcp_user_timeout",
+                                "keepalives_idle",  "keepalives_interval",
+                                "keepalives_count", "application_name",
+                                "client_encoding",  "options",
+                                "dbname",           nullptr};
+    const char* const values[] = {
+        timeout.constData(),    "10000", "10", "5", "2", "morlen", "UTF8", limits.constData(),
+        connection.constData(), nullptr};
     PGconn* server = PQconnectdbParams(keys, values, 1);
+    PGresult* schema = nullptr;
     bool ok = PQstatus(server) == CONNECTION_OK;
     if (ok) {
         PQsetNoticeProcessor(
             server, [](void*, const char*) {}, nullptr);
-        const Result schema(PQexec(server, kServerSchema));
-        ok = schema.status() == PGRES_COMMAND_OK;
+        schema = PQexec(server, kServerSchema);
+        ok = PQresultStatus(schema) == PGRES_COMMAND_OK;
     }
+    const Result schemaResult(schema);
     if (!ok) {
-        why = QString::fromUtf8(PQerrorMessage(server)).trimmed();
+        // Reached, it refused the schema (a lock it waited for too long, a right it lacks).
+        if (PQstatus(server) == CONNECTION_OK)
+            refused = QStringLiteral("refused the entries: ") + ErrorOf(schema, server);
         PQfinish(server);
         return false;
     }
@@ -334,68 +363,102 @@ void Journal::dropServer() {
     server_ = nullptr;
 }
 
-bool Journal::sendWaiting(QString& why) {
-    if (!connectServer(why))
+bool Journal::sendWaiting(QString& refused) {
+    if (!connectServer(refused))
         return false;
-    for (;;) {
+    for (bool first = true;; first = false) {
         QList<Entry> batch;
         QByteArray origin;
+        {
+            // Closing does not wait for a backlog: what is left waits in the file.
+            std::lock_guard lock(queueMutex_);
+            if (senderStopping_ && !first)
+                return true;
+        }
         {
             std::lock_guard db(dbMutex_);
             if (db_ == nullptr && !openLocked())
                 return true;  // nothing can wait in a file that cannot be opened
-            batch = waitingLocked(100, nullptr);
+            batch = waitingLocked(kSendBatch, nullptr);
             origin = origin_.toUtf8();
         }
         if (batch.isEmpty())
             return true;
+        if (!sendBatch(batch, origin, refused)) {
+            dropServer();
+            return false;
+        }
+        // Committed on the server: only now are they no longer waiting. A kill before the
+        // local commit sends them again, and the server keeps the first copies.
+        std::lock_guard db(dbMutex_);
+        bool done = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        Statement remove;
+        done = done && sqlite3_prepare_v2(db_, "DELETE FROM outbox WHERE id = ?1", -1,
+                                          &remove.handle, nullptr) == SQLITE_OK;
         for (const Entry& e : batch) {
-            const QByteArray fields[] = {e.when.toUtf8(),
-                                         QByteArray::number(int(e.kind)),
-                                         e.connection.toUtf8(),
-                                         e.port.toUtf8(),
-                                         e.model.toUtf8(),
-                                         e.serialNumber.toUtf8(),
-                                         e.firmware.toUtf8(),
-                                         e.what.toUtf8(),
-                                         e.before.toUtf8(),
-                                         e.after.toUtf8(),
-                                         QByteArray::number(int(e.outcome)),
-                                         e.reason.toUtf8(),
-                                         QByteArray::number(e.family),
-                                         origin,
-                                         QByteArray::number(e.id)};
-            const char* values[std::size(fields)];
-            for (std::size_t i = 0; i < std::size(fields); ++i)
-                values[i] = fields[i].constData();
-            if (e.family < 0)
-                values[12] = nullptr;
-            bool sent = false;
-            {
-                std::lock_guard lock(serverMutex_);
-                if (server_ != nullptr) {
-                    const Result insert(PQexecParams(server_, kServerInsert, int(std::size(fields)),
-                                                     nullptr, values, nullptr, nullptr, 0));
-                    sent = insert.status() == PGRES_COMMAND_OK;
-                    if (!sent)
-                        why = QString::fromUtf8(PQerrorMessage(server_)).trimmed();
-                }
-            }
-            if (!sent) {
-                dropServer();
-                return false;
-            }
-            // Committed on the server: only now is it no longer waiting. A kill before this
-            // line sends it again, and the server keeps the first copy.
-            std::lock_guard db(dbMutex_);
-            Statement done;
-            if (sqlite3_prepare_v2(db_, "DELETE FROM outbox WHERE id = ?1", -1, &done.handle,
-                                   nullptr) == SQLITE_OK) {
-                sqlite3_bind_int64(done.handle, 1, e.id);
-                sqlite3_step(done.handle);
-            }
+            if (!done)
+                break;
+            sqlite3_reset(remove.handle);
+            sqlite3_bind_int64(remove.handle, 1, e.id);
+            done = sqlite3_step(remove.handle) == SQLITE_DONE;
+        }
+        done = done && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (!done) {
+            // The file cannot say they went: the round ends, and the pause comes before the
+            // next one sends them again (the server keeps one copy).
+            refused = QStringLiteral("took entries this file could not mark as sent: %1: %2")
+                          .arg(path_, lastError(db_));
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
         }
     }
+}
+
+bool Journal::sendBatch(const QList<Entry>& batch, const QByteArray& origin, QString& refused) {
+    std::lock_guard lock(serverMutex_);
+    if (server_ == nullptr)
+        return false;
+    // One transaction for the batch: one round trip to the disk of the server, not one each.
+    bool sent = Result(PQexec(server_, "BEGIN")).status() == PGRES_COMMAND_OK;
+    for (const Entry& e : batch) {
+        if (!sent)
+            break;
+        // The server's texts end at a NUL, which the file keeps: it is sent as U+FFFD so that
+        // what follows it is not lost.
+        const auto text = [](QString t) { return t.replace(QChar(0), QChar(0xFFFD)).toUtf8(); };
+        const QByteArray fields[] = {text(e.when),
+                                     QByteArray::number(int(e.kind)),
+                                     text(e.connection),
+                                     text(e.port),
+                                     text(e.model),
+                                     text(e.serialNumber),
+                                     text(e.firmware),
+                                     text(e.what),
+                                     text(e.before),
+                                     text(e.after),
+                                     QByteArray::number(int(e.outcome)),
+                                     text(e.reason),
+                                     QByteArray::number(e.family),
+                                     origin,
+                                     QByteArray::number(e.id)};
+        const char* values[std::size(fields)];
+        for (std::size_t i = 0; i < std::size(fields); ++i)
+            values[i] = fields[i].constData();
+        if (e.family < 0)
+            values[12] = nullptr;
+        const Result insert(PQexecParams(server_, kServerInsert, int(std::size(fields)), nullptr,
+                                         values, nullptr, nullptr, 0));
+        sent = insert.status() == PGRES_COMMAND_OK;
+        if (!sent && PQstatus(server_) == CONNECTION_OK)
+            refused = QStringLiteral("refused the entries: ") + ErrorOf(insert.handle, server_);
+    }
+    if (sent) {
+        const Result commit(PQexec(server_, "COMMIT"));
+        sent = commit.status() == PGRES_COMMAND_OK;
+        if (!sent && PQstatus(server_) == CONNECTION_OK)
+            refused = QStringLiteral("refused the entries: ") + ErrorOf(commit.handle, server_);
+    }
+    return sent;
 }
 
 QList<Entry> Journal::waitingLocked(int limit, int* count) {
@@ -475,10 +538,21 @@ QString Journal::sharingText() const {
         case Sharing::Unreachable:
             break;
     }
-    const int waiting = waitingEntries();
+    QString refused;
+    int waiting = 0;
+    {
+        std::lock_guard lock(queueMutex_);
+        refused = refused_;
+        waiting = waiting_;
+    }
+    const QString kept =
+        waiting == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(waiting);
+    // A server that answered and said no is not out of reach: its reason is the one to act on.
+    if (!refused.isEmpty())
+        return QStringLiteral("Journal server %1 %2: %3 kept here")
+            .arg(ServerName(options_.server), refused, kept);
     return QStringLiteral("Journal server %1 cannot be reached: %2 kept here, sent when it can")
-        .arg(ServerName(options_.server),
-             waiting == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(waiting));
+        .arg(ServerName(options_.server), kept);
 }
 
 QString Journal::ServerName(const QString& connection) {
@@ -591,8 +665,10 @@ bool Journal::openCheckedLocked() {  // Up to two tries: a damaged file is set a
 }
 
 bool Journal::prepareOutboxLocked(sqlite3* db) {
-    if (sqlite3_exec(db, kOutbox, nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_exec(db, kOutbox, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
+    }
     // Named once, by whichever journal gets there first; every later one reads that name.
     Statement name;
     if (sqlite3_prepare_v2(db,

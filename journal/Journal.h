@@ -44,11 +44,14 @@ namespace morlen::journal {
 // doubled. While the server cannot be reached the entries wait in the local file and go when
 // it can, after a pause between tries; Record() never waits for the server. A kill with a
 // server set loses no more than without: what waits in the local file is sent by the next
-// journal to open it. Only entries recorded while a server is set are sent.
+// journal to open it. When a server is first set for a file, the entries it already holds are
+// sent too, oldest first, so that the history read from the server is the file's as well.
 //
 // Reads go to the server while it is reached, so every bench sees the whole history; while it
 // is not, they read the local file, and sharing() says so. The first read after the journal
-// opens waits for the first try to reach the server (at most the connect timeout).
+// opens waits for the first round of sending: the connect timeout at most when the server is
+// out of reach, the whole backlog (100 entries to a server transaction) when it is reached.
+// Closing sends at most the batch under way; the rest waits in the file for the next journal.
 //
 // Every member may be called from any thread.
 class Journal {
@@ -79,6 +82,11 @@ public:
         // How long a try to connect to the server may take, in seconds (libpq allows no less
         // than 2); the connection string's own connect_timeout wins.
         int connectTimeoutS = 4;
+        // How long one statement on the server, and one wait there for a lock, may take: a
+        // server that is alive but answers nothing (a table another session holds locked)
+        // holds no reader and no sender longer.
+        int statementTimeoutMs = 10000;
+        int lockTimeoutMs = 5000;
     };
 
     // Whether the journal is shared, as it stands.
@@ -86,7 +94,7 @@ public:
         LocalOnly,    // no server set
         Connecting,   // the first try to reach the server is under way
         Shared,       // the server was reached when last tried
-        Unreachable,  // it was not: entries wait in the local file
+        Unreachable,  // it was not, or it refused the entries: they wait in the local file
     };
 
     // Opens (or creates) the database at `path`; its folder is created when missing.
@@ -104,8 +112,8 @@ public:
     // entries are waiting, then when the writer has taken one.
     void Record(Entry entry);
     // Waits until every entry recorded before the call is written or given up; with a server
-    // reached (or being tried for the first time, at most the connect timeout), until it has
-    // them too. A server out of reach is not waited for.
+    // reached (or being tried for the first time), until the sender's round ends, which sends
+    // everything waiting. A server out of reach is not waited for.
     void Flush();
 
     // Entries newest first: of one unit (by serial number; all units when empty) and, when
@@ -160,9 +168,12 @@ private:
     void failLocked(const QString& why);
     void writerLoop();
     void senderLoop();
-    // Sends what waits in the local file; false when the server could not be reached.
-    bool sendWaiting(QString& why);
-    bool connectServer(QString& why);
+    // Sends what waits in the local file; false when the server could not be reached or
+    // refused them (`refused` then says what happened).
+    bool sendWaiting(QString& refused);
+    bool connectServer(QString& refused);
+    // One batch in one server transaction; false when it did not commit.
+    bool sendBatch(const QList<Entry>& batch, const QByteArray& origin, QString& refused);
     void dropServer();
     // What waits for the server, oldest first, at most `limit`; `count` gets how many wait.
     QList<Entry> waitingLocked(int limit, int* count);
@@ -216,6 +227,9 @@ private:
     // The sender's state, under queueMutex_ too.
     Sharing sharing_ = Sharing::LocalOnly;
     int waiting_ = 0;
+    // What went wrong with a server that was reached, at the last try ("refused the entries:
+    // why"); empty when nothing did.
+    QString refused_;
     bool sendWanted_ = false;
     bool sending_ = false;
     bool senderStopping_ = false;

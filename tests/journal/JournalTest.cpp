@@ -3,6 +3,7 @@
 // queries and texts the journal window and the restore read.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -17,6 +18,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -594,6 +597,15 @@ QString NewServerDatabase(PgServer& server) {
     return database;
 }
 
+// A journal on `database` that tries again soon, telling `told`.
+Journal::Options QuickRetries(const QString& database, Told& told) {
+    Journal::Options options;
+    options.server = database;
+    options.retryPauseMs = 50;
+    told.Listen(options);
+    return options;
+}
+
 // Two benches, each with a file of its own, one server: each reads the other's entries, the
 // reset to undo of a unit served on the other bench included; each file keeps its own.
 TEST(SharedJournal, TwoBenchesSeeEachOthersEntries) {
@@ -770,6 +782,200 @@ TEST(SharedJournal, AnEntryWhoseAcknowledgementWasLostIsNotDoubled) {
         journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("4"), {}, {}));
     }
     EXPECT_EQ(WhatsOnServer(database), Numbers(0, 5));
+}
+
+// Another session's lock on the server's table of entries, held until released: a server that
+// is alive and answers nothing that needs the table.
+class TableLock {
+public:
+    explicit TableLock(const QString& database)
+        : session_(PQconnectdb(database.toUtf8().constData())) {
+        PQclear(PQexec(session_, "BEGIN; LOCK TABLE entries IN ACCESS EXCLUSIVE MODE"));
+    }
+    ~TableLock() { Release(); }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+    bool held() const { return PQstatus(session_) == CONNECTION_OK; }
+    void Release() {
+        if (session_ != nullptr)
+            PQclear(PQexec(session_, "COMMIT"));
+        PQfinish(session_);
+        session_ = nullptr;
+    }
+
+private:
+    PGconn* session_;
+};
+
+// Another session holds the entries' table locked: the server is alive and answers nothing.
+// Neither the reads nor the sender wait for it beyond the timeouts; the reads answer from the
+// file, and the entry goes once the lock is gone.
+TEST(SharedJournal, ATableLockedByAnotherSessionHoldsNoCaller) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    Told told;
+    Journal::Options options = QuickRetries(database, told);
+    options.statementTimeoutMs = 1500;
+    options.lockTimeoutMs = 500;
+    Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options);
+    journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("0"), {}, {}));
+    journal.Flush();
+    ASSERT_EQ(WhatsOnServer(database), Numbers(0, 1));
+
+    TableLock lock(database);
+    ASSERT_TRUE(lock.held());
+    journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("1"), {}, {}));
+    const auto start = std::chrono::steady_clock::now();
+    // Run aside, so that a hang fails the test instead of holding it.
+    auto counted = std::async(std::launch::async, [&] { return journal.Count({}, {}); });
+    const bool answered = counted.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    EXPECT_TRUE(answered);
+    auto paged = std::async(std::launch::async,
+                            [&] { return Whats(journal.Page(QStringLiteral("AS1"), {}, 0, 10)); });
+    EXPECT_EQ(paged.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+    if (answered) {
+        EXPECT_EQ(counted.get(), 2);  // the file's answer
+    }
+    EXPECT_TRUE(Eventually([&] { return journal.waitingEntries() == 1; }));
+    EXPECT_TRUE(Eventually([&] {
+        return told.Texts().contains(
+            QStringLiteral("Journal server %1 refused the entries: "
+                           "canceling statement due to lock timeout: 1 entry kept here")
+                .arg(Journal::ServerName(database)));
+    })) << told.Texts().join(QLatin1Char('|')).toStdString();
+
+    lock.Release();
+    EXPECT_TRUE(Eventually([&] { return WhatsOnServer(database) == Numbers(0, 2); }))
+        << WhatsOnServer(database).join(QLatin1Char(' ')).toStdString();
+    journal.Flush();
+    EXPECT_EQ(Whats(journal.Page(QStringLiteral("AS1"), {}, 0, 10)), (QStringList{"1", "0"}));
+    EXPECT_EQ(paged.get(), (QStringList{"1", "0"}));
+}
+
+// A server that is reached but refuses the entries is not reported as out of reach: the status
+// bar says why, and the entries wait in the file until it takes them.
+TEST(SharedJournal, AServerThatRefusesTheEntriesSaysWhy) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    Told told;
+    Journal::Options options = QuickRetries(database, told);
+    Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options);
+    journal.Flush();
+    ASSERT_EQ(journal.sharing(), Journal::Sharing::Shared);
+    ASSERT_EQ(Query(database,
+                    QStringLiteral("CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN RAISE "
+                                   "EXCEPTION 'no entries today'; END $$ LANGUAGE plpgsql;"
+                                   "CREATE TRIGGER refuse BEFORE INSERT ON entries FOR EACH ROW "
+                                   "EXECUTE FUNCTION refuse()")),
+              QList<QStringList>());
+    for (int i = 0; i < 2; ++i)
+        journal.Record(Change(QStringLiteral("AS1"), QString::number(i), {}, {}));
+    EXPECT_TRUE(Eventually([&] {
+        return told.Texts().contains(
+            QStringLiteral("Journal server %1 refused the entries: no entries today: "
+                           "2 entries kept here")
+                .arg(Journal::ServerName(database)));
+    })) << told.Texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(journal.sharing(), Journal::Sharing::Unreachable);
+    ASSERT_EQ(Query(database, QStringLiteral("DROP TRIGGER refuse ON entries")),
+              QList<QStringList>());
+    EXPECT_TRUE(Eventually([&] { return WhatsOnServer(database) == Numbers(0, 2); }));
+}
+
+// Texts reach the server whole and as they are: a NUL does not cut them, and a client
+// encoding set in the environment does not change them.
+TEST(SharedJournal, TextsReachTheServerWhole) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    Journal::Options options;
+    options.server = database;
+    ::setenv("PGCLIENTENCODING", "LATIN1", 1);
+    {
+        Journal journal(dir.filePath(QStringLiteral("j.sqlite")), options);
+        journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("Batterie \u00e9tat"),
+                              QString::fromUtf8("41\0 V", 5), QStringLiteral("43")));
+    }
+    ::unsetenv("PGCLIENTENCODING");
+    EXPECT_EQ(
+        Query(database, QStringLiteral("SELECT what, before FROM entries")),
+        (QList<QStringList>{{QStringLiteral("Batterie \u00e9tat"), QStringLiteral("41\ufffd V")}}));
+}
+
+// Entries a file holds from before a server was set go to the server when it is first set:
+// the unit's history does not disappear from the reads.
+TEST(SharedJournal, AFilesEarlierEntriesGoToTheServerWhenItIsSet) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("j.sqlite"));
+    const QString reset = QString::fromLatin1(kResetWhat);
+    const auto values = [](const char* v) { return FormatValues({{"Up Voltage", v}}); };
+    {
+        Journal alone(path);
+        alone.Record(Change(QStringLiteral("AS1"), QStringLiteral("Constant 0"), "41", "43"));
+        alone.Record(Change(QStringLiteral("AS1"), reset, values("264"), values("253")));
+    }
+    Journal::Options options;
+    options.server = database;
+    for (int run = 0; run < 2; ++run) {
+        Journal journal(path, options);
+        const auto undo = journal.LastReset(0, QStringLiteral("Smart-UPS 1000"), "AS1");
+        ASSERT_TRUE(undo.has_value());
+        EXPECT_EQ(undo->before, values("264"));
+        EXPECT_EQ(journal.sharing(), Journal::Sharing::Shared);
+    }
+    // Once each, oldest first, though the file was opened with the server twice.
+    EXPECT_EQ(WhatsOnServer(database), (QStringList{"Constant 0", reset}));
+}
+
+// The server took a batch but the file cannot mark it sent (another program holds it for a
+// moment): the round ends as failed and the pause comes before the batch goes again, rather
+// than sending it again and again without one. The server keeps it once.
+TEST(SharedJournal, AFileThatCannotMarkEntriesSentIsTriedAgainAfterThePause) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("j.sqlite"));
+    Journal::Options options;
+    options.server = database;
+    options.retryPauseMs = 300;
+    options.busyTimeoutMs = 20;
+    Journal journal(path, options);
+    journal.Flush();
+    // Every try to insert counted, those the unique key turns away included.
+    ASSERT_EQ(Query(database,
+                    QStringLiteral("CREATE TABLE tries (n INTEGER); INSERT INTO tries VALUES (0);"
+                                   "CREATE FUNCTION count_try() RETURNS trigger AS $$ BEGIN "
+                                   "UPDATE tries SET n = n + 1; RETURN NEW; END $$ LANGUAGE "
+                                   "plpgsql; CREATE TRIGGER count_try BEFORE INSERT ON entries "
+                                   "FOR EACH ROW EXECUTE FUNCTION count_try()")),
+              QList<QStringList>());
+    // The sender waits on the server's lock while the entry is committed locally and the file
+    // is then held.
+    TableLock lock(database);
+    ASSERT_TRUE(lock.held());
+    journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("0"), {}, {}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sqlite3* file = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &file), SQLITE_OK);
+    sqlite3_busy_timeout(file, 2000);
+    ASSERT_EQ(sqlite3_exec(file, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    lock.Release();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    sqlite3_exec(file, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(file);
+    EXPECT_TRUE(Eventually([&] { return journal.waitingEntries() == 0; }));
+    journal.Flush();
+    EXPECT_EQ(WhatsOnServer(database), Numbers(0, 1));
+    const QList<QStringList> tries = Query(database, QStringLiteral("SELECT n FROM tries"));
+    ASSERT_EQ(tries.size(), 1);
+    // 1.2 s held, a pause of 0.3 s between tries: about five, not hundreds.
+    EXPECT_GE(tries.front().front().toInt(), 2);
+    EXPECT_LE(tries.front().front().toInt(), 7);
 }
 
 TEST(JournalTexts, ValuesAndCsvRoundTrip) {
