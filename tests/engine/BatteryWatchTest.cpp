@@ -1009,6 +1009,45 @@ TEST(GuidedService, ItFollowsTheUnitThroughWhatHappensMeanwhile) {
     }
 }
 
+// The report reads the connection's changes a page at a time, oldest first, and no further back
+// than the connection's first entry; a cancel stops it between pages.
+TEST(GuidedService, TheReportReadsTheConnectionsChangesAndStopsWhenCancelled) {
+    QTemporaryDir dir;
+    journal::Journal source(dir.path() + "/journal.sqlite");
+    const auto record = [&](journal::Kind kind, const QString& serial, const QString& connection,
+                            const QString& what) {
+        journal::Entry entry;
+        entry.kind = kind;
+        entry.serialNumber = serial;
+        entry.connection = connection;
+        entry.what = what;
+        source.Record(entry);
+    };
+    record(journal::Kind::ConnectionBegin, "SN1", "c1", "begin c1");
+    record(journal::Kind::Change, "SN1", "c1", "earlier connection");
+    // Under the same connection text but before its first entry: not this connection's.
+    record(journal::Kind::Change, "SN1", "c2", "before the connection");
+    record(journal::Kind::ConnectionBegin, "SN1", "c2", "begin c2");
+    QStringList expected;
+    for (int i = 0; i < 450; ++i) {
+        record(journal::Kind::Change, "SN1", "c2", QStringLiteral("change %1").arg(i));
+        record(journal::Kind::Change, "SN2", "c2", QStringLiteral("other unit %1").arg(i));
+        expected << QStringLiteral("change %1").arg(i);
+    }
+    ServiceState state;
+    state.serialNumber = QStringLiteral("SN1");
+    state.connection = QStringLiteral("c2");
+    std::atomic<bool> cancel = false;
+    const auto changes = ServiceChanges(source, state, cancel);
+    ASSERT_TRUE(changes);
+    QStringList read;
+    for (const journal::Entry& e : *changes)
+        read << e.what;
+    EXPECT_EQ(read, expected);
+    cancel = true;
+    EXPECT_FALSE(ServiceChanges(source, state, cancel)) << "cancelled, nothing read";
+}
+
 // The readings before and after are journalled as what they are: confirmed only when the unit
 // answered each.
 TEST(GuidedService, TheReadingsAreJournalledAsTheUnitAnsweredThem) {
