@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 
 #include <cstdio>
@@ -623,6 +626,43 @@ TEST(CalibrationOnTheWindow, ACloseAbortsItAndTheAbortIsReadBackBeforeTheLinkIsG
     ASSERT_NE(abort, std::string::npos);
     EXPECT_NE(heard.find('Q', abort), std::string::npos) << heard;
     EXPECT_EQ(heard.back(), 'R') << heard;
+}
+
+// The window closed while its real question box stands open: the close answers it No, the
+// second question is not asked and no "D" goes out.
+TEST(CalibrationOnTheWindow, ACloseWhileTheQuestionStandsOpenAnswersItNo) {
+    EngineBench bench("su1000");
+    bench.unit().setLoad(45.0);
+    bench.form().questionBox = [](const QString&) { return true; };
+    bench.connectUnit();
+    bench.ui().PageControl1->setCurrentWidget(bench.ui().TabSheet10);
+    ASSERT_TRUE(bench.atRefresh([] {}));
+    bench.takeCommands();
+    bench.form().questionBox = nullptr;  // the real box from here on
+    int questions = 0, ticksOpen = 0;
+    bool stuck = false;  // the close left the question open
+    QPointer<QMessageBox> seen;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (seen && seen->isVisible() && ++ticksOpen > 100) {
+            stuck = true;
+            seen->reject();  // the test's own answer, so that it ends
+        }
+        if (bench.formGone() || !bench.form().openQuestion || bench.form().openQuestion == seen ||
+            !bench.form().openQuestion->isVisible())
+            return;
+        seen = bench.form().openQuestion;
+        ++questions;
+        bench.form().close();
+    });
+    closer.start(20);
+    bench.ui().Calibrate->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.formGone(); }, 20000));
+    closer.stop();
+    EXPECT_FALSE(stuck) << "the close did not answer the open question";
+    EXPECT_EQ(questions, 1) << "the close answered the first question; no second was asked";
+    EXPECT_EQ(Ds(bench.takeCommands()), 0);
+    EXPECT_FALSE(bench.unit().model().calibrating());
 }
 
 TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheAbort) {
