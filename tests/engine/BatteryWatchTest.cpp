@@ -563,14 +563,18 @@ TEST(CalibrationGuard, AConnectionToACalibratingUnitSaysSoAndOffersTheAbort) {
 // ---- The window and its poll thread on the simulated unit ----
 
 // Connected with the load a calibration wants, every question answered Yes, the battery page
-// in front and its Calibrate clicked: the unit calibrates.
-void StartOnTheWindow(EngineBench& bench) {
+// in front.
+void OnTheBatteryPage(EngineBench& bench) {
     bench.unit().setLoad(45.0);
     bench.form().questionBox = [](const QString&) { return true; };
     bench.connectUnit();
     bench.ui().PageControl1->setCurrentWidget(bench.ui().TabSheet10);
     ASSERT_TRUE(bench.atRefresh([] {}));
     bench.takeCommands();
+}
+// And its Calibrate clicked: the unit calibrates.
+void StartOnTheWindow(EngineBench& bench) {
+    OnTheBatteryPage(bench);
     bench.ui().Calibrate->click();
     ASSERT_TRUE(EngineBench::waitFor([&] { return bench.unit().model().calibrating(); }));
     const std::string heard = bench.takeCommands();
@@ -632,12 +636,7 @@ TEST(CalibrationOnTheWindow, ACloseAbortsItAndTheAbortIsReadBackBeforeTheLinkIsG
 // second question is not asked and no "D" goes out.
 TEST(CalibrationOnTheWindow, ACloseWhileTheQuestionStandsOpenAnswersItNo) {
     EngineBench bench("su1000");
-    bench.unit().setLoad(45.0);
-    bench.form().questionBox = [](const QString&) { return true; };
-    bench.connectUnit();
-    bench.ui().PageControl1->setCurrentWidget(bench.ui().TabSheet10);
-    ASSERT_TRUE(bench.atRefresh([] {}));
-    bench.takeCommands();
+    OnTheBatteryPage(bench);
     bench.form().questionBox = nullptr;  // the real box from here on
     int questions = 0, ticksOpen = 0;
     bool stuck = false;  // the close left the question open
@@ -907,6 +906,18 @@ TEST(GuidedService, ItFollowsTheUnitThroughWhatHappensMeanwhile) {
         EXPECT_EQ(Wire(r.log()), "");
     };
     const auto calibrating = [](BatteryUnit& u) { u.status = qbit::OnBattery | qbit::Calibration; };
+    // The "D" not taken at first; the unit starts a few seconds later, the service at `at`.
+    const auto startsLate = [&](Rig& r, ServiceStep at) {
+        upToCalibration(r);
+        r.handle(Request::CalibrationStart);
+        if (at == ServiceStep::Done)
+            r.handle(Request::ServiceAfter);
+        EXPECT_EQ(r.view().service.next, at);
+        r.unit.status = qbit::OnBattery | qbit::Calibration;
+        r.clock().advance(std::chrono::seconds(5));
+        r.battery().Step();
+        r.service().Step();
+    };
     const ServiceRow rows[] = {
         // Its first read finds a calibration running and offers the abort before anything else.
         {"calibrating at the start",
@@ -957,29 +968,12 @@ TEST(GuidedService, ItFollowsTheUnitThroughWhatHappensMeanwhile) {
         // The unit refuses the "D" at first and starts it a pass later, with its own bit: the
         // service follows it again, abort and all.
         {"late start", [](BatteryUnit& u) { u.takesD = false; },
-         [&](Rig& r) {
-             upToCalibration(r);
-             r.handle(Request::CalibrationStart);
-             EXPECT_EQ(r.view().service.next, ServiceStep::After);
-             r.unit.status = qbit::OnBattery | qbit::Calibration;
-             r.clock().advance(std::chrono::seconds(5));
-             r.battery().Step();
-             r.service().Step();
-         },
-         "Q/2 x/", ServiceStep::Calibration, true, "started the calibration late", 1},
+         [&](Rig& r) { startsLate(r, ServiceStep::After); }, "Q/2 x/", ServiceStep::Calibration,
+         true, "started the calibration late", 1},
         // A late start after the readings after reopens the calibration step.
         {"late start after the readings after", [](BatteryUnit& u) { u.takesD = false; },
-         [&](Rig& r) {
-             upToCalibration(r);
-             r.handle(Request::CalibrationStart);
-             r.handle(Request::ServiceAfter);
-             EXPECT_EQ(r.view().service.next, ServiceStep::Done);
-             r.unit.status = qbit::OnBattery | qbit::Calibration;
-             r.clock().advance(std::chrono::seconds(5));
-             r.battery().Step();
-             r.service().Step();
-         },
-         "Q/2 x/", ServiceStep::Calibration, true, "started the calibration late", 1},
+         [&](Rig& r) { startsLate(r, ServiceStep::Done); }, "Q/2 x/", ServiceStep::Calibration,
+         true, "started the calibration late", 1},
         // Once the watch no longer looks for a late start, a calibration started from the
         // battery page is no late start of the service's.
         {"a page's calibration after the late-start window",
