@@ -97,13 +97,14 @@ void BatteryService::Before() {
     active_ = true;
     calibrating_ = false;
     mayStartLate_ = false;
+    dateAfterCalibration_ = false;
     state_ = ServiceState();
     // The service's first read: a calibration running already comes before anything else.
     QString found;
     if (ups_.OffersCalibration() && !battery_.Calibrating()) {
         const auto status = ReadStatusByte(ups_);
         if (status && (*status & qbit::Calibration) != 0) {
-            battery_.FoundCalibrating();
+            battery_.FoundCalibrating(QStringLiteral("at the service's start"));
             found = battery_.Calibrating() ? battery_.progressText() : battery_.endText();
             if (found.isEmpty())
                 found = QStringLiteral("The UPS is running a runtime calibration.");
@@ -121,7 +122,31 @@ void BatteryService::Before() {
         state_.oldDate, QDate(int(today.year()), unsigned(today.month()), unsigned(today.day())));
     state_.next = ServiceStep::Date;
     RecordReadings(QStringLiteral("before"), QString(), state_.before);
+    // Morlen's own calibration, or an abort that waits for the status: nothing but "Q" and the
+    // readings may reach the unit until it ends.
+    if (battery_.Calibrating()) {
+        dateAfterCalibration_ = true;
+        Follow();
+        Publish(found + QStringLiteral(
+                            "Readings taken. A runtime calibration runs: it is followed, and the "
+                            "date and the self-test wait until it ends."));
+        return;
+    }
     Publish(found + QStringLiteral("Readings taken. Next: the new battery date."));
+}
+
+void BatteryService::Follow() {
+    calibrating_ = true;
+    state_.waiting = true;
+    state_.next = ServiceStep::Calibration;
+    state_.calibrationStart = battery_.startText();
+    state_.calibrationCourse.clear();
+    state_.calibrationEnd.clear();
+}
+
+void BatteryService::Refused(const QString& why) {
+    if (active_)
+        Publish(why);
 }
 
 void BatteryService::DateWritten(const QString& oldDate, const QString& typed) {
@@ -218,16 +243,17 @@ void BatteryService::CalibrationAsked() {
 void BatteryService::Step() {
     if (!active_)
         return;
-    // The watch believes a late start only on the unit's own bit: the service follows it again.
-    if (!calibrating_ && mayStartLate_ && state_.next == ServiceStep::After &&
-        battery_.Calibrating()) {
+    // The watch believes a late start only on the unit's own bit: the service follows it again,
+    // also after the readings after. Once the watch stops looking, a calibration is no late start.
+    if (mayStartLate_ && !battery_.LookingForLateStart()) {
         mayStartLate_ = false;
-        calibrating_ = true;
-        state_.waiting = true;
-        state_.next = ServiceStep::Calibration;
-        state_.calibrationEnd.clear();
-        Publish(QStringLiteral("The UPS started the calibration late: it runs and is watched."));
-        return;
+        if (!calibrating_ && battery_.Calibrating() &&
+            (state_.next == ServiceStep::After || state_.next == ServiceStep::Done)) {
+            Follow();
+            Publish(
+                QStringLiteral("The UPS started the calibration late: it runs and is watched."));
+            return;
+        }
     }
     if (!calibrating_)
         return;
@@ -245,6 +271,12 @@ void BatteryService::Step() {
     calibrating_ = false;
     state_.waiting = false;
     state_.calibrationEnd = battery_.endText();
+    if (dateAfterCalibration_) {
+        dateAfterCalibration_ = false;
+        state_.next = ServiceStep::Date;
+        Publish(state_.calibrationEnd + QStringLiteral(" Next: the new battery date."));
+        return;
+    }
     state_.next = ServiceStep::After;
     Publish(state_.calibrationEnd + QStringLiteral(" Next: the readings after."));
 }
@@ -303,7 +335,6 @@ void BatteryService::LinkLost() {
 void BatteryService::After() {
     if (!active_ || state_.next != ServiceStep::After)
         return;
-    mayStartLate_ = false;
     state_.after = Readings();
     state_.next = ServiceStep::Done;
     RecordReadings(QStringLiteral("after"), state_.before, state_.after);

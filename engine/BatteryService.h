@@ -39,6 +39,8 @@ public:
     void After();
     // Between passes: follows a running calibration, also one the unit started late.
     void Step();
+    // The step's request was refused before anything was sent: `why` is shown.
+    void Refused(const QString& why);
     // The link is lost: a step waiting on the unit ends with what is known.
     void LinkLost();
 
@@ -69,6 +71,10 @@ private:
     bool calibrating_ = false;
     // The calibration step ended unstarted: the unit may still start it late.
     bool mayStartLate_ = false;
+    // A calibration running at the service's start is followed first: then the date is next.
+    bool dateAfterCalibration_ = false;
+    // Follows the watched calibration as the calibration step.
+    void Follow();
     // Of the last readings: how many were asked and how many the unit answered.
     int asked_ = 0, answered_ = 0;
     ServiceState state_;

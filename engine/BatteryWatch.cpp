@@ -108,19 +108,19 @@ void BatteryWatch::ReadFirst() {
         FoundCalibrating();
 }
 
-void BatteryWatch::FoundCalibrating() {
+void BatteryWatch::FoundCalibrating(const QString& where) {
     running_ = true;
     calibrationBitSeen_ = true;
     startedAt_ = now();
     startLoad_.reset();
     runTimeBefore_ = 0;
     boundMinutes_ = 0;
-    before_ = QStringLiteral("Found calibrating at the connection");
+    before_ = QStringLiteral("Found calibrating ") + where;
     show(Field::CalibrationState, QStringLiteral("The UPS is running a runtime calibration."));
     bool abort = false;
     handOff_.RunOnWindowThread([&] { abort = view_.offerCalibrationAbort(); });
     if (abort) {
-        Abort(QStringLiteral("Aborted at the connection, as the technician asked."));
+        Abort(QStringLiteral("Aborted %1, as the technician asked.").arg(where));
         return;
     }
     // Left to the unit: Morlen sends it nothing more, not even at a close.
@@ -130,7 +130,16 @@ void BatteryWatch::FoundCalibrating() {
         "The UPS is running a runtime calibration, left to it: Morlen does not watch or abort "
         "it.");
     show(Field::CalibrationState, endText_);
-    RecordFound(QStringLiteral("Found running at the connection; left to the UPS."));
+    RecordFound(QStringLiteral("Found running %1; left to the UPS.").arg(where));
+}
+
+bool BatteryWatch::UnitCalibrating() const {
+    const unsigned status = ups_.statusByte;
+    if (running_ || (status & qbit::Calibration) != 0)
+        return true;
+    // A unit without the bit, left to itself: on battery may be its calibration.
+    return end_ == CalibrationEnd::LeftToUnit && !calibrationBitSeen_ &&
+           (status & qbit::OnBattery) != 0;
 }
 
 void BatteryWatch::RecordFound(const QString& reason) {
@@ -267,13 +276,14 @@ void BatteryWatch::StartCalibration() {
     }
     bool confirmed = false;
     handOff_.RunOnWindowThread([&] { confirmed = view_.confirmCalibration(check); });
-    if (!confirmed) {
-        refused(QStringLiteral("Calibration not started: the technician declined."));
-        return;
-    }
-    // A close (or a signal) while the questions stood open: the "D" would only be aborted.
+    // A close (or a signal) while the questions stood open: the "D" would only be aborted. The
+    // close answers an open question No, which is no technician's answer.
     if (handOff_.StopRequested()) {
         refused(QStringLiteral("Calibration not started: Morlen was closing."));
+        return;
+    }
+    if (!confirmed) {
+        refused(QStringLiteral("Calibration not started: the technician declined."));
         return;
     }
     // The questions may have stood open for minutes: the "D" goes out only on fresh readings.
@@ -451,26 +461,28 @@ bool BatteryWatch::AbortConfirmed(bool& answered) {
     return false;
 }
 
+bool BatteryWatch::AbortWaits(const QString& why, const QString& unknown) {
+    if (++unansweredAtAbort_ >= calibration::kConfirmReads)
+        return false;
+    pendingAbort_ = why;
+    progressText_ = why + QLatin1Char(' ') + unknown +
+                    QStringLiteral(", so no abort was sent yet: the calibration is still watched.");
+    show(Field::CalibrationState, progressText_);
+    return true;
+}
+
 void BatteryWatch::Abort(const QString& why) {
     // A "D" to a unit that has ended the calibration would start another: the status first.
     const auto status = ReadStatus(ups_);
     if (!status) {
-        if (++unansweredAtAbort_ < calibration::kConfirmReads) {
-            pendingAbort_ = why;
-            progressText_ = why + QStringLiteral(
-                                      " The UPS did not answer its status, so no abort was sent "
-                                      "yet: the calibration is still watched.");
-            show(Field::CalibrationState, progressText_);
+        if (AbortWaits(why, QStringLiteral("The UPS did not answer its status")))
             return;
-        }
         Finish(CalibrationEnd::AbortUnconfirmed,
                why + QStringLiteral(" The UPS did not answer its status %1 times, so no abort "
                                     "was sent: the calibration may still run.")
                          .arg(unansweredAtAbort_));
         return;
     }
-    pendingAbort_.reset();
-    unansweredAtAbort_ = 0;
     if (!StillCalibrating(*status)) {
         const bool onLine = (*status & qbit::OnLine) != 0 && (*status & qbit::OnBattery) == 0;
         Finish(onLine ? CalibrationEnd::Completed : CalibrationEnd::MainsFailed,
@@ -480,11 +492,19 @@ void BatteryWatch::Abort(const QString& why) {
     }
     // Without the bit, on battery below the low transfer point is the mains failing as much as
     // the calibration: a "D" to a unit that has ended it would start another.
+    // Only an input known at or above a known low transfer point lets the "D" go out.
     if (!calibrationBitSeen_) {
         ups_.ReadInputVoltage();
         const char* lowTransfer = ups_.lowTransferText.c_str();
-        if (IsNumber(ups_.inputVoltageText.c_str()) && IsNumber(lowTransfer) &&
-            ups_.inputVoltage < NumberOf(lowTransfer)) {
+        if (!IsNumber(ups_.inputVoltageText.c_str()) || !IsNumber(lowTransfer)) {
+            if (AbortWaits(why, QStringLiteral("The input or the low transfer point is not known")))
+                return;
+            Finish(CalibrationEnd::AbortUnconfirmed,
+                   why + QStringLiteral(" The input or the low transfer point stayed not known: "
+                                        "nothing was sent, the calibration may still run."));
+            return;
+        }
+        if (ups_.inputVoltage < NumberOf(lowTransfer)) {
             Finish(CalibrationEnd::MainsFailed,
                    why + QStringLiteral(" The input is %1 V, below the low transfer point: the "
                                         "mains failed, and the calibration may have ended with "
@@ -493,6 +513,8 @@ void BatteryWatch::Abort(const QString& why) {
             return;
         }
     }
+    pendingAbort_.reset();
+    unansweredAtAbort_ = 0;
     ups_.SendCalibration();
     // The reply to the second "D" says nothing; the status does.
     bool answered = false;

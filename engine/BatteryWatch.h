@@ -78,9 +78,15 @@ public:
     // The link is lost: nothing can reach the unit, so the calibration is left to it.
     void LinkLost();
     // "Q" shows a calibration Morlen did not start here: said so, and the abort offered.
-    void FoundCalibrating();
+    // `where`: when it was found, as the journal says it ("at the connection").
+    void FoundCalibrating(const QString& where = QStringLiteral("at the connection"));
 
     bool Calibrating() const { return running_; }
+    // Watched, or left to the unit while its last "Q" still shows it: a self-test or a date
+    // write now would reach a calibrating unit.
+    bool UnitCalibrating() const;
+    // The passes still look for a calibration the unit may start late.
+    bool LookingForLateStart() const { return lateStartUntil_.has_value(); }
     std::optional<CalibrationEnd> lastEnd() const { return end_; }
     // The connection's extremes as Morlen keeps them (each "M"/"N" starts the unit's afresh).
     std::optional<float> highest() const { return highest_; }
@@ -105,6 +111,8 @@ private:
     void Watch();
     // Sends the abort, then reads "Q" until it shows the unit back on line (bounded).
     void Abort(const QString& why);
+    // The abort waits for a pass that can judge it; false once the few reads are spent.
+    bool AbortWaits(const QString& why, const QString& unknown);
     bool AbortConfirmed(bool& answered);
     bool StillCalibrating(unsigned status) const;
     void LookForLateStart();

@@ -439,6 +439,19 @@ void RequestHandler::AddTextRows() {
                                            })](char a) {
         const QString old = latin(ups_.batteryReplaceDate.c_str());
         const std::string text = typed();
+        // The service brings its date: held to the date check here too, and never written to a
+        // calibrating unit.
+        if (confirmed_) {
+            QString problem = ServiceDateProblem(latin(text.c_str()), old);
+            if (problem.isEmpty() && battery_.UnitCalibrating())
+                problem = QStringLiteral(
+                    "The UPS is running a runtime calibration: the battery date was not written, "
+                    "nothing was sent.");
+            if (!problem.isEmpty()) {
+                Refuse(problem);
+                return;
+            }
+        }
         row(a);
         service_.DateWritten(old, latin(text.c_str()));
     });
@@ -485,6 +498,13 @@ void RequestHandler::NoteSelectionRefused() {
     onWindow([this](View& view) { view.showRequestNote(end_.reason); });
 }
 
+void RequestHandler::Refuse(const QString& why) {
+    end_.outcome = journal::Outcome::NotReached;
+    end_.reason = why;
+    onWindow([this](View& view) { view.showRequestNote(end_.reason); });
+    service_.Refused(why);
+}
+
 void RequestHandler::NoteTextRefused() {
     end_.outcome = journal::Outcome::Refused;
     end_.reason = QStringLiteral("The UPS did not accept the new text.");
@@ -508,6 +528,13 @@ void RequestHandler::AddCommandRows() {
         });
     });
     add(Request::SelfTest, [this](char) {
+        // A "W" to a calibrating unit is no self-test: nothing goes out.
+        if (battery_.UnitCalibrating()) {
+            Refuse(
+                QStringLiteral("The UPS is running a runtime calibration: the self-test was not "
+                               "started, nothing was sent."));
+            return;
+        }
         const std::string reply = ups_.StartSelfTest();
         battery_.SelfTestStarted();
         service_.SelfTestStarted(reply);

@@ -98,6 +98,8 @@ private:
     void ShowTextWrite(Field field, const std::function<const char*()>& readBack);
     void NoteTextRefused();
     void NoteSelectionRefused();
+    // Morlen refuses the request itself, before anything is sent: noted, and told the service.
+    void Refuse(const QString& why);
     // The confirmation tone; the poll thread waits for its end.
     void Beep();
     // A load reading (its text as returned) on a page, with the watts the unit worked out.

@@ -299,6 +299,34 @@ void TForm1::BatteryServiceClick() {
     serviceDialog->raise();
 }
 
+namespace morlen {
+
+std::optional<QList<journal::Entry>> ServiceChanges(journal::Journal& source,
+                                                    const ServiceState& state,
+                                                    const std::atomic<bool>& cancel) {
+    constexpr int kPage = 200;
+    source.Flush();
+    QList<journal::Entry> changes;
+    qint64 beforeId = 0;
+    while (!cancel) {
+        const QList<journal::Entry> page = source.Page(state.serialNumber, {}, beforeId, kPage);
+        for (const journal::Entry& e : page) {
+            if (e.connection != state.connection)
+                continue;
+            if (e.kind == journal::Kind::ConnectionBegin)
+                return changes;
+            if (e.kind == journal::Kind::Change)
+                changes.prepend(e);
+        }
+        if (page.size() < kPage)
+            return changes;
+        beforeId = page.back().id;
+    }
+    return std::nullopt;
+}
+
+}  // namespace morlen
+
 void TForm1::BatteryReportClick() {
     if (reportWriter && reportWriter->isRunning()) {
         setStatusText(QStringLiteral("The battery service report is still being written."));
@@ -320,23 +348,23 @@ void TForm1::BatteryReportClick() {
     cancelReport = std::make_shared<std::atomic<bool>>(false);
     reportWriter.reset(QThread::create([form = QPointer<TForm1>(this), source = journal.get(),
                                         cancel = cancelReport, state, path] {
-        QList<morlen::journal::Entry> changes;
-        if (source != nullptr) {
-            source->Flush();
-            for (const morlen::journal::Entry& e : source->Entries(state.serialNumber))
-                if (e.kind == morlen::journal::Kind::Change && e.connection == state.connection)
-                    changes.prepend(e);
-        }
+        std::optional<QList<morlen::journal::Entry>> changes;
+        if (source != nullptr)
+            changes = morlen::ServiceChanges(*source, state, *cancel);
+        else
+            changes.emplace();
         morlen::PagedReport::WriteOptions options;
         options.cancel = cancel.get();
-        const bool written =
-            !*cancel && morlen::BatteryServiceReport(state, changes).writePdf(path, options);
-        QMetaObject::invokeMethod(qApp, [form, written, path] {
+        const bool written = changes && !*cancel &&
+                             morlen::BatteryServiceReport(state, *changes).writePdf(path, options);
+        const bool cancelled = !written && *cancel;
+        QMetaObject::invokeMethod(qApp, [form, written, cancelled, path] {
             if (!form)
                 return;
             form->setStatusText(
-                written ? QStringLiteral("Battery service report written to %1.").arg(path)
-                        : QStringLiteral("Could not write %1.").arg(path));
+                written     ? QStringLiteral("Battery service report written to %1.").arg(path)
+                : cancelled ? QStringLiteral("The battery service report was cancelled.")
+                            : QStringLiteral("Could not write %1.").arg(path));
             emit form->reportWritten(written);
         });
     }));

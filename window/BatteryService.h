@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,6 +24,16 @@ namespace morlen {
 // self-test, the calibration's start, course and end, the connection's changes from the journal
 // and room for the technician's name and signature. Built from copies: fit for a worker thread.
 PagedReport BatteryServiceReport(const ServiceState& state, const QList<journal::Entry>& changes);
+
+namespace journal {
+class Journal;
+}
+// The service's connection's changes, oldest first, read a page at a time back to the
+// connection's first entry; nothing once `cancel` is set (checked before each page): a shared
+// journal far away may take seconds a page.
+std::optional<QList<journal::Entry>> ServiceChanges(journal::Journal& source,
+                                                    const ServiceState& state,
+                                                    const std::atomic<bool>& cancel);
 
 // The guided battery service: one step at a time, each carried out by the poll thread through
 // the queue; the technician may stop at any step and resume there (also after closing it). It

@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 
 #include <cstdio>
@@ -42,6 +45,7 @@ struct BatteryUnit {
     bool failOnConfirm = false;   // the mains fail while the technician confirms
     bool closeOnConfirm = false;  // the window closes while the technician confirms
     int dSent = 0;
+    int statusAnswers = -1;  // how many more "Q" it answers; -1: every one
 
     bool calibrating() const { return (status & (qbit::Calibration | qbit::OnBattery)) != 0; }
     std::optional<std::string> reply(char c) {
@@ -52,6 +56,10 @@ struct BatteryUnit {
             case 'Y':
                 return "SM";
             case 'Q':
+                if (statusAnswers == 0)
+                    return std::nullopt;
+                if (statusAnswers > 0)
+                    --statusAnswers;
                 std::snprintf(hex, sizeof hex, "%02X", status);
                 return hex;
             case 'f':
@@ -120,7 +128,9 @@ public:
         log_.take();
     }
 
-    void handle(Request request) { handler_->Handle(request, '-'); }
+    void handle(Request request, std::optional<std::string> text = std::nullopt) {
+        handler_->Handle(request, '-', std::move(text));
+    }
     BatteryWatch& battery() { return handler_->battery(); }
     BatteryService& service() { return handler_->service(); }
     APCUPS& ups() { return *ups_; }
@@ -295,6 +305,10 @@ TEST(CalibrationGuard, EachFailingStartConditionIsNamedAndNoCalibrationStarts) {
         // Closed while the questions stood open, then answered Yes: nothing goes out.
         {"closed during the questions", [](BatteryUnit& u) { u.closeOnConfirm = true; },
          "Morlen was closing"},
+        // The close itself answers the question No: still the close, not the technician.
+        {"closed during the questions, answered No",
+         [](BatteryUnit& u) { u.closeOnConfirm = true; }, "Morlen was closing", 0, FamilySmart,
+         true},
         // The unit refuses the "D": "Q" never shows it on battery.
         {"unit refuses", [](BatteryUnit& u) { u.takesD = false; }, "did not go on battery", 1},
     };
@@ -413,6 +427,35 @@ TEST(CalibrationGuard, EveryReasonToAbortSendsOneMoreDAndReadsTheAbortBack) {
          CalibrationEnd::MainsFailed, 1, "Nothing was sent", noBit},
         {"no bit, technician aborts on mains", [](Rig& r) { r.handle(Request::CalibrationAbort); },
          CalibrationEnd::Aborted, 2, "abort is confirmed", noBit},
+        // Without the bit, an input or a low transfer point not known is no sign of the mains:
+        // the abort waits as for an unanswered status, a few reads, then ends with nothing sent.
+        {"no bit, input unanswered",
+         [&](Rig& r) {
+             r.unit.input = "NA";
+             r.handle(Request::CalibrationAbort);
+             EXPECT_TRUE(r.state().contains(QLatin1String("no abort was sent yet")))
+                 << r.state().toStdString();
+             for (int i = 1; i < calibration::kConfirmReads; ++i)
+                 r.battery().Step();
+         },
+         CalibrationEnd::AbortUnconfirmed, 1, "not known: nothing was sent", noBit},
+        {"no bit, low transfer unknown",
+         [&](Rig& r) {
+             r.ups().lowTransferText = "";
+             r.handle(Request::CalibrationAbort);
+             for (int i = 1; i < calibration::kConfirmReads; ++i)
+                 r.battery().Step();
+         },
+         CalibrationEnd::AbortUnconfirmed, 1, "not known: nothing was sent", noBit},
+        // Known again before the reads run out: the abort goes out then.
+        {"no bit, input answered again",
+         [&](Rig& r) {
+             r.unit.input = "garbage";
+             r.handle(Request::CalibrationAbort);
+             r.battery().Step();
+             r.unit.input = "230.0";
+         },
+         CalibrationEnd::Aborted, 2, "abort is confirmed", noBit},
         {"input below the low transfer point", [](Rig& r) { r.unit.input = "180.0"; },
          CalibrationEnd::Aborted, 2, "mains failed"},
         // The unit drops the calibration on the mains failure: nothing more is sent.
@@ -520,14 +563,18 @@ TEST(CalibrationGuard, AConnectionToACalibratingUnitSaysSoAndOffersTheAbort) {
 // ---- The window and its poll thread on the simulated unit ----
 
 // Connected with the load a calibration wants, every question answered Yes, the battery page
-// in front and its Calibrate clicked: the unit calibrates.
-void StartOnTheWindow(EngineBench& bench) {
+// in front.
+void OnTheBatteryPage(EngineBench& bench) {
     bench.unit().setLoad(45.0);
     bench.form().questionBox = [](const QString&) { return true; };
     bench.connectUnit();
     bench.ui().PageControl1->setCurrentWidget(bench.ui().TabSheet10);
     ASSERT_TRUE(bench.atRefresh([] {}));
     bench.takeCommands();
+}
+// And its Calibrate clicked: the unit calibrates.
+void StartOnTheWindow(EngineBench& bench) {
+    OnTheBatteryPage(bench);
     bench.ui().Calibrate->click();
     ASSERT_TRUE(EngineBench::waitFor([&] { return bench.unit().model().calibrating(); }));
     const std::string heard = bench.takeCommands();
@@ -583,6 +630,38 @@ TEST(CalibrationOnTheWindow, ACloseAbortsItAndTheAbortIsReadBackBeforeTheLinkIsG
     ASSERT_NE(abort, std::string::npos);
     EXPECT_NE(heard.find('Q', abort), std::string::npos) << heard;
     EXPECT_EQ(heard.back(), 'R') << heard;
+}
+
+// The window closed while its real question box stands open: the close answers it No, the
+// second question is not asked and no "D" goes out.
+TEST(CalibrationOnTheWindow, ACloseWhileTheQuestionStandsOpenAnswersItNo) {
+    EngineBench bench("su1000");
+    OnTheBatteryPage(bench);
+    bench.form().questionBox = nullptr;  // the real box from here on
+    int questions = 0, ticksOpen = 0;
+    bool stuck = false;  // the close left the question open
+    QPointer<QMessageBox> seen;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (seen && seen->isVisible() && ++ticksOpen > 100) {
+            stuck = true;
+            seen->reject();  // the test's own answer, so that it ends
+        }
+        if (bench.formGone() || !bench.form().openQuestion || bench.form().openQuestion == seen ||
+            !bench.form().openQuestion->isVisible())
+            return;
+        seen = bench.form().openQuestion;
+        ++questions;
+        bench.form().close();
+    });
+    closer.start(20);
+    bench.ui().Calibrate->click();
+    ASSERT_TRUE(EngineBench::waitFor([&] { return bench.formGone(); }, 20000));
+    closer.stop();
+    EXPECT_FALSE(stuck) << "the close did not answer the open question";
+    EXPECT_EQ(questions, 1) << "the close answered the first question; no second was asked";
+    EXPECT_EQ(Ds(bench.takeCommands()), 0);
+    EXPECT_FALSE(bench.unit().model().calibrating());
 }
 
 TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheAbort) {
@@ -730,6 +809,22 @@ TEST(GuidedService, TheDateIsTodayInTheUnitsFormAndOnlyARealDateIsWritten) {
             EXPECT_TRUE(problem.contains(QLatin1String("nothing was sent")));
         }
     }
+    // The engine holds the service's date to the same check: nothing goes out for no date.
+    for (const char* typed : {"02/29/27", "12/9/26", "", "12-09-26"}) {
+        SCOPED_TRACE(typed);
+        Rig rig(nullptr, FamilySmart, true, false);
+        rig.handle(Request::ServiceBefore);
+        rig.log().take();
+        rig.handle(Request::ReplaceDateWrite, typed);
+        EXPECT_EQ(Wire(rig.log()), "");
+        EXPECT_EQ(rig.view().service.next, ServiceStep::Date);
+        EXPECT_TRUE(rig.view().service.message.contains(QLatin1String("nothing was sent")));
+    }
+    Rig rig(nullptr, FamilySmart, true, false);
+    rig.handle(Request::ServiceBefore);
+    rig.log().take();
+    rig.handle(Request::ReplaceDateWrite, "12/09/26");
+    EXPECT_NE(Wire(rig.log()), "");
 }
 
 // A refused date, a self-test without result and a stop: each ends bounded, says so and sends
@@ -795,31 +890,107 @@ TEST(GuidedService, ItFollowsTheUnitThroughWhatHappensMeanwhile) {
         bool waiting;
         const char* message;
         int dSent;
+        bool acceptsAbort = true;  // the abort offered at the start
     };
     const auto upToCalibration = [](Rig& r) {
         r.handle(Request::ServiceSkip);
         r.handle(Request::ServiceSkip);
+    };
+    // The date and the self-test asked while the unit calibrates: refused, nothing sent.
+    const auto dateAndSelfTestRefused = [](Rig& r) {
+        r.log().take();
+        r.handle(Request::ReplaceDateWrite, "12/09/26");
+        EXPECT_TRUE(r.view().service.message.contains(QLatin1String("nothing was sent")))
+            << r.view().service.message.toStdString();
+        r.handle(Request::SelfTest);
+        EXPECT_EQ(Wire(r.log()), "");
+    };
+    const auto calibrating = [](BatteryUnit& u) { u.status = qbit::OnBattery | qbit::Calibration; };
+    // The "D" not taken at first; the unit starts a few seconds later, the service at `at`.
+    const auto startsLate = [&](Rig& r, ServiceStep at) {
+        upToCalibration(r);
+        r.handle(Request::CalibrationStart);
+        if (at == ServiceStep::Done)
+            r.handle(Request::ServiceAfter);
+        EXPECT_EQ(r.view().service.next, at);
+        r.unit.status = qbit::OnBattery | qbit::Calibration;
+        r.clock().advance(std::chrono::seconds(5));
+        r.battery().Step();
+        r.service().Step();
     };
     const ServiceRow rows[] = {
         // Its first read finds a calibration running and offers the abort before anything else.
         {"calibrating at the start",
          [](BatteryUnit& u) { u.status = qbit::OnBattery | qbit::Calibration; }, nullptr,
          "Q/2 Q/2 D/", ServiceStep::Date, false, "abort is confirmed", 1},
+        // Left to the unit: the service says so; its date and self-test send nothing while the
+        // unit shows the calibration.
+        {"calibrating at the start, left to the UPS", calibrating,
+         [&](Rig& r) {
+             EXPECT_TRUE(r.view().service.message.contains(QLatin1String("left to it")));
+             dateAndSelfTestRefused(r);
+             const QList<journal::Entry> entries = r.entries();
+             EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const journal::Entry& e) {
+                 return e.reason.contains(QLatin1String("at the service's start"));
+             }));
+         },
+         "Q/2 ", ServiceStep::Date, false, "calibrat", 0, false},
+        // The abort asked at the start, but "Q" unanswered: the service follows the calibration
+        // until the abort is read back, then goes on to the date.
+        {"abort asked at the start, status unanswered",
+         [](BatteryUnit& u) {
+             u.status = qbit::OnBattery | qbit::Calibration;
+             u.statusAnswers = 1;
+         },
+         [&](Rig& r) {
+             EXPECT_EQ(r.view().service.next, ServiceStep::Calibration);
+             EXPECT_TRUE(r.view().service.waiting);
+             dateAndSelfTestRefused(r);
+             r.unit.statusAnswers = -1;
+             r.battery().Step();
+             r.service().Step();
+         },
+         "Q/2 Q/", ServiceStep::Date, false, "abort is confirmed", 1},
+        // Started while Morlen's own calibration runs: the service follows it, and sends neither
+        // the date nor the self-test meanwhile.
+        {"started during Morlen's calibration", nullptr,
+         [&](Rig& r) {
+             r.handle(Request::CalibrationStart);
+             r.handle(Request::ServiceBefore);
+             EXPECT_EQ(r.view().service.next, ServiceStep::Calibration);
+             dateAndSelfTestRefused(r);
+             r.battery().Step();
+             r.service().Step();
+         },
+         "Q/2 x/", ServiceStep::Calibration, true, "On battery", 1},
         {"on line at the start", nullptr, nullptr, "Q/2 x/", ServiceStep::Date, false,
          "Readings taken", 0},
         // The unit refuses the "D" at first and starts it a pass later, with its own bit: the
         // service follows it again, abort and all.
         {"late start", [](BatteryUnit& u) { u.takesD = false; },
+         [&](Rig& r) { startsLate(r, ServiceStep::After); }, "Q/2 x/", ServiceStep::Calibration,
+         true, "started the calibration late", 1},
+        // A late start after the readings after reopens the calibration step.
+        {"late start after the readings after", [](BatteryUnit& u) { u.takesD = false; },
+         [&](Rig& r) { startsLate(r, ServiceStep::Done); }, "Q/2 x/", ServiceStep::Calibration,
+         true, "started the calibration late", 1},
+        // Once the watch no longer looks for a late start, a calibration started from the
+        // battery page is no late start of the service's.
+        {"a page's calibration after the late-start window",
+         [](BatteryUnit& u) { u.takesD = false; },
          [&](Rig& r) {
              upToCalibration(r);
              r.handle(Request::CalibrationStart);
-             EXPECT_EQ(r.view().service.next, ServiceStep::After);
-             r.unit.status = qbit::OnBattery | qbit::Calibration;
-             r.clock().advance(std::chrono::seconds(5));
+             r.clock().advance(std::chrono::seconds(BatteryWatch::kLateStartSeconds + 1));
+             r.battery().Step();
+             r.service().Step();
+             r.unit.takesD = true;
+             r.handle(Request::CalibrationStart);
+             ASSERT_TRUE(r.battery().Calibrating());
              r.battery().Step();
              r.service().Step();
          },
-         "Q/2 x/", ServiceStep::Calibration, true, "started the calibration late", 1},
+         "Q/2 x/", ServiceStep::After, false, "did not go on battery", 2},
         // A lost link ends the step that waits: the self-test's result is not known.
         {"link lost during the self-test", nullptr,
          [](Rig& r) {
@@ -845,7 +1016,7 @@ TEST(GuidedService, ItFollowsTheUnitThroughWhatHappensMeanwhile) {
     };
     for (const ServiceRow& row : rows) {
         SCOPED_TRACE(row.name);
-        Rig rig(row.unitIs, FamilySmart, true, false);
+        Rig rig(row.unitIs, FamilySmart, row.acceptsAbort, false);
         rig.handle(Request::ServiceBefore);
         const std::string wire = Wire(rig.log());
         EXPECT_EQ(wire.rfind(row.wireStarts, 0), 0u) << wire;
@@ -870,6 +1041,45 @@ TEST(GuidedService, ItFollowsTheUnitThroughWhatHappensMeanwhile) {
                                                     : journal::Outcome::NotReached);
         }
     }
+}
+
+// The report reads the connection's changes a page at a time, oldest first, and no further back
+// than the connection's first entry; a cancel stops it between pages.
+TEST(GuidedService, TheReportReadsTheConnectionsChangesAndStopsWhenCancelled) {
+    QTemporaryDir dir;
+    journal::Journal source(dir.path() + "/journal.sqlite");
+    const auto record = [&](journal::Kind kind, const QString& serial, const QString& connection,
+                            const QString& what) {
+        journal::Entry entry;
+        entry.kind = kind;
+        entry.serialNumber = serial;
+        entry.connection = connection;
+        entry.what = what;
+        source.Record(entry);
+    };
+    record(journal::Kind::ConnectionBegin, "SN1", "c1", "begin c1");
+    record(journal::Kind::Change, "SN1", "c1", "earlier connection");
+    // Under the same connection text but before its first entry: not this connection's.
+    record(journal::Kind::Change, "SN1", "c2", "before the connection");
+    record(journal::Kind::ConnectionBegin, "SN1", "c2", "begin c2");
+    QStringList expected;
+    for (int i = 0; i < 450; ++i) {
+        record(journal::Kind::Change, "SN1", "c2", QStringLiteral("change %1").arg(i));
+        record(journal::Kind::Change, "SN2", "c2", QStringLiteral("other unit %1").arg(i));
+        expected << QStringLiteral("change %1").arg(i);
+    }
+    ServiceState state;
+    state.serialNumber = QStringLiteral("SN1");
+    state.connection = QStringLiteral("c2");
+    std::atomic<bool> cancel = false;
+    const auto changes = ServiceChanges(source, state, cancel);
+    ASSERT_TRUE(changes);
+    QStringList read;
+    for (const journal::Entry& e : *changes)
+        read << e.what;
+    EXPECT_EQ(read, expected);
+    cancel = true;
+    EXPECT_FALSE(ServiceChanges(source, state, cancel)) << "cancelled, nothing read";
 }
 
 // The readings before and after are journalled as what they are: confirmed only when the unit
