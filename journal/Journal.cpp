@@ -1,7 +1,9 @@
 #include "Journal.h"
 
 #include <libpq-fe.h>
+
 #include <sqlite3.h>
+#include <cstring>
 
 #include <QDir>
 #include <QFile>
@@ -384,8 +386,21 @@ bool Journal::sendWaiting(QString& refused) {
         }
         if (batch.isEmpty())
             return true;
-        if (!sendBatch(batch, origin, refused)) {
+        bool originTaken = false;
+        if (!sendBatch(batch, origin, refused, originTaken)) {
             dropServer();
+            if (originTaken) {
+                std::lock_guard db(dbMutex_);
+                refused = renameOriginLocked()
+                              ? QStringLiteral(
+                                    "holds other entries under this file's name (a "
+                                    "copy of another journal's file?): it takes a "
+                                    "new name and sends them again")
+                              : QStringLiteral(
+                                    "holds other entries under this file's name, and "
+                                    "the file cannot take a new one: %1")
+                                    .arg(lastError(db_));
+            }
             return false;
         }
         // Committed on the server: only now are they no longer waiting. A kill before the
@@ -414,7 +429,8 @@ bool Journal::sendWaiting(QString& refused) {
     }
 }
 
-bool Journal::sendBatch(const QList<Entry>& batch, const QByteArray& origin, QString& refused) {
+bool Journal::sendBatch(const QList<Entry>& batch, const QByteArray& origin, QString& refused,
+                        bool& originTaken) {
     std::lock_guard lock(serverMutex_);
     if (server_ == nullptr)
         return false;
@@ -451,6 +467,21 @@ bool Journal::sendBatch(const QList<Entry>& batch, const QByteArray& origin, QSt
         sent = insert.status() == PGRES_COMMAND_OK;
         if (!sent && PQstatus(server_) == CONNECTION_OK)
             refused = QStringLiteral("refused the entries: ") + ErrorOf(insert.handle, server_);
+        if (sent && std::strcmp(PQcmdTuples(insert.handle), "0") == 0) {
+            // Already there under its key: this entry, sent before (an acknowledgement lost),
+            // or another file's under the same name, which must not swallow this one.
+            const char* key[] = {values[13], values[14]};
+            const Result held(PQexecParams(server_,
+                                           "SELECT at, what, before, after FROM entries"
+                                           " WHERE origin = $1 AND origin_id = $2",
+                                           2, nullptr, key, nullptr, nullptr, 0));
+            sent = held.status() == PGRES_TUPLES_OK && PQntuples(held.handle) == 1;
+            for (const int field : {0, 7, 8, 9}) {
+                const int column = field == 0 ? 0 : field - 6;
+                sent = sent && fields[field] == PQgetvalue(held.handle, 0, column);
+            }
+            originTaken = !sent && held.status() == PGRES_TUPLES_OK;
+        }
     }
     if (sent) {
         const Result commit(PQexec(server_, "COMMIT"));
@@ -662,6 +693,21 @@ bool Journal::openCheckedLocked() {  // Up to two tries: a damaged file is set a
         return true;
     }
     return false;
+}
+
+bool Journal::renameOriginLocked() {
+    if (db_ == nullptr)
+        return false;
+    Statement rename;
+    if (sqlite3_prepare_v2(db_, "UPDATE origin SET id = ?1", -1, &rename.handle, nullptr) !=
+        SQLITE_OK)
+        return false;
+    const QString name = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    bindText(rename.handle, 1, name);
+    if (sqlite3_step(rename.handle) != SQLITE_DONE)
+        return false;
+    origin_ = name;
+    return true;
 }
 
 bool Journal::prepareOutboxLocked(sqlite3* db) {

@@ -173,7 +173,12 @@ private:
     bool sendWaiting(QString& refused);
     bool connectServer(QString& refused);
     // One batch in one server transaction; false when it did not commit.
-    bool sendBatch(const QList<Entry>& batch, const QByteArray& origin, QString& refused);
+    // `originTaken`: the server holds another entry under one of this file's keys (the file is
+    // a copy of another journal's, or was put back from a backup).
+    bool sendBatch(const QList<Entry>& batch, const QByteArray& origin, QString& refused,
+                   bool& originTaken);
+    // Gives the file a new origin name, so that its entries no longer meet another file's.
+    bool renameOriginLocked();
     void dropServer();
     // What waits for the server, oldest first, at most `limit`; `count` gets how many wait.
     QList<Entry> waitingLocked(int limit, int* count);

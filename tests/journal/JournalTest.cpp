@@ -784,6 +784,39 @@ TEST(SharedJournal, AnEntryWhoseAcknowledgementWasLostIsNotDoubled) {
     EXPECT_EQ(WhatsOnServer(database), Numbers(0, 5));
 }
 
+// A file copied to a second bench (or put back from a backup) shares its keys with the first:
+// the server holds another entry under a key the copy sends. The copy takes a new name and
+// sends again; nothing is swallowed, nothing doubled.
+TEST(SharedJournal, ACopiedFileLosesNoneOfItsNewEntries) {
+    const QString database = NewServerDatabase(PgServer::Shared());
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("a.sqlite"));
+    const QString copy = dir.filePath(QStringLiteral("b.sqlite"));
+    Told told;
+    const Journal::Options options = QuickRetries(database, told);
+    {
+        Journal journal(first, options);
+        journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("a0"), {}, {}));
+    }
+    ASSERT_TRUE(QFile::copy(first, copy));
+    {
+        Journal journal(first, options);
+        journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("a1"), {}, {}));
+    }
+    {
+        Journal journal(copy, options);
+        journal.Record(Change(QStringLiteral("AS1"), QStringLiteral("b1"), {}, {}));
+        EXPECT_TRUE(
+            Eventually([&] { return WhatsOnServer(database).contains(QStringLiteral("b1")); }));
+        EXPECT_TRUE(told.Texts().join('\n').contains(QLatin1String("this file's name")))
+            << told.Texts().join('\n').toStdString();
+    }
+    QStringList whats = WhatsOnServer(database);
+    whats.sort();
+    EXPECT_EQ(whats, (QStringList{"a0", "a1", "b1"}));
+}
+
 // Another session's lock on the server's table of entries, held until released: a server that
 // is alive and answers nothing that needs the table.
 class TableLock {
