@@ -133,13 +133,19 @@ void BatteryWatch::FoundCalibrating(const QString& where) {
     RecordFound(QStringLiteral("Found running %1; left to the UPS.").arg(where));
 }
 
-bool BatteryWatch::UnitCalibrating() const {
-    const unsigned status = ups_.statusByte;
-    if (running_ || (status & qbit::Calibration) != 0)
+bool BatteryWatch::UnitCalibrating() {
+    if (running_)
         return true;
-    // A unit without the bit, left to itself: on battery may be its calibration.
-    return end_ == CalibrationEnd::LeftToUnit && !calibrationBitSeen_ &&
-           (status & qbit::OnBattery) != 0;
+    const auto shows = [this](unsigned status) {
+        // A unit without the bit, left to itself: on battery may be its calibration.
+        return (status & qbit::Calibration) != 0 ||
+               (end_ == CalibrationEnd::LeftToUnit && !calibrationBitSeen_ &&
+                (status & qbit::OnBattery) != 0);
+    };
+    if (!shows(ups_.statusByte))
+        return false;
+    const auto status = ReadStatus(ups_);
+    return !status || shows(*status);
 }
 
 void BatteryWatch::RecordFound(const QString& reason) {

@@ -82,9 +82,10 @@ public:
     void FoundCalibrating(const QString& where = QStringLiteral("at the connection"));
 
     bool Calibrating() const { return running_; }
-    // Watched, or left to the unit while its last "Q" still shows it: a self-test or a date
-    // write now would reach a calibrating unit.
-    bool UnitCalibrating() const;
+    // Watched, or left to the unit and still shown by "Q": a self-test or a date write now
+    // would reach a calibrating unit. A last "Q" that showed a calibration is read once more
+    // (it may have ended since); no answer counts as calibrating.
+    bool UnitCalibrating();
     // The passes still look for a calibration the unit may start late.
     bool LookingForLateStart() const { return lateStartUntil_.has_value(); }
     std::optional<CalibrationEnd> lastEnd() const { return end_; }

@@ -439,18 +439,16 @@ void RequestHandler::AddTextRows() {
                                            })](char a) {
         const QString old = latin(ups_.batteryReplaceDate.c_str());
         const std::string text = typed();
-        // The service brings its date: held to the date check here too, and never written to a
-        // calibrating unit.
-        if (confirmed_) {
-            QString problem = ServiceDateProblem(latin(text.c_str()), old);
-            if (problem.isEmpty() && battery_.UnitCalibrating())
-                problem = QStringLiteral(
-                    "The UPS is running a runtime calibration: the battery date was not written, "
-                    "nothing was sent.");
-            if (!problem.isEmpty()) {
-                Refuse(problem);
-                return;
-            }
+        // The service brings its date: held to the date check here too. No date, the page's
+        // or the service's, is written to a calibrating unit.
+        QString problem = confirmed_ ? ServiceDateProblem(latin(text.c_str()), old) : QString();
+        if (problem.isEmpty() && battery_.UnitCalibrating())
+            problem = QStringLiteral(
+                "The UPS is running a runtime calibration: the battery date was not written, "
+                "nothing was sent.");
+        if (!problem.isEmpty()) {
+            Refuse(problem);
+            return;
         }
         row(a);
         service_.DateWritten(old, latin(text.c_str()));
