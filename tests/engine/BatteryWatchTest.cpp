@@ -577,6 +577,12 @@ void StartOnTheWindow(EngineBench& bench) {
     OnTheBatteryPage(bench);
     bench.ui().Calibrate->click();
     ASSERT_TRUE(EngineBench::waitFor([&] { return bench.unit().model().calibrating(); }));
+    // And Morlen has read the start back: the unit's "D" alone is not yet a watched calibration.
+    ASSERT_TRUE(EngineBench::waitFor([&] {
+        const QString state = bench.ui().CalibrationState->text();
+        return state.startsWith(QLatin1String("Calibration running")) ||
+               state.startsWith(QLatin1String("On battery"));
+    })) << bench.ui().CalibrationState->text().toStdString();
     const std::string heard = bench.takeCommands();
     ASSERT_EQ(std::count(heard.begin(), heard.end(), 'D'), 1) << heard;
 }
@@ -671,7 +677,8 @@ TEST(CalibrationOnTheWindow, ALostLinkLeavesItToTheUnitAndTheReconnectOffersTheA
     ASSERT_TRUE(EngineBench::waitFor([&] { return bench.form().workerEnded == 1; }));
     EXPECT_EQ(Ds(bench.takeCommands()), 0) << "nothing can reach the unit: no abort is tried";
     EXPECT_TRUE(bench.unit().model().calibrating());
-    EXPECT_TRUE(bench.ui().CalibrationState->text().contains(QLatin1String("carries on alone")));
+    EXPECT_TRUE(bench.ui().CalibrationState->text().contains(QLatin1String("carries on alone")))
+        << bench.ui().CalibrationState->text().toStdString();
 
     // Back again: the battery page's first look finds the calibration and offers the abort.
     QStringList asked;
